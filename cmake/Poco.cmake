@@ -1,0 +1,17 @@
+# Locates the Poco libraries cross-built by scripts/deps.sh.
+if(NOT NORLO_POCO_ROOT)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpversion OUTPUT_VARIABLE _gcc_version OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(DEFINED ENV{NORLO_CACHE})
+    set(_cache_root "$ENV{NORLO_CACHE}")
+  else()
+    set(_cache_root "/var/cache/norlo-build")
+  endif()
+  set(NORLO_POCO_ROOT "${_cache_root}/poco-1.11.0-i686-w64-mingw32-gcc${_gcc_version}" CACHE PATH "" FORCE)
+endif()
+if(NOT EXISTS "${NORLO_POCO_ROOT}/.complete")
+  message(FATAL_ERROR "Poco not found in ${NORLO_POCO_ROOT}; run scripts/deps.sh first")
+endif()
+list(APPEND CMAKE_FIND_ROOT_PATH "${NORLO_POCO_ROOT}")
+find_package(Poco REQUIRED CONFIG COMPONENTS Foundation XML JSON Util)
+# Maps the mixed-case Windows header names that Poco's headers use.
+include_directories(SYSTEM "${NORLO_POCO_ROOT}/shim")

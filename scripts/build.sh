@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds the executable and the test programs into build/ (or $NORLO_BUILD_DIR).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${NORLO_BUILD_DIR:-$root/build}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel "$@"
+elif [ $# -gt 0 ]; then
+  cmake "$build" "$@"
+fi
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, and cross-builds Poco into a
+# machine-level cache outside the checkout. Idempotent: a second run builds nothing.
+set -euo pipefail
+
+POCO_VERSION=1.11.0
+CACHE_ROOT=${NORLO_CACHE:-/var/cache/norlo-build}
+TRIPLET=i686-w64-mingw32
+
+log() { printf '[deps] %s\n' "$*"; }
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine64 wine32:i386
+  xvfb xdotool imagemagick x11-utils
+  librapidxml-dev googletest
+  osslsigncode wixl openssl python3 file dpkg-dev
+  clang libclang-rt-14-dev
+)
+
+packages_missing() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      return 0
+    fi
+  done
+  return 1
+}
+
+enable_sources() {
+  local f=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$f" ] && ! grep -q '^Types: deb deb-src' "$f"; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
+    return 0
+  fi
+  return 1
+}
+
+install_packages() {
+  local need_update=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    need_update=1
+  fi
+  if enable_sources; then need_update=1; fi
+  if packages_missing; then need_update=1; fi
+  if [ "$need_update" = 1 ]; then
+    log "installing Debian packages"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+  else
+    log "Debian packages present"
+  fi
+}
+
+# The mingw toolchain must use POSIX threads so std::thread and friends exist.
+select_posix_toolchain() {
+  local alt
+  for alt in $TRIPLET-g++ $TRIPLET-gcc; do
+    if [ -e /usr/bin/$alt-posix ] && [ "$(readlink -f /usr/bin/$alt)" != "$(readlink -f /usr/bin/$alt-posix)" ]; then
+      $SUDO update-alternatives --set $alt /usr/bin/$alt-posix >/dev/null
+    fi
+  done
+}
+
+poco_prefix() {
+  local cxx_version
+  cxx_version=$($TRIPLET-g++ -dumpversion)
+  echo "$CACHE_ROOT/poco-$POCO_VERSION-$TRIPLET-gcc$cxx_version"
+}
+
+# Poco's headers include mixed-case Windows headers; mingw ships them lower case. The
+# shim folder maps them, for Poco's own build and for every program that includes Poco.
+write_shim() {
+  local dir=$1
+  mkdir -p "$dir"
+  printf '#include <winsock2.h>\n' >"$dir/Winsock2.h"
+  printf '#include <iphlpapi.h>\n' >"$dir/Iphlpapi.h"
+  printf '#include <windows.h>\n' >"$dir/Windows.h"
+}
+
+build_poco() {
+  local prefix
+  prefix=$(poco_prefix)
+  if [ -f "$prefix/.complete" ]; then
+    [ -f "$prefix/shim/Winsock2.h" ] || write_shim "$prefix/shim"
+    log "Poco cached in $prefix"
+    return
+  fi
+  log "cross-building Poco $POCO_VERSION into $prefix"
+  local work
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' RETURN
+  (cd "$work" && apt-get source -qq "poco=$POCO_VERSION*" >/dev/null 2>&1 || apt-get source -qq poco >/dev/null)
+  local src
+  src=$(find "$work" -maxdepth 1 -type d -name 'poco-*' | head -n 1)
+  write_shim "$work/shim"
+  local here; here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  cmake -S "$src" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-i686.cmake" \
+    -DCMAKE_MC_COMPILER=/usr/bin/$TRIPLET-windmc \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DCMAKE_CXX_FLAGS="-I$work/shim -Os -ffunction-sections -fdata-sections" \
+    -DCMAKE_C_FLAGS="-I$work/shim -Os -ffunction-sections -fdata-sections" \
+    -DBUILD_SHARED_LIBS=OFF -DPOCO_STATIC=ON -DPOCO_MT=OFF \
+    -DENABLE_FOUNDATION=ON -DENABLE_XML=ON -DENABLE_JSON=ON -DENABLE_UTIL=ON \
+    -DENABLE_NET=OFF -DENABLE_NETSSL=OFF -DENABLE_NETSSL_WIN=OFF -DENABLE_CRYPTO=OFF \
+    -DENABLE_JWT=OFF -DENABLE_DATA=OFF -DENABLE_DATA_SQLITE=OFF -DENABLE_DATA_MYSQL=OFF \
+    -DENABLE_DATA_POSTGRESQL=OFF -DENABLE_DATA_ODBC=OFF -DENABLE_MONGODB=OFF \
+    -DENABLE_REDIS=OFF -DENABLE_PDF=OFF -DENABLE_ZIP=OFF -DENABLE_SEVENZIP=OFF \
+    -DENABLE_APACHECONNECTOR=OFF -DENABLE_CPPPARSER=OFF -DENABLE_ENCODINGS=OFF \
+    -DENABLE_ENCODINGS_COMPILER=OFF -DENABLE_PAGECOMPILER=OFF \
+    -DENABLE_PAGECOMPILER_FILE2PAGE=OFF -DENABLE_POCODOC=OFF -DENABLE_TESTS=OFF \
+    -DENABLE_ACTIVERECORD=OFF -DENABLE_ACTIVERECORD_COMPILER=OFF -DENABLE_PROMETHEUS=OFF \
+    >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+  cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1 || { tail -n 60 "$work/build.log"; exit 1; }
+  $SUDO mkdir -p "$CACHE_ROOT"
+  cmake --install "$work/build" >/dev/null
+  write_shim "$prefix/shim"
+  touch "$prefix/.complete"
+  log "Poco installed"
+}
+
+install_packages
+select_posix_toolchain
+build_poco
+log "done"

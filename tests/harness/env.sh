@@ -1,0 +1,11 @@
+# Sourced by the harness scripts: the environment of the Wine prefix of one test run.
+# $1 (or NORLO_HARNESS_DIR) is the harness directory below the build tree.
+NORLO_HARNESS_DIR=${NORLO_HARNESS_DIR:-$1}
+export WINEPREFIX="$NORLO_HARNESS_DIR/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -f "$NORLO_HARNESS_DIR/display" ]; then
+  DISPLAY=$(cat "$NORLO_HARNESS_DIR/display")
+  export DISPLAY
+fi

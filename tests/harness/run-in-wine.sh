@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs one Windows program of the test run under Wine and returns its exit code.
+# A program that hangs is killed shortly before CTest's own time-out would hit.
+set -uo pipefail
+harness=$1
+shift
+# shellcheck source=env.sh
+. "$(dirname "$0")/env.sh" "$harness"
+limit=${NORLO_TEST_TIMEOUT:-300}
+limit=$((limit > 20 ? limit - 10 : limit))
+exec timeout --kill-after=5 "$limit" wine "$@"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Starts what every test needs: an X display (Xvfb), a 64-bit Wine prefix created once
+# below the build tree, and a wineserver that stays up for the whole run.
+set -euo pipefail
+harness=$1
+mkdir -p "$harness"
+# shellcheck source=env.sh
+. "$(dirname "$0")/env.sh" "$harness"
+
+start_display() {
+  if [ -f "$harness/xvfb.pid" ] && kill -0 "$(cat "$harness/xvfb.pid")" 2>/dev/null; then
+    return
+  fi
+  local n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  nohup Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$harness/xvfb.log" 2>&1 </dev/null &
+  echo $! >"$harness/xvfb.pid"
+  echo ":$n" >"$harness/display"
+  for _ in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$n"
+}
+
+start_display
+if [ ! -f "$WINEPREFIX/.norlo-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  echo "creating Wine prefix $WINEPREFIX"
+  wineboot --init >"$harness/wineboot.log" 2>&1 </dev/null
+  wineserver -w
+  touch "$WINEPREFIX/.norlo-ready"
+fi
+wineserver -p >/dev/null 2>&1 </dev/null
+# Start Wine's own background processes (services, explorer) now, detached from any test's
+# output, so they never hold a test's output pipe open after the test ended.
+timeout 120 wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+echo "harness ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Ends the wineserver and the X display of the test run.
+set -uo pipefail
+harness=$1
+# shellcheck source=env.sh
+. "$(dirname "$0")/env.sh" "$harness"
+wineserver -k 2>/dev/null || true
+if [ -f "$harness/xvfb.pid" ]; then
+  kill "$(cat "$harness/xvfb.pid")" 2>/dev/null || true
+  rm -f "$harness/xvfb.pid" "$harness/display"
+fi
+exit 0
