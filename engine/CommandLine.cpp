@@ -1,0 +1,100 @@
+#include "engine/CommandLine.h"
+
+#include "osh/Text.h"
+
+namespace ziz {
+
+namespace {
+
+struct ModeSwitch {
+    const wchar_t* word;
+    InstallMode mode;
+    bool restartRequired;
+};
+
+// Nearer the top wins.
+const ModeSwitch kModeSwitches[] = {
+    {L"uninstall", UNINSTALL, true},
+    {L"download", DOWNLOAD, false},
+    {L"appliance", APPLIANCE, false},
+    {L"check", CHECK, false},
+    {L"install", INSTALL, false},
+    {L"update", UPDATE, true},
+};
+const int kSwitchCount = static_cast<int>(sizeof(kModeSwitches) / sizeof(kModeSwitches[0]));
+const int kInstallSwitch = 4;
+
+// The name after "/" or "--"; false for an element with neither prefix.
+bool StripPrefix(const std::wstring& element, std::wstring& name)
+{
+    if (element.compare(0, 1, L"/") == 0) {
+        name = element.substr(1);
+        return true;
+    }
+    if (element.compare(0, 2, L"--") == 0) {
+        name = element.substr(2);
+        return true;
+    }
+    return false;
+}
+
+void SplitAtEquals(const std::wstring& text, std::wstring& key, std::wstring& value)
+{
+    const std::wstring::size_type equals = text.find(L'=');
+    if (equals == std::wstring::npos) {
+        key = text;
+        value.clear();
+    } else {
+        key = text.substr(0, equals);
+        value = text.substr(equals + 1);
+    }
+}
+
+}  // namespace
+
+CommandLineChoice ChooseMode(const std::vector<std::wstring>& arguments)
+{
+    CommandLineChoice choice;
+    int chosen = kSwitchCount;
+    std::wstring chosenValue;
+    for (const std::wstring& element : arguments) {
+        std::wstring option;
+        if (!StripPrefix(element, option)) continue;
+        std::wstring name, value;
+        SplitAtEquals(option, name, value);
+        // Only switches above the one chosen so far can still win.
+        for (int j = 0; j < chosen; ++j) {
+            if (osh::EqualsIgnoreAsciiCase(name, kModeSwitches[j].word)) {
+                chosen = j;
+                chosenValue = value;
+                break;
+            }
+        }
+        if (osh::EqualsIgnoreAsciiCase(name, L"viewer")) choice.installType = InstallTypeViewer;
+    }
+    if (chosen == kSwitchCount) {
+        chosen = kInstallSwitch;
+        chosenValue.clear();
+    }
+    choice.mode = kModeSwitches[chosen].mode;
+    choice.restartRequired = kModeSwitches[chosen].restartRequired;
+    choice.value = chosenValue;
+    return choice;
+}
+
+bool FindOption(const std::vector<std::wstring>& arguments, const std::wstring& name, std::wstring& value)
+{
+    const std::wstring dashed = L"--" + name;
+    const std::wstring slashed = L"/" + name;
+    for (const std::wstring& element : arguments) {
+        std::wstring key, found;
+        SplitAtEquals(element, key, found);
+        if (osh::EqualsIgnoreAsciiCase(key, dashed) || osh::EqualsIgnoreAsciiCase(key, slashed)) {
+            value = found;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace ziz

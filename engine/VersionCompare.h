@@ -1,0 +1,14 @@
+#pragma once
+// Comparison of dotted decimal version texts ("5.0.1035.10828"). Free of Windows headers.
+#include <string>
+
+namespace ziz {
+
+// True when candidate is numerically greater than best at the first part where they
+// differ. Running out of parts on either side without a difference is not newer, so
+// 5.0.1 is not newer than 5.0. A part (on either side) that is not an unsigned decimal
+// number, met before a difference, makes the answer "not newer": a malformed document
+// must never trigger a hand-over.
+bool IsNewerVersion(const std::wstring& candidate, const std::wstring& best);
+
+}  // namespace ziz

@@ -1,0 +1,82 @@
+#pragma once
+// The install engine: everything that passes from state to state during one run, and the
+// operations the states use. Abstract; OSWorker supplies the operations that touch the
+// operating system. Free of Windows headers.
+#include "engine/EngineStatus.h"
+#include "engine/InstallMode.h"
+#include "engine/PathKind.h"
+#include "sequence/InstallSequence.h"
+
+#include <string>
+#include <vector>
+
+namespace ziz {
+
+class Worker {
+public:
+    Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // The virtual operations keep this order; the concrete engine relies on it.
+    virtual ~Worker();
+    // Records the status; the concrete engine also tells the window.
+    virtual void Notify(EngineStatus status, int a = 0, int b = 0);
+    virtual void SetRestartRequired(bool required);
+    virtual EngineStatus GetLastStatus();
+    virtual void SetSetupScriptPath(const std::wstring& path);
+    virtual std::wstring GetSetupScriptPath();
+    virtual std::wstring GetApplianceScriptPath() = 0;
+    // Makes the candidate the best bootstrapper when its version is newer.
+    virtual bool ConsiderCandidate(const std::wstring& path, const std::wstring& version);
+    virtual void GetBestCandidate(std::wstring& path, std::wstring& version);
+    // Numeric comparison of dotted versions; a version with a part that is not a number
+    // is never newer.
+    virtual bool IsNewerThanBest(const std::wstring& version);
+    // GetPath, or std::runtime_error "Unable to determine directory location " + text.
+    virtual std::wstring RequirePath(PathKind kind);
+    virtual bool GetPath(std::wstring& path, PathKind kind) = 0;
+    virtual bool GetUpdateUrl(std::wstring& url) = 0;
+    // GetFileName, or std::runtime_error "Unable to determine file name " + text.
+    virtual std::wstring RequireFileName(PathKind kind);
+    virtual bool GetFileName(std::wstring& name, PathKind kind) = 0;
+    virtual bool CreateTempFile(std::wstring& path) = 0;
+    virtual bool LoadEmbeddedSequence(InstallSequence& items) = 0;
+    virtual bool GetFileVersion(std::wstring& version, const std::wstring& path) = 0;
+    // (the file integrity check follows GetFileVersion)
+    virtual bool Is64BitOs() = 0;
+    virtual void SetItems(const InstallSequence& items);
+    virtual void GetItems(InstallSequence& items);
+    // (the persistent lists of the key store follow GetItems)
+    virtual void ParseCommandLine(const std::vector<std::wstring>& arguments);
+    virtual void GetArguments(std::vector<std::wstring>& arguments);
+    // Looks for "/name" or "--name", optionally with "=value"; case-insensitive.
+    virtual bool GetOption(const std::wstring& name, std::wstring& value);
+    virtual void SetMode(InstallMode mode);
+    virtual InstallMode GetModeName(std::wstring& name);
+    virtual InstallMode GetMode(InstallMode* mode = nullptr);
+    virtual InstallType GetInstallType();
+    virtual bool IsSelfSigned();
+
+    bool HasOption(const std::wstring& name);
+    const std::wstring& GetApplianceTarget() const { return applianceTarget_; }
+    bool IsRestartRequired() const { return restartRequired_; }
+
+protected:
+    void SetSelfSigned(bool selfSigned) { selfSigned_ = selfSigned; }
+
+private:
+    std::wstring setupScriptPath_;
+    bool selfSigned_ = false;
+    bool restartRequired_ = false;
+    EngineStatus lastStatus_ = StatusFailed;
+    std::wstring bestVersion_;
+    std::wstring bestPath_;
+    std::vector<std::wstring> arguments_;
+    InstallSequence items_;
+    InstallMode mode_ = INVALID;
+    InstallType installType_ = InstallTypeServices;
+    std::wstring applianceTarget_;
+};
+
+}  // namespace ziz
