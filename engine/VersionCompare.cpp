@@ -35,12 +35,17 @@ bool ParseNumber(const std::wstring& part, std::uint64_t& number)
 
 bool IsNewerVersion(const std::wstring& candidate, const std::wstring& best)
 {
-    const std::vector<std::wstring> candidateParts = SplitAtDots(candidate);
+    std::vector<std::uint64_t> candidateNumbers;
+    for (const std::wstring& part : SplitAtDots(candidate)) {
+        std::uint64_t number = 0;
+        if (!ParseNumber(part, number)) return false;
+        candidateNumbers.push_back(number);
+    }
     const std::vector<std::wstring> bestParts = SplitAtDots(best);
-    for (std::size_t i = 0; i < candidateParts.size() && i < bestParts.size(); ++i) {
-        std::uint64_t candidateNumber = 0, bestNumber = 0;
-        if (!ParseNumber(candidateParts[i], candidateNumber) || !ParseNumber(bestParts[i], bestNumber)) return false;
-        if (candidateNumber != bestNumber) return candidateNumber > bestNumber;
+    for (std::size_t i = 0; i < candidateNumbers.size() && i < bestParts.size(); ++i) {
+        std::uint64_t bestNumber = 0;
+        if (!ParseNumber(bestParts[i], bestNumber)) return false;
+        if (candidateNumbers[i] != bestNumber) return candidateNumbers[i] > bestNumber;
     }
     return false;
 }
