@@ -13,6 +13,8 @@ OSWorker::~OSWorker() = default;
 void OSWorker::Notify(EngineStatus status, int a, int b)
 {
     Worker::Notify(status, a, b);
+    // A null window would make PostMessageW post to this thread's own queue.
+    if (window_ == nullptr) return;
     EngineMessage message;
     if (!ComposeEngineMessage(status, a, b, GetMode(), IsRestartRequired(), message)) return;
     // The worker never waits for the window; a failed post is not examined.

@@ -1,7 +1,5 @@
 #include "engine/RunLoop.h"
 
-#include "engine/WorkerState.h"
-
 namespace ziz {
 
 namespace {
@@ -12,7 +10,12 @@ bool IsSignalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OB
 
 void RunStateMachine(Worker& worker, HANDLE shutdownEvent)
 {
-    WorkerState* state = GetInitialState(worker);
+    RunStatesFrom(GetInitialState(worker), worker, shutdownEvent);
+}
+
+void RunStatesFrom(WorkerState* first, Worker& worker, HANDLE shutdownEvent)
+{
+    WorkerState* state = first;
     while (state != nullptr && !IsSignalled(shutdownEvent)) state = state->RunState(worker);
 }
 

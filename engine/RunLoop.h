@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/Worker.h"
+#include "engine/WorkerState.h"
 
 namespace ziz {
 
@@ -10,5 +11,8 @@ namespace ziz {
 // signalled; the event is polled between states only, so a running state finishes first.
 // Exceptions escaping a state end the walk and pass through.
 void RunStateMachine(Worker& worker, HANDLE shutdownEvent);
+
+// The same walk from a given state.
+void RunStatesFrom(WorkerState* first, Worker& worker, HANDLE shutdownEvent);
 
 }  // namespace ziz
