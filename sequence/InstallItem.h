@@ -4,6 +4,7 @@
 #include <string>
 
 struct InstallItem {
+    // The fixed fields; a document names them in any letter case.
     std::wstring Filename;
     std::wstring Version;
     std::wstring Url;
@@ -12,4 +13,18 @@ struct InstallItem {
     // Further values ("Order", "installCmd", "viewer", "services", ...); keys compare
     // case-sensitively.
     std::map<std::wstring, std::wstring> Properties;
+
+    void SetLocalPath(const std::wstring& path) { LocalPath = path; }
+
+    // A name that matches a fixed field ignoring case sets that field; any other name is
+    // stored in Properties as written, the last value for a name winning.
+    void SetProperty(const std::wstring& name, const std::wstring& value);
+
+    // Properties first (exact case), then the fixed fields (any case, even when empty).
+    // Clears out and returns false when neither knows the name.
+    bool GetProperty(const std::wstring& name, std::wstring& out) const;
+
+private:
+    std::wstring* FixedField(const std::wstring& name);
+    const std::wstring* FixedField(const std::wstring& name) const;
 };

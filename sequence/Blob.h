@@ -1,0 +1,17 @@
+#pragma once
+// A whole install sequence document as bytes, and the two places one comes from.
+// The declarations are free of Windows headers; the readers live in their own sources.
+#include <string>
+#include <vector>
+
+using Blob = std::vector<char>;
+
+// Copies the executable's own data resource `id` (RT_RCDATA, language chosen by the
+// system's lookup) into blob, replacing its content; no terminator is added.
+// Throws win::exception ("GetModuleHandle(NULL)", "FindResourceEx()", "SizeofResource()")
+// or std::runtime_error("Unable to lock resource").
+void ReadResourceBlob(unsigned int id, Blob& blob);
+
+// Replaces blob with the bytes of the file at path. Logs "Sequence file open failed" and
+// returns false, leaving blob untouched, when the file cannot be read.
+bool ReadFileBlob(const std::wstring& path, Blob& blob);

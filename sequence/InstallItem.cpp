@@ -1,0 +1,42 @@
+#include "sequence/InstallItem.h"
+
+#include "osh/Text.h"
+
+std::wstring* InstallItem::FixedField(const std::wstring& name)
+{
+    return const_cast<std::wstring*>(static_cast<const InstallItem*>(this)->FixedField(name));
+}
+
+const std::wstring* InstallItem::FixedField(const std::wstring& name) const
+{
+    if (osh::EqualsIgnoreAsciiCase(name, L"Filename")) return &Filename;
+    if (osh::EqualsIgnoreAsciiCase(name, L"Version")) return &Version;
+    if (osh::EqualsIgnoreAsciiCase(name, L"Url")) return &Url;
+    if (osh::EqualsIgnoreAsciiCase(name, L"Hash")) return &Hash;
+    if (osh::EqualsIgnoreAsciiCase(name, L"LocalPath")) return &LocalPath;
+    return nullptr;
+}
+
+void InstallItem::SetProperty(const std::wstring& name, const std::wstring& value)
+{
+    if (std::wstring* field = FixedField(name)) {
+        *field = value;
+        return;
+    }
+    Properties[name] = value;
+}
+
+bool InstallItem::GetProperty(const std::wstring& name, std::wstring& out) const
+{
+    const auto found = Properties.find(name);
+    if (found != Properties.end()) {
+        out = found->second;
+        return true;
+    }
+    if (const std::wstring* field = FixedField(name)) {
+        out = *field;
+        return true;
+    }
+    out.clear();
+    return false;
+}

@@ -1,0 +1,152 @@
+#include "sequence/SequenceLoader.h"
+
+#include "osh/Log.h"
+#include "osh/Text.h"
+
+#include <rapidxml.hpp>
+
+#include <cwctype>
+#include <exception>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+using XmlNode = rapidxml::xml_node<char>;
+
+constexpr bool kAnyCase = false;
+
+std::wstring Text(const char* text, std::size_t size) { return osh::Widen(std::string(text, size)); }
+
+InstallItem ReadItem(const XmlNode& element)
+{
+    InstallItem item;
+    for (auto* attribute = element.first_attribute(); attribute != nullptr; attribute = attribute->next_attribute())
+        item.SetProperty(Text(attribute->name(), attribute->name_size()),
+                         Text(attribute->value(), attribute->value_size()));
+    for (auto* child = element.first_node(); child != nullptr; child = child->next_sibling()) {
+        if (child->type() != rapidxml::node_element) continue;
+        item.SetProperty(TrimWhitespace(Text(child->name(), child->name_size())),
+                         TrimWhitespace(Text(child->value(), child->value_size())));
+    }
+    return item;
+}
+
+// Places equal to the new item's are passed over, so equal places keep document order.
+void InsertByOrder(InstallSequence& sequence, InstallItem item)
+{
+    const unsigned int place = ItemOrder(item);
+    auto position = sequence.begin();
+    while (position != sequence.end() && ItemOrder(*position) <= place) ++position;
+    sequence.insert(position, std::move(item));
+}
+
+bool ReadSequence(char* text, const std::wstring& name, InstallSequence& sequence)
+{
+    // The document object carries a 64 KiB pool; keep it off the worker's stack.
+    auto document = std::make_unique<rapidxml::xml_document<char>>();
+    document->parse<rapidxml::parse_default>(text);
+
+    const XmlNode* root = document->first_node("Installer", 0, kAnyCase);
+    if (root == nullptr) {
+        osh::LogError("XML: Could not detect node Installer");
+        return false;
+    }
+    const std::string narrowName = osh::Narrow(name);
+    const XmlNode* list = root->first_node(narrowName.c_str(), narrowName.size(), kAnyCase);
+    if (list == nullptr) {
+        osh::LogError("XML: Could not detect node " + narrowName);
+        return false;
+    }
+    for (const XmlNode* element = list->first_node("Item", 0, kAnyCase); element != nullptr;
+         element = element->next_sibling("Item", 0, kAnyCase))
+        InsertByOrder(sequence, ReadItem(*element));
+    return true;
+}
+
+bool LoadSingleItem(Blob& blob, const wchar_t* name, InstallItem& item)
+{
+    InstallSequence sequence;
+    const std::string narrowName = osh::Narrow(name);
+    if (!LoadSequence(blob, name, sequence)) {
+        osh::LogError("Unable to load sequence " + narrowName + " from Blob");
+        return false;
+    }
+    if (sequence.size() != 1) {
+        osh::LogError("Sequence " + narrowName + " has wrong item count (" + std::to_string(sequence.size()) +
+                      ") is not one)");
+        return false;
+    }
+    item = sequence.front();
+    return true;
+}
+
+}  // namespace
+
+std::wstring TrimWhitespace(const std::wstring& text)
+{
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && std::iswspace(text[first])) ++first;
+    while (last > first && std::iswspace(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+unsigned int ItemOrder(const InstallItem& item)
+{
+    std::wstring text;
+    if (!item.GetProperty(L"Order", text)) return 0;
+    std::wistringstream stream(text);
+    unsigned int place = 0;
+    if (!(stream >> place)) return 0;
+    return place;
+}
+
+bool LoadSequence(Blob& blob, const std::wstring& name, InstallSequence& sequence)
+{
+    if (!blob.empty() && blob.back() != '\0') blob.push_back('\0');
+    sequence.clear();
+
+    // The parser writes terminators into the text it parses, so it gets its own copy.
+    std::vector<char> scratch(blob);
+    if (scratch.empty()) scratch.push_back('\0');
+    try {
+        return ReadSequence(scratch.data(), name, sequence);
+    } catch (const rapidxml::parse_error& error) {
+        sequence.clear();
+        osh::LogError(std::string("XML: Parse Error - ") + error.what() + " at " + error.where<char>());
+        return false;
+    }
+}
+
+void LoadX86Sequence(Blob& blob, InstallSequence& sequence)
+{
+    sequence.clear();
+    if (!LoadSequence(blob, L"x86", sequence)) throw std::runtime_error("Unable to load sequence 32-bit from Blob");
+}
+
+void LoadX64Sequence(Blob& blob, InstallSequence& sequence)
+{
+    sequence.clear();
+    if (!LoadSequence(blob, L"x64", sequence)) throw std::runtime_error("Unable to load sequence 64-bit from Blob");
+}
+
+bool LoadPlatformSequence(Blob& blob, InstallSequence& sequence, bool is64BitOs)
+{
+    sequence.clear();
+    try {
+        if (is64BitOs)
+            LoadX64Sequence(blob, sequence);
+        else
+            LoadX86Sequence(blob, sequence);
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+    }
+    return !sequence.empty();
+}
+
+bool LoadBootstrapperItem(Blob& blob, InstallItem& item) { return LoadSingleItem(blob, L"bootstrapper", item); }
+
+bool LoadApplianceItem(Blob& blob, InstallItem& item) { return LoadSingleItem(blob, L"appliance", item); }
