@@ -1,0 +1,9 @@
+#include "config/MapConfiguration.h"
+
+namespace Norlo {
+namespace Config {
+
+MapConfiguration::~MapConfiguration() = default;
+
+}  // namespace Config
+}  // namespace Norlo
