@@ -124,6 +124,28 @@ struct GlobalMemoryTraits {
     static bool Close(HGLOBAL h) { return GlobalFree(h) == nullptr; }
 };
 
+// Catalog administrator context (HCATADMIN) and a catalog found through it (HCATINFO,
+// released through its administrator context). Both are HANDLEs; mscat.h is only needed
+// where they are closed.
+struct CatalogAdminTraits {
+    using handle_type = HANDLE;
+    static HANDLE Invalid() { return nullptr; }
+    static bool IsValid(HANDLE h) { return h != nullptr; }
+    static bool Close(HANDLE h);
+};
+
+struct CatalogContext {
+    HANDLE admin;
+    HANDLE info;
+};
+
+struct CatalogContextTraits {
+    using handle_type = CatalogContext;
+    static CatalogContext Invalid() { return CatalogContext{nullptr, nullptr}; }
+    static bool IsValid(const CatalogContext& c) { return c.admin != nullptr && c.info != nullptr; }
+    static bool Close(const CatalogContext& c);
+};
+
 using ScopedHandle = Scoped<KernelHandleTraits>;
 using ScopedFile = Scoped<FileHandleTraits>;
 using ScopedFind = Scoped<FindHandleTraits>;
@@ -134,5 +156,7 @@ using ScopedCryptProvider = Scoped<CryptProviderTraits>;
 using ScopedCryptHash = Scoped<CryptHashTraits>;
 using ScopedLibrary = Scoped<LibraryTraits>;
 using ScopedGlobalMemory = Scoped<GlobalMemoryTraits>;
+using ScopedCatalogAdmin = Scoped<CatalogAdminTraits>;
+using ScopedCatalogContext = Scoped<CatalogContextTraits>;
 
 }  // namespace osh
