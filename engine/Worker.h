@@ -7,6 +7,7 @@
 #include "engine/PathKind.h"
 #include "sequence/InstallSequence.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,13 @@ public:
     virtual bool Is64BitOs() = 0;
     virtual void SetItems(const InstallSequence& items);
     virtual void GetItems(InstallSequence& items);
-    // (the persistent lists of the key store follow GetItems)
+    // Numbered lists in the persistent key store: keys "0", "1", ... of a group.
+    // LoadList bridges up to two missing numbers in total; AddToList writes the value
+    // under the first free number unless it is already listed. Store failures are logged.
+    virtual void LoadList(std::map<std::wstring, std::wstring>& list, const std::wstring& group);
+    virtual void AddToList(const std::wstring& value, const std::wstring& group);
+    virtual void LoadUninstallList(std::map<std::wstring, std::wstring>& list);
+    virtual void AddUninstallEntry(const std::wstring& value);
     virtual void ParseCommandLine(const std::vector<std::wstring>& arguments);
     virtual void GetArguments(std::vector<std::wstring>& arguments);
     // Looks for "/name" or "--name", optionally with "=value"; case-insensitive.
