@@ -1,0 +1,68 @@
+/* Stand-in for a component program of the sample release (runtime redistributable,
+ * appliance program). It records how it was started in "<own path>.ran" (one block per
+ * run: the command line and the working directory) so tests can see that and how it
+ * ran, and succeeds only when the switch its real counterpart needs is given. */
+#include <windows.h>
+#include <shellapi.h>
+
+#ifndef STANDIN_SWITCH
+#error "STANDIN_SWITCH names the switch the stand-in requires"
+#endif
+
+enum { EXIT_RAN = 0, EXIT_WITHOUT_SWITCH = 2, EXIT_NOT_RECORDED = 3 };
+
+static BOOL AppendUtf8(HANDLE file, const wchar_t* text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+    if (size <= 1) return TRUE;
+    char* buffer = (char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size);
+    if (!buffer) return FALSE;
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, size, NULL, NULL);
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, buffer, (DWORD)(size - 1), &written, NULL) && written == (DWORD)(size - 1);
+    HeapFree(GetProcessHeap(), 0, buffer);
+    return ok;
+}
+
+static BOOL RecordRun(void)
+{
+    wchar_t path[MAX_PATH + 8];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return FALSE;
+    lstrcatW(path, L".ran");
+    wchar_t directory[MAX_PATH];
+    DWORD directoryLength = GetCurrentDirectoryW(MAX_PATH, directory);
+    if (directoryLength == 0 || directoryLength >= MAX_PATH) return FALSE;
+
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    BOOL ok = AppendUtf8(file, L"command line: ") && AppendUtf8(file, GetCommandLineW()) &&
+              AppendUtf8(file, L"\r\ndirectory: ") && AppendUtf8(file, directory) &&
+              AppendUtf8(file, L"\r\n");
+    CloseHandle(file);
+    return ok;
+}
+
+static BOOL HasSwitch(void)
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!arguments) return FALSE;
+    BOOL found = FALSE;
+    for (int i = 1; i < count && !found; ++i) {
+        found = lstrcmpiW(arguments[i], STANDIN_SWITCH) == 0;
+    }
+    LocalFree(arguments);
+    return found;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show)
+{
+    (void)instance;
+    (void)previous;
+    (void)commandLine;
+    (void)show;
+    if (!RecordRun()) return EXIT_NOT_RECORDED;
+    return HasSwitch() ? EXIT_RAN : EXIT_WITHOUT_SWITCH;
+}

@@ -1,0 +1,322 @@
+#!/usr/bin/env python3
+"""Writes the install sequence documents of a product release.
+
+From a folder holding the release's component files and a layout description (JSON,
+see tools/layout-sample.json) it writes the sequence document that the bootstrapper
+embeds and the "update.xml" the update server publishes, and can lay the files out
+under the URL paths the documents name, ready to be served.
+
+Every item carries the MD5 digest of its file: the download function of the target
+system may report success for an HTTP error page or a cut-off transfer, so the digest
+is what rejects such a file. Executables also carry the file version read from their
+version resource, exactly as the bootstrapper reads it back.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import re
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import peversion  # noqa: E402
+
+USAGE_EPILOG = """\
+layout file (JSON):
+  {
+    "baseUrl": "{server}/5.0/norlo5/{release}/release/",
+    "bootstrapper": {"file": "norlo5-Setup-{release}.exe"},
+    "appliance": {"file": "appliance.exe"},
+    "x64": [{"file": "norlo5-viewer-x64-{release}.msi", "viewer": true,
+             "services": true,
+             "installCmd": "msiexec /qn /i [APP] /log [LOG] /norestart"}],
+    "x86": [...]
+  }
+  An item's "url" replaces baseUrl + file; "order" replaces its place in the list.
+  {server} is the --server address, other {names} come from --define name=value.
+
+examples:
+  release.py --layout layout.json --release-dir out/ --server http://updates.example \\
+             --define release=5.0.1036.10828 --embedded Sequence.xml --update update.xml
+  release.py ... --publish www/        (also copies every file under its URL path)
+"""
+
+PLATFORMS = ("x64", "x86")
+EXECUTABLE_SUFFIXES = (".exe", ".dll")
+INSTALL_TYPES = ("viewer", "services")
+
+
+class ReleaseError(Exception):
+    """A problem with the layout or the release folder, reported to the engineer."""
+
+
+def md5_of(path):
+    digest = hashlib.md5()
+    with open(path, "rb") as stream:
+        for chunk in iter(lambda: stream.read(65536), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+class Variables:
+    PATTERN = re.compile(r"\{([A-Za-z_][A-Za-z0-9_]*)\}")
+
+    def __init__(self, values):
+        self.values = dict(values)
+
+    def expand(self, text, where):
+        def replace(match):
+            name = match.group(1)
+            if name not in self.values:
+                raise ReleaseError("%s: unknown variable {%s} (give it with --define %s=...)"
+                                   % (where, name, name))
+            return self.values[name]
+        return self.PATTERN.sub(replace, text)
+
+
+class Item:
+    """One component as it goes into a document: ordered (element, text) pairs."""
+
+    def __init__(self, order, fields):
+        self.order = order
+        self.fields = fields
+
+    def value(self, name):
+        for key, text in self.fields:
+            if key == name:
+                return text
+        return None
+
+
+class Release:
+    def __init__(self, layout, release_dir, server, defines, bootstrapper_hash=True):
+        self.layout = layout
+        self.release_dir = release_dir
+        self.server = server.rstrip("/")
+        self.variables = Variables(dict(defines, server=self.server))
+        self.bootstrapper_hash = bootstrapper_hash
+        self.files = {}  # URL -> local file, for publishing
+
+    def _text(self, spec, key, where, required=True):
+        value = spec.get(key)
+        if value is None:
+            if required:
+                raise ReleaseError("%s: \"%s\" is missing" % (where, key))
+            return None
+        if not isinstance(value, str):
+            raise ReleaseError("%s: \"%s\" must be a string" % (where, key))
+        return self.variables.expand(value, where)
+
+    def _local_file(self, name, where):
+        if os.path.basename(name) != name or name in ("", ".", ".."):
+            raise ReleaseError("%s: file name %r must not contain a folder" % (where, name))
+        path = os.path.join(self.release_dir, name)
+        if not os.path.isfile(path):
+            raise ReleaseError("%s: file %s not found in the release folder %s"
+                               % (where, name, self.release_dir))
+        return path
+
+    def _url(self, spec, name, where):
+        url = self._text(spec, "url", where, required=False)
+        if url is None:
+            base = self._text(self.layout, "baseUrl", "layout")
+            url = base if base.endswith("/") else base + "/"
+            url += name
+        return url
+
+    def _version(self, path, where):
+        info = peversion.read_version_info(path)
+        version = info.file_version() if info else None
+        if version is None:
+            raise ReleaseError("%s: %s has no readable file version" % (where, path))
+        return version
+
+    def _flag(self, spec, key, where):
+        value = spec.get(key, False)
+        if not isinstance(value, bool):
+            raise ReleaseError("%s: \"%s\" must be true or false" % (where, key))
+        return "yes" if value else "no"
+
+    def _order(self, spec, default, where):
+        order = spec.get("order", default)
+        if not isinstance(order, int) or isinstance(order, bool) or not 0 <= order < 2**32:
+            raise ReleaseError("%s: \"order\" must be a number from 0 to 4294967295" % where)
+        return order
+
+    def component(self, spec, default_order, where, with_hash=True):
+        if not isinstance(spec, dict):
+            raise ReleaseError("%s: must be an object" % where)
+        name = self._text(spec, "file", where)
+        url = self._url(spec, name, where)
+        fields = [("url", url), ("filename", name)]
+        expected_version = self._text(spec, "version", where, required=False)
+        if with_hash:
+            path = self._local_file(name, where)
+            if name.lower().endswith(EXECUTABLE_SUFFIXES):
+                version = self._version(path, where)
+                if expected_version is not None and version != expected_version:
+                    raise ReleaseError("%s: %s has file version %s, the layout says %s"
+                                       % (where, name, version, expected_version))
+                fields.append(("version", version))
+            fields.append(("Hash", md5_of(path)))
+            self.files[url] = path
+        elif expected_version is not None:
+            fields.append(("version", expected_version))
+        return Item(self._order(spec, default_order, where), fields)
+
+    def universal_item(self, section):
+        spec = self.layout.get(section)
+        if spec is None:
+            raise ReleaseError("layout: section \"%s\" is missing" % section)
+        # The bootstrapper that embeds this document cannot carry its own digest; that
+        # document names the bootstrapper by version only (see the sample release build).
+        with_hash = self.bootstrapper_hash or section != "bootstrapper"
+        if not with_hash and spec.get("version") is None:
+            raise ReleaseError("layout: \"bootstrapper\" needs a \"version\" when written "
+                               "without its hash")
+        item = self.component(spec, 0, section, with_hash)
+        item.fields.append(("universal", "yes"))
+        return item
+
+    def platform_items(self, platform):
+        specs = self.layout.get(platform)
+        if not isinstance(specs, list) or not specs:
+            raise ReleaseError("layout: section \"%s\" must list at least one item" % platform)
+        items = []
+        for index, spec in enumerate(specs):
+            where = "%s item %d" % (platform, index)
+            item = self.component(spec, index, where)
+            for install_type in INSTALL_TYPES:
+                item.fields.append((install_type, self._flag(spec, install_type, where)))
+            command = self._text(spec, "installCmd", where, required=False)
+            if command is not None:
+                item.fields.append(("installCmd", command))
+            items.append(item)
+        orders = [item.order for item in items]
+        if len(set(orders)) != len(orders):
+            raise ReleaseError("layout: section \"%s\" gives one order to two items" % platform)
+        return sorted(items, key=lambda item: item.order)
+
+    def document(self):
+        sections = [("bootstrapper", [self.universal_item("bootstrapper")]),
+                    ("appliance", [self.universal_item("appliance")])]
+        for platform in PLATFORMS:
+            sections.append((platform, self.platform_items(platform)))
+        return render(sections)
+
+    def publish(self, folder, document):
+        prefix = self.server + "/"
+        for url, path in sorted(self.files.items()):
+            if not url.startswith(prefix):
+                raise ReleaseError("cannot publish %s: it is not below the server address %s"
+                                   % (url, self.server))
+            target = os.path.join(folder, *url[len(prefix):].split("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copyfile(path, target)
+        write_document(os.path.join(folder, "update.xml"), document)
+
+
+def escape(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def render(sections):
+    parts = ['<?xml version="1.0" encoding="us-ascii"?><Installer>']
+    for name, items in sections:
+        parts.append("<%s>" % name)
+        for item in items:
+            parts.append('<Item Order="%d">' % item.order)
+            for key, text in item.fields:
+                parts.append("<%s>%s</%s>" % (key, escape(text), key))
+            parts.append("</Item>")
+        parts.append("</%s>" % name)
+    parts.append("</Installer>")
+    document = "".join(parts)
+    if "\n" in document or "\r" in document:
+        raise ReleaseError("a value of the layout holds a line break")
+    try:
+        return document.encode("ascii")
+    except UnicodeEncodeError as error:
+        raise ReleaseError("the document must be ASCII; offending text: %r"
+                           % document[max(0, error.start - 20):error.end + 20]) from None
+
+
+def write_document(path, document):
+    folder = os.path.dirname(path)
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+    with open(path, "wb") as stream:
+        stream.write(document)
+
+
+def load_layout(path):
+    try:
+        with open(path, "r", encoding="utf-8") as stream:
+            layout = json.load(stream)
+    except OSError as error:
+        raise ReleaseError("cannot read layout %s: %s" % (path, error.strerror)) from None
+    except ValueError as error:
+        raise ReleaseError("layout %s is not valid JSON: %s" % (path, error)) from None
+    if not isinstance(layout, dict):
+        raise ReleaseError("layout %s: the top level must be an object" % path)
+    return layout
+
+
+def parse_defines(pairs):
+    defines = {}
+    for pair in pairs:
+        name, sep, value = pair.partition("=")
+        if not sep or not Variables.PATTERN.fullmatch("{%s}" % name):
+            raise ReleaseError("--define %r: expected name=value" % pair)
+        defines[name] = value
+    return defines
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(
+        prog="release.py", description="Write the install sequence documents of a release.",
+        epilog=USAGE_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--layout", required=True, help="layout description (JSON)")
+    parser.add_argument("--release-dir", required=True, help="folder holding the component files")
+    parser.add_argument("--server", required=True, help="address the release is published under")
+    parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE",
+                        help="value of a {NAME} variable of the layout")
+    parser.add_argument("--embedded", metavar="FILE", help="write the embedded document here")
+    parser.add_argument("--update", metavar="FILE", help="write update.xml here")
+    parser.add_argument("--publish", metavar="FOLDER",
+                        help="copy every file under its URL path, and update.xml, into FOLDER")
+    parser.add_argument("--without-bootstrapper-hash", action="store_true",
+                        help="name the bootstrapper by its layout version only (for the document "
+                             "embedded in that bootstrapper itself)")
+    arguments = parser.parse_args(argv)
+    if not (arguments.embedded or arguments.update or arguments.publish):
+        parser.error("nothing to write: give --embedded, --update or --publish")
+    if arguments.publish and arguments.without_bootstrapper_hash:
+        parser.error("--publish needs the bootstrapper file; drop --without-bootstrapper-hash")
+    return arguments
+
+
+def main(argv=None):
+    arguments = parse_arguments(sys.argv[1:] if argv is None else argv)
+    try:
+        if not os.path.isdir(arguments.release_dir):
+            raise ReleaseError("release folder %s not found" % arguments.release_dir)
+        release = Release(load_layout(arguments.layout), arguments.release_dir,
+                          arguments.server, parse_defines(arguments.define),
+                          not arguments.without_bootstrapper_hash)
+        document = release.document()
+        for path in (arguments.embedded, arguments.update):
+            if path:
+                write_document(path, document)
+        if arguments.publish:
+            release.publish(arguments.publish, document)
+    except (ReleaseError, peversion.PeError) as error:
+        print("release.py: error: %s" % error, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

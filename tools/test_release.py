@@ -1,0 +1,400 @@
+"""Tests of the release tool and its version-resource reader.
+
+Synthetic PE images exercise the reader's edge cases; the cross-built executables of the
+build tree (NORLO_BUILD_DIR, set by CTest) check it against what the resource compiler
+really produces.
+"""
+
+import contextlib
+import hashlib
+import io
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import peversion  # noqa: E402
+import release  # noqa: E402
+
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "release.py")
+SAMPLE_LAYOUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "layout-sample.json")
+
+
+# --- building synthetic version blocks and PE images ---------------------------------
+
+def _pad4(data):
+    return data + b"\0" * (-len(data) % 4)
+
+
+def block(key, value=b"", value_type=0, children=(), value_length=None):
+    key_bytes = _pad4(b"\0" * 6 + (key + "\0").encode("utf-16-le"))[6:]
+    body = key_bytes + _pad4(value) + b"".join(_pad4(child) for child in children)
+    if value_length is None:
+        value_length = len(value) // 2 if value_type == 1 else len(value)
+    return struct.pack("<HHH", 6 + len(body), value_length, value_type) + body
+
+
+def text_value(text):
+    return (text + "\0").encode("utf-16-le")
+
+
+def fixed_info(ms, ls, signature=peversion.FIXED_INFO_SIGNATURE):
+    return struct.pack("<IIIIII", signature, 0x10000, ms, ls, ms, ls) + b"\0" * 28
+
+
+def version_block(strings, translations=((0x409, 1200),), table="040904B0", fixed=None):
+    string_children = [block(name, text_value(text), 1) for name, text in strings.items()]
+    children = [block("StringFileInfo", children=[block(table, value_type=1, children=string_children)])]
+    if translations is not None:
+        pairs = b"".join(struct.pack("<HH", lang, cp) for lang, cp in translations)
+        children.append(block("VarFileInfo", value_type=1,
+                              children=[block("Translation", pairs, 0)]))
+    return block("VS_VERSION_INFO", fixed if fixed is not None else b"", 0, children)
+
+
+def pe_image(resource_data=None, pe32_plus=False):
+    """A minimal PE image with one section holding a resource tree for RT_VERSION/1/1033."""
+    section_rva, file_alignment = 0x1000, 0x200
+    resources = b""
+    if resource_data is not None:
+        def directory(entries):
+            return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(entries)) + b"".join(
+                struct.pack("<II", ident, target) for ident, target in entries)
+        root = directory([(peversion.RT_VERSION, 0x80000000 | 24)])
+        names = directory([(1, 0x80000000 | 48)])
+        languages = directory([(1033, 72)])
+        data_entry = struct.pack("<IIII", section_rva + 88, len(resource_data), 0, 0)
+        resources = root + names + languages + data_entry + resource_data
+    optional_size = 240 if pe32_plus else 224
+    pe_offset = 0x80
+    headers = bytearray(file_alignment)
+    headers[0:2] = b"MZ"
+    struct.pack_into("<I", headers, 0x3C, pe_offset)
+    headers[pe_offset:pe_offset + 4] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", headers, pe_offset + 4, 0x14C, 1, 0, 0, 0, optional_size, 0x102)
+    optional = pe_offset + 24
+    struct.pack_into("<H", headers, optional, 0x20B if pe32_plus else 0x10B)
+    count_offset = optional + (108 if pe32_plus else 92)
+    struct.pack_into("<I", headers, count_offset, 16)
+    if resource_data is not None:
+        struct.pack_into("<II", headers, count_offset + 4 + 16, section_rva, len(resources))
+    raw_size = max(file_alignment, len(resources) + (-len(resources) % file_alignment))
+    section = optional + optional_size
+    headers[section:section + 8] = b".rsrc\0\0\0"
+    struct.pack_into("<IIII", headers, section + 8, len(resources), section_rva, raw_size, file_alignment)
+    return bytes(headers) + resources + b"\0" * (raw_size - len(resources))
+
+
+class VersionReaderTest(unittest.TestCase):
+    def info(self, block_bytes, pe32_plus=False):
+        return peversion.VersionInfo(peversion.version_block(pe_image(block_bytes, pe32_plus)))
+
+    def test_file_version_string_of_the_first_translation_wins(self):
+        info = self.info(version_block({"FileVersion": "1, 2, 3, 4"}, fixed=fixed_info(0x50000, 0x40E0000)))
+        self.assertEqual("1, 2, 3, 4", info.file_version())
+
+    def test_fixed_info_numbers_when_the_string_is_missing(self):
+        info = self.info(version_block({"ProductName": "Norlo 5"}, fixed=fixed_info(0x50000, 0x40E2A4C)))
+        self.assertEqual("5.0.1038.10828", info.file_version())
+        self.assertEqual("Norlo 5", info.string("productname", 0x409, 1200))
+
+    def test_us_english_string_when_the_first_translation_has_none(self):
+        block_bytes = version_block({"FileVersion": "7.1"}, translations=((0x407, 1252), (0x409, 1200)))
+        self.assertEqual("7.1", self.info(block_bytes).file_version())
+
+    def test_no_translation_means_no_version_like_the_bootstrapper(self):
+        info = self.info(version_block({"FileVersion": "7.1"}, translations=None,
+                                       fixed=fixed_info(0x10000, 0)))
+        self.assertEqual([], info.translations())
+        self.assertIsNone(info.file_version())
+
+    def test_bad_fixed_info_signature_is_ignored(self):
+        info = self.info(version_block({}, fixed=fixed_info(0x10000, 0, signature=0x12345678)))
+        self.assertIsNone(info.fixed_info())
+        self.assertIsNone(info.file_version())
+
+    def test_pe32_plus_images_are_read(self):
+        info = self.info(version_block({"FileVersion": "9.0.30729.4148"}), pe32_plus=True)
+        self.assertEqual("9.0.30729.4148", info.file_version())
+
+    def test_image_without_resources_has_no_version_block(self):
+        self.assertIsNone(peversion.version_block(pe_image(None)))
+
+    def test_non_executables_and_damaged_images_raise_pe_error(self):
+        with self.assertRaisesRegex(peversion.PeError, "no MZ header"):
+            peversion.version_block(b"<html>404 Not Found</html>")
+        image = bytearray(pe_image(version_block({"FileVersion": "1"})))
+        with self.assertRaisesRegex(peversion.PeError, "truncated|outside the file"):
+            peversion.version_block(bytes(image[:0x210]))
+        struct.pack_into("<I", image, 0x3C, 0x7FFFFFF0)
+        with self.assertRaisesRegex(peversion.PeError, "truncated|outside"):
+            peversion.version_block(bytes(image))
+
+    def test_block_length_beyond_its_parent_is_rejected(self):
+        good = version_block({"FileVersion": "1"})
+        broken = struct.pack("<H", len(good) + 400) + good[2:]
+        with self.assertRaisesRegex(peversion.PeError, "length"):
+            peversion.VersionInfo(broken)
+
+    def test_wrong_root_key_is_rejected(self):
+        with self.assertRaisesRegex(peversion.PeError, "key"):
+            peversion.VersionInfo(block("NOT_VERSION_INFO", fixed_info(1, 1)))
+
+
+class BuiltExecutablesTest(unittest.TestCase):
+    """The reader against the resource compiler's real output."""
+
+    def setUp(self):
+        self.build = os.environ.get("NORLO_BUILD_DIR")
+        if not self.build:
+            self.skipTest("NORLO_BUILD_DIR is not set (run through ctest)")
+
+    def test_setup_exe_reports_the_configured_version(self):
+        with open(os.path.join(self.build, "CMakeCache.txt"), encoding="utf-8") as stream:
+            cache = stream.read()
+        configured = [line.split("=", 1)[1] for line in cache.splitlines()
+                      if line.startswith("NORLO_VERSION:")][0]
+        info = peversion.read_version_info(os.path.join(self.build, "bin", "Setup.exe"))
+        self.assertEqual(configured, info.file_version())
+        self.assertEqual(configured, info.fixed_file_version())
+        self.assertEqual([(0x409, 1200)], info.translations())
+        self.assertEqual("Norlo", info.string("CompanyName", 0x409, 1200))
+        self.assertEqual("Norlo 5", info.string("ProductName", 0x409, 1200))
+
+    def test_sample_release_files_carry_their_versions(self):
+        if os.environ.get("NORLO_SAMPLE_RELEASE", "ON").upper() in ("OFF", "0", "FALSE", "NO"):
+            self.skipTest("this build has no sample release")
+        files = os.path.join(self.build, "release", "files")
+        names = os.listdir(files)
+        bootstrappers = [name for name in names if name.startswith("norlo5-Setup-")]
+        self.assertEqual(1, len(bootstrappers), names)
+        newer = bootstrappers[0][len("norlo5-Setup-"):-len(".exe")]
+        self.assertEqual(newer, peversion.file_version(os.path.join(files, bootstrappers[0])))
+        self.assertEqual("9.0.30729.4148", peversion.file_version(os.path.join(files, "vcredist_x64.exe")))
+        self.assertEqual(newer, peversion.file_version(os.path.join(files, "appliance.exe")))
+
+
+# --- the tool ------------------------------------------------------------------------
+
+SERVER = "http://127.0.0.1:9999"
+
+
+def small_layout():
+    return {
+        "baseUrl": "{server}/5.0/{release}/",
+        "bootstrapper": {"file": "norlo5-Setup-{release}.exe", "version": "{release}"},
+        "appliance": {"file": "appliance.exe"},
+        "x64": [
+            {"file": "b-x64.msi", "order": 7, "viewer": False, "services": True,
+             "installCmd": "msiexec /qn /i [APP] /log [LOG] /norestart"},
+            {"file": "a-x64.msi", "order": 3, "viewer": True, "services": True,
+             "installCmd": "msiexec /i [APP] & echo <done>"},
+        ],
+        "x86": [
+            {"file": "vcredist_x86.exe", "url": "{server}/vcredist/vcredist_x86.exe",
+             "viewer": True, "services": True, "installCmd": "[APP] /q"},
+        ],
+    }
+
+
+class ToolTest(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="release-test-")
+        self.addCleanup(shutil.rmtree, self.root)
+        self.files = os.path.join(self.root, "files")
+        os.mkdir(self.files)
+        self.write_exe("norlo5-Setup-5.0.1038.10828.exe", "5.0.1038.10828")
+        self.write_exe("appliance.exe", "5.0.1038.10828")
+        self.write_exe("vcredist_x86.exe", "9.0.30729.4148")
+        self.write("a-x64.msi", b"package a")
+        self.write("b-x64.msi", b"")
+        self.layout = small_layout()
+
+    def write(self, name, data):
+        with open(os.path.join(self.files, name), "wb") as stream:
+            stream.write(data)
+
+    def write_exe(self, name, version):
+        self.write(name, pe_image(version_block({"FileVersion": version})))
+
+    def run_tool(self, *extra, layout=None):
+        layout_path = os.path.join(self.root, "layout.json")
+        with open(layout_path, "w", encoding="utf-8") as stream:
+            json.dump(self.layout if layout is None else layout, stream)
+        arguments = ["--layout", layout_path, "--release-dir", self.files, "--server", SERVER + "/",
+                     "--define", "release=5.0.1038.10828"] + list(extra)
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            code = release.main(arguments)
+        return code, stderr.getvalue()
+
+    def document(self, *extra):
+        target = os.path.join(self.root, "out", "Sequence.xml")
+        code, errors = self.run_tool("--embedded", target, *extra)
+        self.assertEqual(0, code, errors)
+        with open(target, "rb") as stream:
+            return stream.read()
+
+    def items(self, data, section):
+        root = ElementTree.fromstring(data)
+        return [{child.tag: child.text or "" for child in item} | {"Order": item.get("Order")}
+                for item in root.find(section).findall("Item")]
+
+    def md5(self, name):
+        with open(os.path.join(self.files, name), "rb") as stream:
+            return hashlib.md5(stream.read()).hexdigest()
+
+    def test_document_is_one_ascii_line_with_the_declaration_and_root(self):
+        data = self.document()
+        self.assertTrue(data.startswith(b'<?xml version="1.0" encoding="us-ascii"?><Installer><bootstrapper>'))
+        self.assertTrue(data.endswith(b"</x86></Installer>"))
+        self.assertNotIn(b"\n", data)
+        self.assertNotIn(b"\r", data)
+        data.decode("ascii")
+
+    def test_every_item_carries_the_md5_of_its_file_and_executables_their_version(self):
+        data = self.document()
+        boot = self.items(data, "bootstrapper")[0]
+        self.assertEqual(self.md5("norlo5-Setup-5.0.1038.10828.exe"), boot["Hash"])
+        self.assertEqual("5.0.1038.10828", boot["version"])
+        self.assertEqual(SERVER + "/5.0/5.0.1038.10828/norlo5-Setup-5.0.1038.10828.exe", boot["url"])
+        self.assertEqual("yes", boot["universal"])
+        appliance = self.items(data, "appliance")[0]
+        self.assertEqual(self.md5("appliance.exe"), appliance["Hash"])
+        self.assertEqual("0", appliance["Order"])
+        empty, package = self.items(data, "x64")[1], self.items(data, "x64")[0]
+        self.assertEqual("d41d8cd98f00b204e9800998ecf8427e", empty["Hash"])
+        self.assertEqual(hashlib.md5(b"package a").hexdigest(), package["Hash"])
+        self.assertNotIn("version", package)
+        vcredist = self.items(data, "x86")[0]
+        self.assertEqual("9.0.30729.4148", vcredist["version"])
+        self.assertEqual(SERVER + "/vcredist/vcredist_x86.exe", vcredist["url"])
+
+    def test_platform_items_sorted_by_order_with_flags_and_escaped_commands(self):
+        data = self.document()
+        x64 = self.items(data, "x64")
+        self.assertEqual(["a-x64.msi", "b-x64.msi"], [item["filename"] for item in x64])
+        self.assertEqual(["3", "7"], [item["Order"] for item in x64])
+        self.assertEqual(("yes", "yes"), (x64[0]["viewer"], x64[0]["services"]))
+        self.assertEqual(("no", "yes"), (x64[1]["viewer"], x64[1]["services"]))
+        self.assertEqual("msiexec /i [APP] & echo <done>", x64[0]["installCmd"])
+        self.assertIn(b"msiexec /i [APP] &amp; echo &lt;done&gt;", data)
+        self.assertEqual("0", self.items(data, "x86")[0]["Order"])
+
+    def test_embedded_and_update_documents_are_identical(self):
+        update = os.path.join(self.root, "update.xml")
+        embedded = self.document("--update", update)
+        with open(update, "rb") as stream:
+            self.assertEqual(embedded, stream.read())
+
+    def test_without_bootstrapper_hash_names_it_by_layout_version_only(self):
+        os.remove(os.path.join(self.files, "norlo5-Setup-5.0.1038.10828.exe"))
+        boot = self.items(self.document("--without-bootstrapper-hash"), "bootstrapper")[0]
+        self.assertNotIn("Hash", boot)
+        self.assertEqual("5.0.1038.10828", boot["version"])
+        data = self.document("--without-bootstrapper-hash")
+        self.assertEqual(self.md5("appliance.exe"), self.items(data, "appliance")[0]["Hash"])
+
+    def test_publish_places_files_under_their_url_paths(self):
+        www = os.path.join(self.root, "www")
+        code, errors = self.run_tool("--publish", www)
+        self.assertEqual(0, code, errors)
+        for relative, name in (("5.0/5.0.1038.10828/a-x64.msi", "a-x64.msi"),
+                               ("vcredist/vcredist_x86.exe", "vcredist_x86.exe"),
+                               ("5.0/5.0.1038.10828/norlo5-Setup-5.0.1038.10828.exe",
+                                "norlo5-Setup-5.0.1038.10828.exe")):
+            with open(os.path.join(www, *relative.split("/")), "rb") as stream:
+                self.assertEqual(self.md5(name), hashlib.md5(stream.read()).hexdigest())
+        with open(os.path.join(www, "update.xml"), "rb") as stream:
+            self.assertTrue(stream.read().startswith(b"<?xml"))
+
+    def test_publish_refuses_urls_outside_the_server(self):
+        self.layout["x86"][0]["url"] = "http://elsewhere.example/vcredist_x86.exe"
+        code, errors = self.run_tool("--publish", os.path.join(self.root, "www"))
+        self.assertEqual(1, code)
+        self.assertIn("not below the server address " + SERVER, errors)
+
+    def expect_error(self, text, *extra):
+        code, errors = self.run_tool("--embedded", os.path.join(self.root, "x.xml"), *extra)
+        self.assertEqual(1, code)
+        self.assertIn(text, errors)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "x.xml")))
+
+    def test_missing_file_is_named(self):
+        os.remove(os.path.join(self.files, "b-x64.msi"))
+        self.expect_error("x64 item 0: file b-x64.msi not found in the release folder " + self.files)
+
+    def test_bootstrapper_version_must_match_the_layout(self):
+        self.write_exe("norlo5-Setup-5.0.1038.10828.exe", "5.0.1037.1")
+        self.expect_error("has file version 5.0.1037.1, the layout says 5.0.1038.10828")
+
+    def test_executable_without_version_is_refused(self):
+        self.write("appliance.exe", pe_image(None))
+        self.expect_error("appliance: ")
+        self.write("appliance.exe", b"<html>500</html>")
+        self.expect_error("no MZ header")
+
+    def test_layout_mistakes_are_reported(self):
+        self.layout["x64"][1]["order"] = 7
+        self.expect_error("gives one order to two items")
+        self.layout = small_layout()
+        self.layout["x86"] = []
+        self.expect_error("section \"x86\" must list at least one item")
+        self.layout = small_layout()
+        self.layout["x64"][0]["viewer"] = "yes"
+        self.expect_error("\"viewer\" must be true or false")
+        self.layout = small_layout()
+        self.layout["x64"][0]["file"] = "../b-x64.msi"
+        self.expect_error("must not contain a folder")
+        self.layout = small_layout()
+        self.layout["x64"][0]["installCmd"] = "msiexec /i [APP] {target}"
+        self.expect_error("unknown variable {target}")
+        self.layout = small_layout()
+        self.layout["x64"][0]["installCmd"] = "setup \u00e9"
+        self.expect_error("must be ASCII")
+        self.layout = small_layout()
+        del self.layout["appliance"]
+        self.expect_error("section \"appliance\" is missing")
+
+    def test_command_line_errors(self):
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr), self.assertRaises(SystemExit) as exit_status:
+            release.main(["--layout", SAMPLE_LAYOUT, "--release-dir", self.files, "--server", SERVER])
+        self.assertEqual(2, exit_status.exception.code)
+        self.assertIn("nothing to write", stderr.getvalue())
+        self.assertEqual(1, self.run_tool("--embedded", os.path.join(self.root, "x.xml"),
+                                          "--define", "no-equals")[0])
+        missing = os.path.join(self.root, "absent.json")
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            code = release.main(["--layout", missing, "--release-dir", self.files,
+                                 "--server", SERVER, "--embedded", os.path.join(self.root, "x.xml")])
+        self.assertEqual(1, code)
+        self.assertIn("cannot read layout " + missing, stderr.getvalue())
+
+    def test_usage_text_describes_the_layout(self):
+        result = subprocess.run([sys.executable, TOOL, "--help"], capture_output=True, text=True)
+        self.assertEqual(0, result.returncode)
+        self.assertIn("--release-dir", result.stdout)
+        self.assertIn("baseUrl", result.stdout)
+        self.assertIn("--without-bootstrapper-hash", result.stdout)
+
+    def test_sample_layout_names_the_sequences_the_loader_asks_for(self):
+        with open(SAMPLE_LAYOUT, encoding="utf-8") as stream:
+            layout = json.load(stream)
+        for platform in ("x64", "x86"):
+            names = [item["file"] for item in layout[platform]]
+            self.assertEqual(5, len(names))
+            self.assertEqual("norlo5-custom-{release}__PRE.msi", names[0])
+            self.assertEqual("vcredist_%s.exe" % platform, names[1])
+            self.assertEqual(["no"], ["no" for item in layout[platform] if not item["viewer"]])
+
+
+if __name__ == "__main__":
+    unittest.main()
