@@ -44,7 +44,10 @@ public:
     virtual bool CreateTempFile(std::wstring& path) = 0;
     virtual bool LoadEmbeddedSequence(InstallSequence& items) = 0;
     virtual bool GetFileVersion(std::wstring& version, const std::wstring& path) = 0;
-    // (the file integrity check follows GetFileVersion)
+    // True when the file can be opened, its MD5 digest matches the item's Hash (if any),
+    // it is signed when IsSelfSigned, and its version equals the item's Version (if any).
+    // Logs the first failing check as a warning with the path and returns false.
+    virtual bool VerifyItemFile(const InstallItem& item, const std::wstring& path);
     virtual bool Is64BitOs() = 0;
     virtual void SetItems(const InstallSequence& items);
     virtual void GetItems(InstallSequence& items);

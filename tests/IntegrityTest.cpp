@@ -1,13 +1,20 @@
 // File integrity primitives on real files: MD5 digests through CryptoAPI and Authenticode
 // trust through the system's trust provider.
+#include "engine/FileVersion.h"
+#include "engine/SelfSignature.h"
 #include "osh/Exception.h"
 #include "osh/FileHash.h"
 #include "osh/Signature.h"
+#include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/TestWorker.h"
+
+#include "BuildConfig.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -122,6 +129,192 @@ TEST(FileSignature, UnreadableOrNonProgramFilesFail)
     // Asked again after failures: nothing was left behind that changes the answer.
     EXPECT_TRUE(osh::CheckFileSignature(SignedCopy(L"signed.exe")));
     EXPECT_TRUE(osh::CheckFileSignature(SignedCopy(L"signed.exe")));
+}
+
+// Small programs built with this test: no version resource, a FileVersion text with commas
+// and blanks, fixed version information only.
+std::wstring IntegrityProgram(const wchar_t* name)
+{
+    return testenv::BuildDirectory() + L"\\tests\\integrity\\" + name;
+}
+
+TEST(FileVersion, ThreeSourcesInOrder)
+{
+    std::wstring version = L"stale";
+    ASSERT_TRUE(ziz::ReadFileVersion(version, testenv::SetupExecutable()));
+    EXPECT_EQ(testenv::Widen(NORLO_VERSION_TEXT), version);
+
+    ASSERT_TRUE(ziz::ReadFileVersion(version, IntegrityProgram(L"IntegrityCommaVersion.exe")));
+    EXPECT_EQ(L"5, 0, 1038, 10828", version) << "the stored text, not the fixed numbers";
+
+    ASSERT_TRUE(ziz::ReadFileVersion(version, IntegrityProgram(L"IntegrityFixedOnly.exe")));
+    EXPECT_EQ(L"1.2.3.65535", version);
+}
+
+TEST(FileVersion, FilesWithoutVersionFail)
+{
+    std::wstring version = L"stale";
+    EXPECT_FALSE(ziz::ReadFileVersion(version, IntegrityProgram(L"IntegrityPlain.exe")));
+    EXPECT_EQ(L"", version);
+    version = L"stale";
+    EXPECT_FALSE(ziz::ReadFileVersion(version, IntegrityProgram(L"missing.exe")));
+    EXPECT_EQ(L"", version);
+}
+
+// The engine's own logic with the real version reader behind GetFileVersion.
+class VerifyingWorker : public testsupport::TestWorker {
+public:
+    using ziz::Worker::SetSelfSigned;
+    bool GetFileVersion(std::wstring& version, const std::wstring& path) override
+    {
+        return ziz::ReadFileVersion(version, path);
+    }
+};
+
+class ItemVerification : public ScratchFiles {
+protected:
+    // The one warning line the check wrote, or a note that there was not exactly one.
+    std::string OnlyWarning()
+    {
+        const auto lines = log_.Lines();
+        if (lines.size() != 1) return "<" + std::to_string(lines.size()) + " lines>";
+        if (lines[0].priority != Poco::Message::PRIO_WARNING) return "<not a warning> " + lines[0].text;
+        return lines[0].text;
+    }
+
+    testsupport::LogCapture log_;
+    VerifyingWorker worker_;
+    InstallItem item_;
+};
+
+TEST_F(ItemVerification, FileThatOpensPassesWhenNothingElseIsAsked)
+{
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, Write(L"a.msi", "abc")));
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, Write(L"empty.msi", "")));
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ItemVerification, UnopenableFileFailsFirst)
+{
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+    item_.Version = L"1.0.0.0";
+    const std::wstring missing = directory_ + L"\\missing.msi";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, missing));
+    EXPECT_EQ("Unable to open file " + testenv::Narrow(missing), OnlyWarning());
+
+    log_.Clear();
+    const std::wstring path = Write(L"locked.msi", "abc");
+    HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    CloseHandle(exclusive);
+    EXPECT_EQ("Unable to open file " + testenv::Narrow(path), OnlyWarning());
+}
+
+TEST_F(ItemVerification, HashComparesIgnoringCase)
+{
+    const std::wstring path = Write(L"abc.msi", "abc");
+    item_.Hash = L"900150983CD24FB0D6963F7D28E17F72";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, path));
+    EXPECT_TRUE(log_.Lines().empty());
+
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f73";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(path), OnlyWarning());
+}
+
+TEST_F(ItemVerification, HashOfAFileBeingWrittenCannotBeCalculated)
+{
+    // The file opens for the first check, but the digest's read-only sharing conflicts
+    // with the writer that holds it.
+    const std::wstring path = Write(L"growing.msi", "abc");
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    CloseHandle(writer);
+    EXPECT_EQ("Hash calculation failure on file " + testenv::Narrow(path), OnlyWarning());
+}
+
+TEST_F(ItemVerification, VersionIsComparedAsStored)
+{
+    item_.Version = testenv::Widen(NORLO_VERSION_TEXT);
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, testenv::SetupExecutable()));
+    EXPECT_TRUE(log_.Lines().empty());
+
+    const std::wstring comma = IntegrityProgram(L"IntegrityCommaVersion.exe");
+    item_.Version = L"5.0.1038.10828";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, comma));
+    EXPECT_EQ("Version comparison failure on file " + testenv::Narrow(comma), OnlyWarning());
+
+    log_.Clear();
+    item_.Version = L"5, 0, 1038, 10828";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, comma));
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ItemVerification, FileWithoutVersionResourceFailsRetrieval)
+{
+    const std::wstring plain = IntegrityProgram(L"IntegrityPlain.exe");
+    item_.Version = L"1.0.0.0";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, plain));
+    EXPECT_EQ("Version retrieval failure on file " + testenv::Narrow(plain), OnlyWarning());
+}
+
+TEST_F(ItemVerification, SignaturesAreDemandedOnlyBySignedEngines)
+{
+    const std::wstring unsigned_ = SignedCopy(L"unsigned.exe");
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, unsigned_));
+
+    worker_.SetSelfSigned(true);
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, unsigned_));
+    EXPECT_EQ("Signature check failure on file " + testenv::Narrow(unsigned_), OnlyWarning());
+
+    log_.Clear();
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, SignedCopy(L"tampered.exe")));
+    EXPECT_EQ("Signature check failure on file " + testenv::Narrow(SignedCopy(L"tampered.exe")), OnlyWarning());
+
+    log_.Clear();
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, SignedCopy(L"signed.exe")));
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ItemVerification, OnlyTheFirstFailureIsReported)
+{
+    // The unsigned copy has no version resource either; a wrong hash is reported alone.
+    const std::wstring unsigned_ = SignedCopy(L"unsigned.exe");
+    worker_.SetSelfSigned(true);
+    item_.Hash = L"00000000000000000000000000000000";
+    item_.Version = L"1.0.0.0";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, unsigned_));
+    EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(unsigned_), OnlyWarning());
+
+    log_.Clear();
+    item_.Hash = osh::CalculateFileHash(unsigned_);
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, unsigned_));
+    EXPECT_EQ("Signature check failure on file " + testenv::Narrow(unsigned_), OnlyWarning());
+
+    log_.Clear();
+    worker_.SetSelfSigned(false);
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, unsigned_));
+    EXPECT_EQ("Version retrieval failure on file " + testenv::Narrow(unsigned_), OnlyWarning());
+}
+
+TEST(SelfSignature, FollowsTheCheckAndTreatsErrorsAsUnsigned)
+{
+    testsupport::LogCapture log;
+    EXPECT_FALSE(ziz::EvaluateSelfSignature()) << "this test program is not signed";
+    EXPECT_TRUE(ziz::SelfSignatureStatus([] { return osh::CheckFileSignature(SignedCopy(L"signed.exe")); }));
+    EXPECT_TRUE(log.Lines().empty());
+
+    EXPECT_FALSE(ziz::SelfSignatureStatus([]() -> bool { throw std::runtime_error("GetModuleFileName: failed"); }));
+    const auto lines = log.Lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("Could not determine self-signature status", lines[0].text);
+    EXPECT_EQ("GetModuleFileName: failed", lines[1].text);
+    EXPECT_EQ(Poco::Message::PRIO_WARNING, lines[0].priority);
+    EXPECT_EQ(Poco::Message::PRIO_WARNING, lines[1].priority);
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+// The engine's check of a component file against what its install sequence item promises.
+#include "engine/Worker.h"
+
+#include "osh/FileHash.h"
+#include "osh/Log.h"
+#include "osh/ScopedHandle.h"
+#include "osh/Signature.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+
+namespace ziz {
+
+namespace {
+
+bool CanOpenForReading(const std::wstring& path)
+{
+    osh::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+}
+
+bool Fail(const wchar_t* reason, const std::wstring& path)
+{
+    osh::LogWarning(reason + path);
+    return false;
+}
+
+}  // namespace
+
+// The order of the checks is fixed; only the first failure is reported.
+bool Worker::VerifyItemFile(const InstallItem& item, const std::wstring& path)
+{
+    if (!CanOpenForReading(path)) return Fail(L"Unable to open file ", path);
+
+    if (!item.Hash.empty()) {
+        std::wstring hash;
+        if (!osh::CalculateFileHash(path, hash)) return Fail(L"Hash calculation failure on file ", path);
+        if (osh::ToLowerAscii(hash) != osh::ToLowerAscii(item.Hash)) return Fail(L"Hash comparison failure on file ", path);
+    }
+
+    if (IsSelfSigned() && !osh::CheckFileSignature(path)) return Fail(L"Signature check failure on file ", path);
+
+    if (!item.Version.empty()) {
+        std::wstring version;
+        if (!GetFileVersion(version, path)) return Fail(L"Version retrieval failure on file ", path);
+        // Compared as stored: "5, 0, 1, 2" is not "5.0.1.2".
+        if (version != item.Version) return Fail(L"Version comparison failure on file ", path);
+    }
+    return true;
+}
+
+}  // namespace ziz
