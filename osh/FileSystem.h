@@ -32,4 +32,40 @@ void SplitPath(const std::wstring& path, std::wstring& drive, std::wstring& dir,
 // An existing directory (or a drive root) counts as success unless failIfExists.
 bool CreatePath(const std::wstring& path, bool failIfExists);
 
+// A fresh directory named by a new GUID in the temporary directory. Gives up after a
+// bounded number of failed creations (an unwritable or unusable temporary directory).
+bool CreateNewTempDirectory(std::wstring& out);
+
+// Copies a file, creating the destination's directory; every refusal is logged at error.
+bool FileCopy(const std::wstring& src, const std::wstring& dest, bool failIfExists);
+
+// GetFullPathNameW; throws win::exception.
+std::wstring GetFullPath(const std::wstring& path);
+
+// Bare names of the entries of a directory, in enumeration order, without "." and "..".
+// Throws std::runtime_error "IsDirectory: '<path>' is not a directory" or win::exception.
+void ListDirectory(const std::wstring& path, std::vector<std::wstring>& files, std::vector<std::wstring>& dirs);
+
+// Attribute changes and queries; all throw win::exception.
+void SetReadOnly(const std::wstring& path, bool readOnly);
+void SetAttributes(const std::wstring& path, DWORD attributes);
+void GetAttributesEx(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA& out);
+
+// CreateFileW with the caller's arguments; throws win::exception "CreateFile("<path>")".
+HANDLE OpenFile(const std::wstring& path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                DWORD disposition, DWORD flags, HANDLE templateFile);
+
+// WriteFile; returns the bytes written, throws win::exception "WriteFile()".
+DWORD WriteFile(HANDLE file, const void* buffer, DWORD count, OVERLAPPED* overlapped);
+
+// The root of every logical drive ("C:\"), in order; throws win::exception.
+void GetLogicalDrives(std::vector<std::wstring>& drives);
+
+// "C:\dir" -> "\Device\HarddiskVolume1\dir". False (out cleared) for a drive letter
+// without a device; throws for a malformed argument or another system failure.
+bool ConvertDevicePathToDOSPath(const std::wstring& drivePath, std::wstring& out);
+
+// "\Device\HarddiskVolume1\dir" -> "C:\dir"; false when no drive matches.
+bool DevicePathToDosPath(const std::wstring& devicePath, std::wstring& out);
+
 }  // namespace osh

@@ -9,3 +9,9 @@ if [ -f "$NORLO_HARNESS_DIR/display" ]; then
   DISPLAY=$(cat "$NORLO_HARNESS_DIR/display")
   export DISPLAY
 fi
+# The test HTTP server (started by start.sh) and the folder it serves.
+export NORLO_HTTP_ROOT="$NORLO_HARNESS_DIR/www"
+if [ -f "$NORLO_HARNESS_DIR/http.port" ]; then
+  NORLO_HTTP_PORT=$(cat "$NORLO_HARNESS_DIR/http.port")
+  export NORLO_HTTP_PORT
+fi

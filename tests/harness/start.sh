@@ -23,7 +23,24 @@ start_display() {
   export DISPLAY=":$n"
 }
 
+start_http_server() {
+  if [ -f "$harness/http.pid" ] && kill -0 "$(cat "$harness/http.pid")" 2>/dev/null && [ -f "$harness/http.port" ]; then
+    return
+  fi
+  rm -f "$harness/http.port"
+  mkdir -p "$harness/www"
+  nohup python3 "$(dirname "$0")/httpserver.py" "$harness/www" "$harness/http.port" "$harness/www-requests.log" \
+    >"$harness/http.log" 2>&1 </dev/null &
+  echo $! >"$harness/http.pid"
+  for _ in $(seq 1 100); do
+    [ -f "$harness/http.port" ] && break
+    sleep 0.1
+  done
+  [ -f "$harness/http.port" ] || { echo "test HTTP server did not start" >&2; exit 1; }
+}
+
 start_display
+start_http_server
 if [ ! -f "$WINEPREFIX/.norlo-ready" ]; then
   rm -rf "$WINEPREFIX"
   echo "creating Wine prefix $WINEPREFIX"
@@ -35,4 +52,4 @@ wineserver -p >/dev/null 2>&1 </dev/null
 # Start Wine's own background processes (services, explorer) now, detached from any test's
 # output, so they never hold a test's output pipe open after the test ended.
 timeout 120 wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-echo "harness ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
+echo "harness ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX HTTP port $(cat "$harness/http.port")"

@@ -9,4 +9,8 @@ if [ -f "$harness/xvfb.pid" ]; then
   kill "$(cat "$harness/xvfb.pid")" 2>/dev/null || true
   rm -f "$harness/xvfb.pid" "$harness/display"
 fi
+if [ -f "$harness/http.pid" ]; then
+  kill "$(cat "$harness/http.pid")" 2>/dev/null || true
+  rm -f "$harness/http.pid" "$harness/http.port"
+fi
 exit 0

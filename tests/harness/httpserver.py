@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Small HTTP server for the Wine tests: serves one folder on 127.0.0.1.
+
+Fault injection by the first path segment:
+  /404/<path>   answers 404
+  /500/<path>   answers 500
+  /cut/<path>   announces the whole file's Content-Length, sends half the body, closes
+  /slow/<path>  sends the body in small pieces with pauses
+Every request path is appended to a log file, one line each.
+
+Usage: httpserver.py ROOT PORTFILE REQUESTLOG
+The chosen port is written to PORTFILE once the server listens.
+"""
+import http.server
+import os
+import socketserver
+import sys
+import threading
+import time
+import urllib.parse
+
+FAULTS = ("404", "500", "cut", "slow")
+SLOW_CHUNK = 1024
+SLOW_PAUSE = 0.05
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    root = "."
+    request_log = None
+    log_lock = threading.Lock()
+
+    def log_message(self, *args):  # keep the terminal quiet
+        pass
+
+    def record(self):
+        if not self.request_log:
+            return
+        with self.log_lock:
+            with open(self.request_log, "a", encoding="utf-8") as log:
+                log.write(self.path + "\n")
+
+    def split_fault(self):
+        path = urllib.parse.urlsplit(self.path).path
+        parts = path.lstrip("/").split("/", 1)
+        if len(parts) == 2 and parts[0] in FAULTS:
+            return parts[0], parts[1]
+        return None, path.lstrip("/")
+
+    def local_file(self, relative):
+        relative = urllib.parse.unquote(relative)
+        full = os.path.realpath(os.path.join(self.root, relative))
+        root = os.path.realpath(self.root)
+        if full != root and not full.startswith(root + os.sep):
+            return None
+        return full if os.path.isfile(full) else None
+
+    def send_status(self, code, text):
+        body = ("%d %s\n" % (code, text)).encode()
+        self.send_response(code)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+        self.close_connection = True
+
+    def serve(self):
+        self.record()
+        fault, relative = self.split_fault()
+        if fault == "404":
+            return self.send_status(404, "Not Found")
+        if fault == "500":
+            return self.send_status(500, "Internal Server Error")
+        path = self.local_file(relative)
+        if path is None:
+            return self.send_status(404, "Not Found")
+        with open(path, "rb") as source:
+            data = source.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        if self.command == "HEAD":
+            return
+        try:
+            if fault == "cut":
+                self.wfile.write(data[: len(data) // 2])
+                self.wfile.flush()
+            elif fault == "slow":
+                for start in range(0, len(data), SLOW_CHUNK):
+                    self.wfile.write(data[start : start + SLOW_CHUNK])
+                    self.wfile.flush()
+                    time.sleep(SLOW_PAUSE)
+            else:
+                self.wfile.write(data)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def do_GET(self):
+        self.serve()
+
+    def do_HEAD(self):
+        self.serve()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    root, port_file, request_log = sys.argv[1:4]
+    os.makedirs(root, exist_ok=True)
+    Handler.root = root
+    Handler.request_log = request_log
+    server = Server(("127.0.0.1", 0), Handler)
+    with open(port_file + ".tmp", "w") as out:
+        out.write(str(server.server_address[1]))
+    os.replace(port_file + ".tmp", port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
