@@ -9,6 +9,7 @@
 
 #include <sddl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -81,6 +82,8 @@ void SplitPath(const std::wstring& path, std::wstring& drive, std::wstring& dir,
 
 namespace {
 
+std::atomic<CreateDirectoryFunction> g_createDirectory{&CreateDirectoryW};
+
 enum class ParentCreation { Allowed, Done };
 
 bool CreatePathOnce(const std::wstring& path, bool failIfExists, ParentCreation parent)
@@ -94,7 +97,7 @@ bool CreatePathOnce(const std::wstring& path, bool failIfExists, ParentCreation 
             nullptr))
         return false;
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
-    const bool created = CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+    const bool created = g_createDirectory.load()(path.c_str(), &attributes) != FALSE;
     const DWORD error = GetLastError();
     descriptor.reset();
 
@@ -122,6 +125,11 @@ constexpr int kTempDirectoryAttempts = 16;
 void LogCopyFailure(const std::string& text) { LogError("osh::FileCopy: " + text); }
 
 }  // namespace
+
+CreateDirectoryFunction SetCreateDirectoryFunction(CreateDirectoryFunction function)
+{
+    return g_createDirectory.exchange(function != nullptr ? function : &CreateDirectoryW);
+}
 
 bool CreatePath(const std::wstring& path, bool failIfExists)
 {

@@ -32,6 +32,12 @@ void SplitPath(const std::wstring& path, std::wstring& drive, std::wstring& dir,
 // An existing directory (or a drive root) counts as success unless failIfExists.
 bool CreatePath(const std::wstring& path, bool failIfExists);
 
+// Test seam: the directory-creating call of CreatePath. Wine drops the descriptor it is
+// handed, so tests check what CreatePath passes. Returns the previous function; null
+// puts CreateDirectoryW back.
+using CreateDirectoryFunction = BOOL(WINAPI*)(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
+CreateDirectoryFunction SetCreateDirectoryFunction(CreateDirectoryFunction function);
+
 // A fresh directory named by a new GUID in the temporary directory. Gives up after a
 // bounded number of failed creations (an unwritable or unusable temporary directory).
 bool CreateNewTempDirectory(std::wstring& out);

@@ -1,0 +1,415 @@
+// File-system helpers on real files and directories of the test prefix.
+#include "osh/Exception.h"
+#include "osh/FileSystem.h"
+#include "osh/ScopedHandle.h"
+#include "osh/SystemInfo.h"
+#include "support/LogCapture.h"
+#include "support/TestEnvironment.h"
+
+#include <psapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using testenv::Narrow;
+
+// A drive letter the prefix does not have.
+std::wstring MissingDrive()
+{
+    const DWORD present = ::GetLogicalDrives();
+    for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
+        if ((present & (1u << (letter - L'A'))) == 0) return std::wstring(1, letter) + L":";
+    }
+    return L"";
+}
+
+void WriteText(const std::wstring& path, const std::string& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::ifstream in(Narrow(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string SddlOf(PSECURITY_DESCRIPTOR descriptor)
+{
+    LPWSTR text = nullptr;
+    if (descriptor == nullptr ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                              &text, nullptr))
+        return "<none>";
+    std::string result = Narrow(text);
+    LocalFree(text);
+    return result;
+}
+
+// Records each directory CreatePath creates together with the DACL it passes, then lets
+// the real call do the work. Wine keeps no descriptor on disk, so the DACL is checked
+// where it is handed over.
+struct CreatedDirectory {
+    std::wstring path;
+    std::string dacl;
+    bool inheritable;
+};
+std::vector<CreatedDirectory> g_created;
+
+BOOL WINAPI RecordingCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
+{
+    BOOL result = CreateDirectoryW(path, attributes);
+    const DWORD error = GetLastError();
+    if (result)
+        g_created.push_back({path, SddlOf(attributes ? attributes->lpSecurityDescriptor : nullptr),
+                             attributes != nullptr && attributes->bInheritHandle != FALSE});
+    SetLastError(error);
+    return result;
+}
+
+class RecordCreatedDirectories {
+public:
+    RecordCreatedDirectories() : previous_(osh::SetCreateDirectoryFunction(&RecordingCreateDirectory))
+    {
+        g_created.clear();
+    }
+    ~RecordCreatedDirectories() { osh::SetCreateDirectoryFunction(previous_); }
+
+private:
+    osh::CreateDirectoryFunction previous_;
+};
+
+void ExpectRestrictiveDacl(const CreatedDirectory& created)
+{
+    EXPECT_EQ("D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GA;;;AU)(A;OICI;GA;;;BA)", created.dacl)
+        << Narrow(created.path);
+    EXPECT_FALSE(created.inheritable);
+}
+
+class FileSystem : public ::testing::Test {
+protected:
+    void SetUp() override { scratch = testenv::MakeScratchDirectory(L"osh-fs"); }
+    void TearDown() override { testenv::RemoveTree(scratch); }
+
+    std::wstring scratch;
+};
+
+TEST(AppendBackslash, AddsOneBackslashOnlyWhenMissing)
+{
+    EXPECT_EQ(L"", osh::AppendBackslash(L""));
+    EXPECT_EQ(L"C:\\dir\\", osh::AppendBackslash(L"C:\\dir"));
+    EXPECT_EQ(L"C:\\dir\\", osh::AppendBackslash(L"C:\\dir\\"));
+}
+
+TEST(SplitPath, BothForms)
+{
+    std::wstring dir = L"untouched", name = L"untouched";
+    ASSERT_TRUE(osh::SplitPath(L"C:\\a\\b\\file.txt", dir, name));
+    EXPECT_EQ(L"C:\\a\\b\\", dir);
+    EXPECT_EQ(L"file.txt", name);
+
+    // A directory part longer than the 257-character buffer cannot be split.
+    dir = name = L"untouched";
+    EXPECT_FALSE(osh::SplitPath(L"C:\\" + std::wstring(300, L'x') + L"\\f.txt", dir, name));
+    EXPECT_EQ(L"untouched", dir);
+    EXPECT_EQ(L"untouched", name);
+
+    std::wstring drive, ext;
+    osh::SplitPath(L"D:\\x\\y.tar.gz", drive, dir, name, ext);
+    EXPECT_EQ(L"D:", drive);
+    EXPECT_EQ(L"\\x\\", dir);
+    EXPECT_EQ(L"y.tar", name);
+    EXPECT_EQ(L".gz", ext);
+    try {
+        osh::SplitPath(L"C:\\" + std::wstring(300, L'x') + L"\\f.txt", drive, dir, name, ext);
+        ADD_FAILURE() << "no exception for an oversized directory part";
+    } catch (const errnoEx::exception& error) {
+        EXPECT_EQ(0u, std::string(error.what()).find("_tsplitpath_s"));
+        EXPECT_EQ(ERANGE, error.errnoValue());
+    }
+}
+
+TEST_F(FileSystem, CreatePathOfRootsAndExistingDirectories)
+{
+    // A root answers from the flag alone; a drive that does not exist proves no call is made.
+    const std::wstring missing = MissingDrive();
+    ASSERT_FALSE(missing.empty());
+    EXPECT_TRUE(osh::CreatePath(missing + L"\\", false));
+    EXPECT_FALSE(osh::CreatePath(missing + L"\\", true));
+    EXPECT_TRUE(osh::CreatePath(L"C:\\", false));
+    EXPECT_FALSE(osh::CreatePath(L"C:\\", true));
+
+    EXPECT_TRUE(osh::CreatePath(scratch, false));
+    EXPECT_FALSE(osh::CreatePath(scratch, true));
+}
+
+TEST_F(FileSystem, CreatePathMakesEveryMissingLevelWithTheRestrictiveDescriptor)
+{
+    const std::wstring a = scratch + L"\\a", b = a + L"\\b", c = b + L"\\c";
+    {
+        RecordCreatedDirectories record;
+        ASSERT_TRUE(osh::CreatePath(c, true));
+        ASSERT_EQ(3u, g_created.size());
+        const std::wstring expected[] = {a + L"\\", b + L"\\", c};
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(Narrow(expected[i]), Narrow(g_created[i].path));
+            ExpectRestrictiveDacl(g_created[i]);
+        }
+    }
+    for (const std::wstring& level : {a, b, c}) EXPECT_TRUE(osh::IsDirectory(level)) << Narrow(level);
+    EXPECT_FALSE(osh::CreatePath(c, true));
+    EXPECT_TRUE(osh::CreatePath(c, false));
+}
+
+TEST_F(FileSystem, CreatePathEndsForTrailingBackslashesAndMissingDrives)
+{
+    const std::wstring deep = scratch + L"\\x\\y\\";
+    EXPECT_TRUE(osh::CreatePath(deep, false));
+    EXPECT_TRUE(osh::IsDirectory(scratch + L"\\x\\y"));
+
+    // The root of a missing drive "exists", yet nothing below it can be made.
+    EXPECT_FALSE(osh::CreatePath(MissingDrive() + L"\\nowhere\\deeper", false));
+    EXPECT_FALSE(osh::CreatePath(MissingDrive() + L"\\nowhere\\", false));
+}
+
+TEST_F(FileSystem, FileCopyRefusalsLogTheirLines)
+{
+    testsupport::LogCapture capture;
+    const std::wstring src = scratch + L"\\src.txt";
+    WriteText(src, "payload");
+
+    EXPECT_FALSE(osh::FileCopy(scratch + L"\\missing.txt", scratch + L"\\d1.txt", false));
+    EXPECT_TRUE(capture.Contains(Message::PRIO_ERROR,
+                                 "osh::FileCopy: GetFileAttributes() returned INVALID_FILE_ATTRIBUTES, src: " +
+                                     Narrow(scratch) + "\\missing.txt"));
+
+    EXPECT_FALSE(osh::FileCopy(scratch, scratch + L"\\d2.txt", false));
+    EXPECT_TRUE(capture.Contains(Message::PRIO_ERROR, "osh::FileCopy: Source path must be a file, not a directory"));
+    EXPECT_FALSE(osh::IsFile(scratch + L"\\d2.txt"));
+
+    EXPECT_FALSE(osh::FileCopy(src, scratch, false));
+    EXPECT_TRUE(
+        capture.Contains(Message::PRIO_ERROR, "osh::FileCopy: Destination path must be a file, not a directory."));
+
+    const std::wstring unsplittable = scratch + L"\\" + std::wstring(300, L'x') + L"\\f.txt";
+    EXPECT_FALSE(osh::FileCopy(src, unsplittable, false));
+    EXPECT_TRUE(capture.Contains(Message::PRIO_ERROR, "osh::FileCopy: osh::SplitPath failed, dest: " + Narrow(unsplittable)));
+
+    const std::wstring missingDrive = MissingDrive();
+    EXPECT_FALSE(osh::FileCopy(src, missingDrive + L"\\dir\\f.txt", false));
+    EXPECT_TRUE(capture.Contains(Message::PRIO_ERROR,
+                                 "osh::FileCopy: osh::CreatePath failed, destPath: " + Narrow(missingDrive) + "\\dir\\"));
+    EXPECT_EQ(5u, capture.Lines().size());
+}
+
+TEST_F(FileSystem, FileCopyCopiesIntoNewDirectoriesAndHonoursFailIfExists)
+{
+    testsupport::LogCapture capture;
+    const std::wstring src = scratch + L"\\src.txt";
+    const std::wstring dest = scratch + L"\\new\\dir\\dest.txt";
+    WriteText(src, "payload");
+    ASSERT_TRUE(osh::FileCopy(src, dest, true));
+    EXPECT_EQ("payload", ReadText(dest));
+    EXPECT_TRUE(capture.Lines().empty());
+
+    WriteText(src, "changed");
+    EXPECT_FALSE(osh::FileCopy(src, dest, true));
+    EXPECT_EQ("payload", ReadText(dest));
+    EXPECT_TRUE(capture.Contains(Message::PRIO_ERROR, "osh::FileCopy: CopyFile() failed, GetLastError(): 80, src: " +
+                                                          Narrow(src) + ", dest: " + Narrow(dest) +
+                                                          ", failIfExists: 1"));
+
+    EXPECT_TRUE(osh::FileCopy(src, dest, false));
+    EXPECT_EQ("changed", ReadText(dest));
+}
+
+TEST_F(FileSystem, ListDirectorySeparatesFilesAndDirectories)
+{
+    WriteText(scratch + L"\\one.txt", "1");
+    WriteText(scratch + L"\\two.bin", "2");
+    ASSERT_TRUE(CreateDirectoryW((scratch + L"\\sub").c_str(), nullptr));
+    std::vector<std::wstring> files{L"stale"}, dirs{L"stale"};
+    osh::ListDirectory(scratch + L"\\sub\\..", files, dirs);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"one.txt", L"two.bin"}), files);
+    EXPECT_EQ((std::vector<std::wstring>{L"sub"}), dirs);
+
+    osh::ListDirectory(scratch + L"\\sub", files, dirs);
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(dirs.empty());
+
+    const std::wstring file = scratch + L"\\one.txt";
+    try {
+        osh::ListDirectory(file, files, dirs);
+        ADD_FAILURE() << "a file was listed as a directory";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ("IsDirectory: '" + Narrow(file) + "' is not a directory", error.what());
+    }
+}
+
+TEST_F(FileSystem, AttributeHelpersAndTheirContexts)
+{
+    const std::wstring file = scratch + L"\\a.txt";
+    WriteText(file, "abc");
+    osh::SetReadOnly(file, true);
+    EXPECT_NE(0u, GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+    osh::SetReadOnly(file, false);
+    EXPECT_EQ(0u, GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    osh::GetAttributesEx(file, data);
+    EXPECT_EQ(3u, data.nFileSizeLow);
+
+    const std::wstring missing = scratch + L"\\missing.txt";
+    try {
+        osh::SetAttributes(missing, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ("SetFileAttributes(\"" + Narrow(missing) + "\", 22)", error.context());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error.code());
+    }
+    try {
+        osh::GetAttributesEx(missing, data);
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ("GetFileAttributesEx(" + Narrow(missing) + ")", error.context());
+    }
+    try {
+        osh::SetReadOnly(missing, true);
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ("GetFileAttributes", error.context());
+    }
+    try {
+        osh::OpenFile(missing, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ("CreateFile(\"" + Narrow(missing) + "\")", error.context());
+    }
+
+    osh::ScopedFile created(osh::OpenFile(scratch + L"\\w.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_EQ(5u, osh::WriteFile(created.get(), "hello", 5, nullptr));
+    created.reset();
+    EXPECT_EQ("hello", ReadText(scratch + L"\\w.bin"));
+    osh::ScopedFile readOnly(osh::OpenFile(scratch + L"\\w.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    try {
+        osh::WriteFile(readOnly.get(), "x", 1, nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ("WriteFile()", error.context());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error.code());
+    }
+
+    EXPECT_EQ(L"C:\\windows\\system32", osh::GetFullPath(L"C:\\windows\\temp\\..\\system32"));
+}
+
+TEST(Drives, LogicalDrivesAndDevicePaths)
+{
+    std::vector<std::wstring> drives{L"stale"};
+    osh::GetLogicalDrives(drives);
+    ASSERT_FALSE(drives.empty());
+    EXPECT_EQ(L"C:\\", drives.front());
+    EXPECT_NE(drives.end(), std::find(drives.begin(), drives.end(), L"Z:\\"));
+
+    std::wstring device = L"stale";
+    ASSERT_TRUE(osh::ConvertDevicePathToDOSPath(L"C:\\windows", device));
+    wchar_t target[512] = {};
+    ASSERT_NE(0u, QueryDosDeviceW(L"C:", target, 512));
+    EXPECT_EQ(std::wstring(target) + L"\\windows", device);
+
+    device = L"stale";
+    EXPECT_FALSE(osh::ConvertDevicePathToDOSPath(MissingDrive() + L"\\x", device));
+    EXPECT_EQ(L"", device);
+
+    const struct {
+        const wchar_t* argument;
+        const char* message;
+    } malformed[] = {
+        {L"1:\\x", "ConvertDevicePathToDOSPath: argument '1:\\x' not in format X:"},
+        {L"C", "ConvertDevicePathToDOSPath: argument 'C' too short."},
+        {L"", "ConvertDevicePathToDOSPath: argument '' too short."},
+        {L"CC\\x", "ConvertDevicePathToDOSPath: argument 'CC\\x' not in format X:"},
+        {L"[:", "ConvertDevicePathToDOSPath: argument '[:' not in format X:"},
+    };
+    for (const auto& entry : malformed) {
+        try {
+            osh::ConvertDevicePathToDOSPath(entry.argument, device);
+            ADD_FAILURE() << "no exception for " << Narrow(entry.argument);
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(entry.message, error.what());
+        }
+    }
+}
+
+TEST(Drives, DevicePathOfThisProcessMapsBackToItsFile)
+{
+    wchar_t image[1024] = {};
+    ASSERT_NE(0u, GetProcessImageFileNameW(GetCurrentProcess(), image, 1024));
+    std::wstring dos = L"stale";
+    ASSERT_TRUE(osh::DevicePathToDosPath(image, dos)) << Narrow(image);
+    EXPECT_EQ(testenv::Narrow(osh::ModuleFileName(nullptr)), Narrow(dos)) << Narrow(image);
+
+    EXPECT_FALSE(osh::DevicePathToDosPath(L"\\Device\\NoSuchVolume\\file", dos));
+    EXPECT_EQ(L"", dos);
+}
+
+class TempDirectory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t value[1024] = {};
+        hadTmp_ = GetEnvironmentVariableW(L"TMP", value, 1024) != 0;
+        tmp_ = value;
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"TMP", hadTmp_ ? tmp_.c_str() : nullptr); }
+
+    bool hadTmp_ = false;
+    std::wstring tmp_;
+};
+
+TEST_F(TempDirectory, IsFreshAndGuidNamed)
+{
+    std::wstring first, second;
+    RecordCreatedDirectories record;
+    ASSERT_TRUE(osh::CreateNewTempDirectory(first));
+    ASSERT_TRUE(osh::CreateNewTempDirectory(second));
+    ASSERT_EQ(2u, g_created.size());
+    EXPECT_EQ(Narrow(first), Narrow(g_created[0].path));
+    ExpectRestrictiveDacl(g_created[0]);
+    EXPECT_NE(first, second);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring prefix = osh::AppendBackslash(temp);
+    const std::wregex guid(L"^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$");
+    for (const std::wstring& made : {first, second}) {
+        EXPECT_EQ(prefix, made.substr(0, prefix.size()));
+        EXPECT_TRUE(std::regex_match(made.substr(prefix.size()), guid)) << Narrow(made);
+        EXPECT_TRUE(osh::IsDirectory(made));
+        RemoveDirectoryW(made.c_str());
+    }
+}
+
+TEST_F(TempDirectory, FailsWhenTheTemporaryDirectoryIsUnusable)
+{
+    const std::wstring unusable = MissingDrive() + L"\\no-temp";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", unusable.c_str()));
+    std::wstring out = L"stale";
+    EXPECT_FALSE(osh::CreateNewTempDirectory(out));
+    EXPECT_EQ(L"", out);
+}
+
+}  // namespace
