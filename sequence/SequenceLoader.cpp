@@ -99,6 +99,10 @@ unsigned int ItemOrder(const InstallItem& item)
     std::wstring text;
     if (!item.GetProperty(L"Order", text)) return 0;
     std::wistringstream stream(text);
+    // Stream extraction would wrap "-1" round to the largest place; a negative number is
+    // no place at all.
+    stream >> std::ws;
+    if (stream.peek() == L'-') return 0;
     unsigned int place = 0;
     if (!(stream >> place)) return 0;
     return place;

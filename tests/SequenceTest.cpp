@@ -154,6 +154,18 @@ TEST(SequenceLoad, SortsNumericallyAndKeepsDocumentOrderForEqualPlaces)
     EXPECT_EQ(expected, Filenames(sequence));
 }
 
+TEST(SequenceLoad, NegativeOrTooLargePlacesCountAsZero)
+{
+    const InstallSequence sequence = LoadX64(
+        "<Item Order=\"1\"><filename>one</filename></Item>"
+        "<Item Order=\" -1\"><filename>negative</filename></Item>"
+        "<Item Order=\"4294967296\"><filename>too large</filename></Item>"
+        "<Item Order=\"4294967295\"><filename>largest</filename></Item>"
+        "<Item Order=\"+2\"><filename>plus two</filename></Item>");
+    const std::vector<std::wstring> expected{L"negative", L"too large", L"one", L"plus two", L"largest"};
+    EXPECT_EQ(expected, Filenames(sequence));
+}
+
 TEST(SequenceLoad, LowerCaseOrderAttributeDoesNotSetThePlace)
 {
     const InstallSequence sequence = LoadX64(
