@@ -49,21 +49,25 @@ FolderChoice Choice32(int kind)
     }
 }
 
-// A 32-bit process cannot ask the shell for the 64-bit program files folder; the
-// system records it in the 64-bit view of the registry.
-bool ReadProgramW6432Dir(std::wstring& out)
+// A 32-bit process cannot ask the shell for the 64-bit program files folder (the known
+// folder is not supported under WOW64); the system records it in the 64-bit view of the
+// registry, as "ProgramW6432Dir" and, in that view, as "ProgramFilesDir".
+bool ReadProgramFiles64(std::wstring& out)
 {
     ScopedKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                       KEY_WOW64_64KEY | KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
         return false;
-    BYTE buffer[MAX_PATH] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);  // room for a terminator the registry may not have stored
-    DWORD type = 0;
-    if (RegQueryValueExW(key.get(), L"ProgramW6432Dir", nullptr, &type, buffer, &size) != ERROR_SUCCESS) return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-    out = reinterpret_cast<const wchar_t*>(buffer);
-    return !out.empty();
+    for (const wchar_t* name : {L"ProgramW6432Dir", L"ProgramFilesDir"}) {
+        BYTE buffer[MAX_PATH] = {};
+        DWORD size = sizeof(buffer) - sizeof(wchar_t);  // room for a terminator the registry may not have stored
+        DWORD type = 0;
+        if (RegQueryValueExW(key.get(), name, nullptr, &type, buffer, &size) != ERROR_SUCCESS) continue;
+        if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+        out = reinterpret_cast<const wchar_t*>(buffer);
+        if (!out.empty()) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -99,7 +103,7 @@ void GetFolderPath(std::wstring& out, int kind)
     FolderChoice choice{};
     if (bitness == 64) {
         choice = Choice64(kind);
-        if (kind == FolderProgramFiles64 && !native64 && ReadProgramW6432Dir(out)) return;
+        if (kind == FolderProgramFiles64 && !native64 && ReadProgramFiles64(out)) return;
     } else {
         choice = Choice32(kind);
     }

@@ -3,6 +3,7 @@
 #include "osh/Exception.h"
 #include "osh/Text.h"
 
+#include <atomic>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
@@ -192,11 +193,22 @@ std::wstring GetOSDescription() { return DescribeOSVersion(QueryOSVersionData())
 
 bool IsServerOS() { return GetOSDescription().find(L"Server") != std::wstring::npos; }
 
+namespace {
+
+std::atomic<ModuleFileNameFunction> g_moduleFileName{&GetModuleFileNameW};
+
+}  // namespace
+
+ModuleFileNameFunction SetModuleFileNameFunction(ModuleFileNameFunction function)
+{
+    return g_moduleFileName.exchange(function != nullptr ? function : &GetModuleFileNameW);
+}
+
 std::wstring ModuleFileName(HMODULE module)
 {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD length = g_moduleFileName.load()(module, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) throw win::exception(GetLastError(), "GetModuleFileName");
         const bool truncated = length == buffer.size() && buffer[length - 1] != L'\0';
         if (!truncated) return std::wstring(buffer.data(), wcsnlen(buffer.data(), length));

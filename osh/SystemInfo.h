@@ -32,6 +32,12 @@ bool IsServerOS();
 // Full path of a module's file (nullptr: the program), whatever its length.
 std::wstring ModuleFileName(HMODULE module);
 
+// Test seam: the call ModuleFileName makes. Wine cannot start a program whose path is
+// longer than MAX_PATH, so tests feed long names through here. Returns the previous
+// function; null puts GetModuleFileNameW back.
+using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE module, LPWSTR buffer, DWORD size);
+ModuleFileNameFunction SetModuleFileNameFunction(ModuleFileNameFunction function);
+
 // Handle of a loaded module; nullptr means the program itself.
 HMODULE ModuleHandle(const wchar_t* name);
 

@@ -1,0 +1,99 @@
+// Plain downloads from the harness's HTTP server on 127.0.0.1.
+#include "osh/Download.h"
+#include "support/TestEnvironment.h"
+
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using testenv::Narrow;
+
+std::string ReadFile(const std::wstring& path)
+{
+    std::ifstream in(Narrow(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A port on 127.0.0.1 nobody listens on: bound once, then released.
+int ClosedPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int length = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    WSACleanup();
+    return ntohs(address.sin_port);
+}
+
+class Download : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port_ = testenv::Variable("NORLO_HTTP_PORT");
+        ASSERT_FALSE(port_.empty()) << "the harness's HTTP server is not running";
+        root_ = testenv::Variable("NORLO_HTTP_ROOT");
+        name_ = "osh-download-" + std::to_string(GetCurrentProcessId()) + ".bin";
+        for (int i = 0; i < 4000; ++i) content_ += static_cast<char>('a' + (i * 7) % 26);
+        std::ofstream out(Narrow(testenv::WindowsPathOf(root_ + "/" + name_)), std::ios::binary);
+        out << content_;
+        scratch_ = testenv::MakeScratchDirectory(L"osh-download");
+    }
+    void TearDown() override
+    {
+        DeleteFileW(testenv::WindowsPathOf(root_ + "/" + name_).c_str());
+        testenv::RemoveTree(scratch_);
+    }
+
+    std::wstring Url(const std::string& prefix) const
+    {
+        return testenv::Widen("http://127.0.0.1:" + port_ + prefix + "/" + name_);
+    }
+    std::wstring Target() const { return scratch_ + L"\\target.bin"; }
+
+    std::string port_, root_, name_, content_;
+    std::wstring scratch_;
+};
+
+TEST_F(Download, FetchesTheWholeFile)
+{
+    ASSERT_TRUE(osh::DownloadToFile(Target(), Url("")));
+    EXPECT_EQ(content_, ReadFile(Target()));
+}
+
+TEST_F(Download, RefusedConnectionIsAFailure)
+{
+    const std::wstring url = testenv::Widen("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/" + name_);
+    EXPECT_FALSE(osh::DownloadToFile(Target(), url));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Target().c_str()));
+}
+
+// The system's downloader does not look at the HTTP status or at a short body: these
+// "succeed", and the error page or the partial body lands in the file. The later hash
+// check is what rejects such files.
+TEST_F(Download, ErrorPagesAndCutBodiesAreReportedAsSuccess)
+{
+    ASSERT_TRUE(osh::DownloadToFile(Target(), Url("/404")));
+    EXPECT_EQ("404 Not Found\n", ReadFile(Target()));
+
+    DeleteFileW(Target().c_str());
+    ASSERT_TRUE(osh::DownloadToFile(Target(), Url("/500")));
+    EXPECT_EQ("500 Internal Server Error\n", ReadFile(Target()));
+
+    DeleteFileW(Target().c_str());
+    ASSERT_TRUE(osh::DownloadToFile(Target(), Url("/cut")));
+    EXPECT_EQ(content_.substr(0, content_.size() / 2), ReadFile(Target()));
+}
+
+}  // namespace
