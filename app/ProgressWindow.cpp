@@ -102,8 +102,19 @@ std::wstring FinishSuccess(HWND window, int mode, int outcome, UINT textId)
     }
 }
 
+// Only the first outcome of a run counts: the engine may report a failure twice, and a
+// second message arriving while the first box is open must not stack a second box or
+// change the exit code already chosen.
+bool TakeFirstOutcome(HWND window)
+{
+    if (GetWindowLongPtrW(window, GWLP_USERDATA) != 0) return false;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 1);
+    return true;
+}
+
 void OnEngineDone(HWND window, WPARAM outcomeAndMode, LPARAM textId)
 {
+    if (!TakeFirstOutcome(window)) return;
     const int mode = LOBYTE(outcomeAndMode);
     const int outcome = HIBYTE(outcomeAndMode);
     ShowWindow(window, SW_HIDE);

@@ -19,6 +19,8 @@ struct ShellValues {
     bool Interactive = true;
     // Signalled when the message loop has ended; the engine thread polls it between states.
     HANDLE ShutdownEvent = nullptr;
+    // The engine thread, started by the window set-up; owned by the process entry.
+    HANDLE WorkerThread = nullptr;
 };
 
 // The process-wide values. Written by the main thread before the engine thread starts.

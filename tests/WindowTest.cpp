@@ -7,6 +7,7 @@
 #include "engine/InstallMode.h"
 #include "osh/Elevation.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/MessageLoop.h"
 #include "support/TestEnvironment.h"
 
 #include <commctrl.h>
@@ -48,35 +49,8 @@ HRESULT Elevated(bool* elevated)
     return 0;
 }
 
-// Dispatches messages until WM_QUIT arrives (its wParam as an int) or the time runs out.
-std::optional<int> RunUntilQuit(DWORD timeoutMs = 20000)
-{
-    const DWORD start = GetTickCount();
-    MSG message;
-    for (;;) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) return static_cast<int>(message.wParam);
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (GetTickCount() - start >= timeoutMs) return std::nullopt;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
-// Dispatches what is queued now and what arrives within the given time.
-void Pump(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    MSG message;
-    do {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    } while (GetTickCount() - start < milliseconds);
-}
+using testenv::Pump;
+using testenv::RunUntilQuit;
 
 std::wstring CaptionOf(HWND window)
 {
@@ -119,9 +93,7 @@ protected:
     void TearDown() override
     {
         if (IsWindow(window_)) DestroyWindow(window_);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        testenv::DrainQueue();
         osh::SetExitWindowsFunction(previousExit_);
         osh::SetElevationQueryFunction(previousElevation_);
         app::Shell().Interactive = true;
@@ -418,9 +390,27 @@ TEST_F(ProgressWindow, UninstallUnelevatedShowsNothing)
     std::vector<testenv::SeenBox> boxes;
     EXPECT_EQ(1, Finish(ziz::UNINSTALL, 2, 412, {}, boxes));
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(0, Finish(ziz::UNINSTALL, 1, 412, {}, boxes)) << "a second outcome on the hidden window";
+    DestroyWindow(window_);
+    Pump(10);
+    window_ = app::CreateProgressWindow(app::Shell().Instance);
+    EXPECT_EQ(0, Finish(ziz::UNINSTALL, 1, 412, {}, boxes));
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(0, g_restarts);
+}
+
+TEST_F(ProgressWindow, OnlyTheFirstOutcomeCounts)
+{
+    Show();
+    testenv::MessageBoxWatcher watcher({IDOK, IDOK});
+    // The uninstall failure path reports its failure twice.
+    PostMessageW(window_, WM_ENGINE_DONE, Outcome(ziz::UNINSTALL, 0), 414);
+    PostMessageW(window_, WM_ENGINE_DONE, Outcome(ziz::UNINSTALL, 0), 414);
+    PostMessageW(window_, WM_ENGINE_DONE, Outcome(ziz::UNINSTALL, 1), 412);
+    EXPECT_EQ(-1, RunUntilQuit());
+    Sleep(300);
+    const auto boxes = watcher.Stop();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"Software uninstall failed", boxes[0].text);
 }
 
 TEST_F(ProgressWindow, DestroyingTheWindowQuitsWithZero)

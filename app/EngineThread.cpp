@@ -1,0 +1,88 @@
+#include "app/EngineThread.h"
+
+#include "app/ShellValues.h"
+#include "app/Startup.h"
+#include "engine/EngineMessages.h"
+#include "engine/InstallMode.h"
+#include "engine/OSWorker.h"
+#include "engine/PathKind.h"
+#include "engine/RunLoop.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/SystemInfo.h"
+
+#include <exception>
+#include <new>
+
+namespace app {
+
+namespace {
+
+std::unique_ptr<ziz::OSWorker> CreateRealEngine()
+{
+    return std::unique_ptr<ziz::OSWorker>(new (std::nothrow) ziz::OSWorker());
+}
+
+EngineFactory g_engineFactory = CreateRealEngine;
+
+// The setup-files directory when it can be made, else the user's temporary directory.
+bool EnsureWorkingDirectory(ziz::OSWorker& engine)
+{
+    std::wstring setupDirectory;
+    if (engine.GetPath(setupDirectory, ziz::evSetup) && osh::CreatePath(setupDirectory, false)) return true;
+    wchar_t temp[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length > MAX_PATH) return false;
+    return osh::CreatePath(temp, false);
+}
+
+}  // namespace
+
+EngineFactory SetEngineFactory(EngineFactory factory)
+{
+    const EngineFactory previous = g_engineFactory;
+    g_engineFactory = factory != nullptr ? factory : CreateRealEngine;
+    return previous;
+}
+
+int RunEngine(HWND window)
+{
+    std::unique_ptr<ziz::OSWorker> engine = g_engineFactory();
+    if (!engine) return EngineNotCreated;
+    engine->SetWindow(window);
+    engine->ParseCommandLine(ReadCommandLine());
+    if (!EnsureWorkingDirectory(*engine)) return NoWorkingDirectory;
+    osh::LogInformation(osh::GetOSDescription());
+    ziz::RunStateMachine(*engine, Shell().ShutdownEvent);
+    return 0;
+}
+
+void PostFatalOutcome(HWND window)
+{
+    // Outcome code 0 (failure) in the high byte; no mode applies.
+    PostMessageW(window, WM_ENGINE_DONE, MAKEWORD(ziz::INVALID, 0), FatalErrorText);
+}
+
+DWORD WINAPI EngineThread(LPVOID parameter)
+{
+    HWND window = static_cast<HWND>(parameter);
+    int result = 0;
+    try {
+        result = RunEngine(window);
+    } catch (const std::exception& error) {
+        osh::LogError(std::string("Engine stopped by an exception: ") + error.what());
+        PostFatalOutcome(window);
+        return 0;
+    } catch (...) {
+        osh::LogError("Engine stopped by an unknown exception");
+        PostFatalOutcome(window);
+        return 0;
+    }
+    if (result != 0) {
+        osh::LogError("Engine ended with " + std::to_string(result) + " before reporting an outcome");
+        PostFatalOutcome(window);
+    }
+    return static_cast<DWORD>(result);
+}
+
+}  // namespace app

@@ -1,0 +1,445 @@
+// The process entry: the start-up switches, the engine thread's early ends, and the whole
+// executable started as a user or the product would start it, on a workstation and on a
+// server edition.
+#include "app/EngineThread.h"
+#include "app/ProgressWindow.h"
+#include "app/ShellValues.h"
+#include "app/Startup.h"
+#include "engine/OSWorker.h"
+#include "engine/PathKind.h"
+#include "osh/ScopedHandle.h"
+#include "support/MessageBoxWatcher.h"
+#include "support/MessageLoop.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* Title = L"Performing software maintenance...";
+constexpr const wchar_t* ServerRefusal = L"This software cannot be installed on a server operating system.";
+constexpr DWORD FailureExitCode = 0xFFFFFFFF;
+constexpr DWORD RunTimeoutMs = 120000;
+
+// ---- start-up switches --------------------------------------------------------------
+
+TEST(StartSwitches, ExactWordsInAnyCase)
+{
+    auto switches = app::ReadStartSwitches({L"C:\\setup\\Setup.exe", L"/silent"});
+    EXPECT_TRUE(switches.Silent);
+    EXPECT_FALSE(switches.AllowServer);
+    switches = app::ReadStartSwitches({L"Setup.exe", L"/SERVER", L"/SiLeNt"});
+    EXPECT_TRUE(switches.Silent);
+    EXPECT_TRUE(switches.AllowServer);
+}
+
+TEST(StartSwitches, LookalikesDoNotCount)
+{
+    for (const wchar_t* word : {L"--silent", L"/silent=x", L"silent", L"/silent ", L"-silent", L"/silently"}) {
+        const auto switches = app::ReadStartSwitches({L"Setup.exe", word});
+        EXPECT_FALSE(switches.Silent) << testenv::Narrow(word);
+    }
+    EXPECT_FALSE(app::ReadStartSwitches({L"Setup.exe", L"--server", L"/server=yes"}).AllowServer);
+    EXPECT_FALSE(app::ReadStartSwitches({}).Silent);
+}
+
+TEST(StartSwitches, ProgramPathTakesPart)
+{
+    EXPECT_TRUE(app::ReadStartSwitches({L"/Silent"}).Silent);
+    EXPECT_TRUE(app::ReadStartSwitches({L"/server"}).AllowServer);
+}
+
+TEST(StartSwitches, CommandLineListStartsWithTheProgram)
+{
+    const auto arguments = app::ReadCommandLine();
+    ASSERT_FALSE(arguments.empty());
+    EXPECT_NE(std::wstring::npos, arguments[0].find(L"StartupTest"));
+    EXPECT_EQ(0u, arguments.back().find(L"--gtest_filter="));
+}
+
+// ---- engine thread ------------------------------------------------------------------
+
+// An engine whose setup-files directory is chosen by the test.
+std::wstring g_setupDirectory;
+
+class ScriptedEngine : public ziz::OSWorker {
+public:
+    bool GetPath(std::wstring& path, ziz::PathKind kind) override
+    {
+        if (kind != ziz::evSetup || g_setupDirectory.empty()) return false;
+        path = g_setupDirectory;
+        return true;
+    }
+};
+
+std::unique_ptr<ziz::OSWorker> NoEngine()
+{
+    return nullptr;
+}
+
+std::unique_ptr<ziz::OSWorker> ThrowingEngine()
+{
+    throw std::runtime_error("engine construction failed");
+}
+
+std::unique_ptr<ziz::OSWorker> MakeScriptedEngine()
+{
+    return std::make_unique<ScriptedEngine>();
+}
+
+// Points the user's temporary directory somewhere for the life of the object.
+class TemporaryDirectoryOverride {
+public:
+    explicit TemporaryDirectoryOverride(const std::wstring& path)
+        : tmp_(Read(L"TMP")), temp_(Read(L"TEMP"))
+    {
+        SetEnvironmentVariableW(L"TMP", path.c_str());
+        SetEnvironmentVariableW(L"TEMP", path.c_str());
+    }
+    ~TemporaryDirectoryOverride()
+    {
+        SetEnvironmentVariableW(L"TMP", tmp_.empty() ? nullptr : tmp_.c_str());
+        SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
+    }
+    TemporaryDirectoryOverride(const TemporaryDirectoryOverride&) = delete;
+    TemporaryDirectoryOverride& operator=(const TemporaryDirectoryOverride&) = delete;
+
+private:
+    static std::wstring Read(const wchar_t* name)
+    {
+        wchar_t value[MAX_PATH] = {};
+        GetEnvironmentVariableW(name, value, MAX_PATH);
+        return value;
+    }
+    std::wstring tmp_;
+    std::wstring temp_;
+};
+
+class EngineThread : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        auto& shell = app::Shell();
+        shell.Instance = GetModuleHandleW(nullptr);
+        app::LoadTextInto(400, shell.WindowTitle);
+        app::LoadTextInto(109, shell.WindowClass);
+        app::RegisterProgressWindowClass(shell.Instance);
+    }
+
+    void SetUp() override
+    {
+        scratch_ = testenv::MakeScratchDirectory(L"engine-thread");
+        // A file where a directory is expected: nothing can be created below it.
+        blocked_ = scratch_ + L"\\blocker";
+        CloseHandle(CreateFileW(blocked_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        blocked_ += L"\\temp\\";
+        shutdown_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        app::Shell().ShutdownEvent = shutdown_.get();
+        app::Shell().Interactive = false;
+        g_setupDirectory.clear();
+        window_ = app::CreateProgressWindow(app::Shell().Instance);
+        ASSERT_NE(nullptr, window_);
+    }
+
+    void TearDown() override
+    {
+        app::SetEngineFactory(nullptr);
+        if (IsWindow(window_)) DestroyWindow(window_);
+        testenv::DrainQueue();
+        app::Shell().ShutdownEvent = nullptr;
+        app::Shell().Interactive = true;
+        testenv::RemoveTree(scratch_);
+    }
+
+    // Runs the engine thread against the window and the main loop until WM_QUIT; the
+    // thread's own exit code goes to threadExit.
+    std::optional<int> RunEngineThread(DWORD& threadExit, DWORD loopTimeoutMs = 20000)
+    {
+        osh::ScopedHandle thread(CreateThread(nullptr, 0, app::EngineThread, window_, 0, nullptr));
+        if (!thread) return std::nullopt;
+        const auto exitCode = testenv::RunUntilQuit(loopTimeoutMs);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 60000));
+        GetExitCodeThread(thread.get(), &threadExit);
+        return exitCode;
+    }
+
+    std::wstring scratch_;
+    std::wstring blocked_;
+    osh::ScopedHandle shutdown_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(EngineThread, NoEngineEndsTheProcessWithMinusOne)
+{
+    app::SetEngineFactory(NoEngine);
+    testenv::MessageBoxWatcher watcher;
+    DWORD threadExit = 0;
+    EXPECT_EQ(-1, RunEngineThread(threadExit));
+    EXPECT_EQ(static_cast<DWORD>(app::EngineNotCreated), threadExit);
+    EXPECT_TRUE(watcher.Stop().empty()) << "a silent run shows no box";
+}
+
+TEST_F(EngineThread, NoEngineTellsAnInteractiveUser)
+{
+    app::Shell().Interactive = true;
+    app::SetEngineFactory(NoEngine);
+    testenv::MessageBoxWatcher watcher({IDOK});
+    DWORD threadExit = 0;
+    EXPECT_EQ(-1, RunEngineThread(threadExit));
+    const auto boxes = watcher.Stop();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(Title, boxes[0].caption);
+    EXPECT_EQ(L"Fatal Error", boxes[0].text);
+}
+
+TEST_F(EngineThread, ExceptionEndsTheProcessWithMinusOne)
+{
+    app::SetEngineFactory(ThrowingEngine);
+    DWORD threadExit = 1234;
+    EXPECT_EQ(-1, RunEngineThread(threadExit));
+    EXPECT_EQ(0u, threadExit);
+}
+
+TEST_F(EngineThread, NoWorkingDirectoryEndsTheProcessWithMinusOne)
+{
+    app::SetEngineFactory(MakeScriptedEngine);
+    TemporaryDirectoryOverride temp(blocked_);
+    DWORD threadExit = 0;
+    EXPECT_EQ(-1, RunEngineThread(threadExit));
+    EXPECT_EQ(static_cast<DWORD>(app::NoWorkingDirectory), threadExit);
+}
+
+TEST_F(EngineThread, UncreatableSetupDirectoryFallsBackToTemporaryDirectory)
+{
+    app::SetEngineFactory(MakeScriptedEngine);
+    g_setupDirectory = blocked_ + L"setup";
+    const std::wstring temporary = scratch_ + L"\\made\\for\\temp\\";
+    TemporaryDirectoryOverride temp(temporary);
+    // Stopped before the first state: the run ends without an outcome and without a failure.
+    SetEvent(shutdown_.get());
+    DWORD threadExit = 1234;
+    EXPECT_EQ(std::nullopt, RunEngineThread(threadExit, 1500));
+    EXPECT_EQ(0u, threadExit);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(temporary.c_str()));
+}
+
+TEST_F(EngineThread, SetupDirectoryIsCreated)
+{
+    app::SetEngineFactory(MakeScriptedEngine);
+    g_setupDirectory = scratch_ + L"\\setup\\files";
+    TemporaryDirectoryOverride temp(blocked_);
+    SetEvent(shutdown_.get());
+    DWORD threadExit = 1234;
+    EXPECT_EQ(std::nullopt, RunEngineThread(threadExit, 1500));
+    EXPECT_EQ(0u, threadExit);
+    const DWORD attributes = GetFileAttributesW(g_setupDirectory.c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// ---- the whole executable -----------------------------------------------------------
+
+struct Child {
+    osh::ScopedHandle process;
+    DWORD id = 0;
+};
+
+Child StartSetup(const std::wstring& arguments)
+{
+    std::wstring commandLine = L"\"" + testenv::SetupExecutable() + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    Child child;
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &started)) {
+        CloseHandle(started.hThread);
+        child.process.reset(started.hProcess);
+        child.id = started.dwProcessId;
+    }
+    return child;
+}
+
+// Waits for the child; a child still running after the time-out is ended and reported
+// with the code 0xDEAD.
+DWORD WaitForExit(Child& child)
+{
+    if (WaitForSingleObject(child.process.get(), RunTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(child.process.get(), 0xDEAD);
+        WaitForSingleObject(child.process.get(), 10000);
+        return 0xDEAD;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(child.process.get(), &code);
+    return code;
+}
+
+struct RunResult {
+    DWORD exitCode = 0;
+    std::vector<testenv::SeenBox> boxes;
+};
+
+RunResult RunSetup(const std::wstring& arguments, std::vector<int> answers = {})
+{
+    RunResult result;
+    Child child = StartSetup(arguments);
+    EXPECT_TRUE(child.process.valid()) << "CreateProcess failed: " << GetLastError();
+    if (!child.process) return result;
+    testenv::MessageBoxWatcher watcher(std::move(answers), child.id);
+    result.exitCode = WaitForExit(child);
+    result.boxes = watcher.Stop();
+    return result;
+}
+
+TEST(Startup, SilentRunWalksToFailureAndExitsMinusOne)
+{
+    for (const wchar_t* arguments : {L"/silent", L"/SILENT", L"/Silent /check"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments);
+        EXPECT_EQ(FailureExitCode, run.exitCode);
+        EXPECT_TRUE(run.boxes.empty());
+    }
+}
+
+TEST(Startup, LookalikeSwitchesLeaveTheRunInteractive)
+{
+    for (const wchar_t* arguments : {L"--silent /check", L"/silent=yes /check"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments, {IDOK});
+        EXPECT_EQ(FailureExitCode, run.exitCode);
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(Title, run.boxes[0].caption);
+        EXPECT_EQ(L"Check for update failed", run.boxes[0].text);
+    }
+}
+
+// Keeps the values of some registry keys and puts them back exactly: values that were
+// added are removed, values that were changed get their old data.
+class RegistrySnapshot {
+public:
+    RegistrySnapshot(HKEY root, const std::wstring& path, REGSAM view) : root_(root), path_(path), view_(view)
+    {
+        osh::ScopedKey key;
+        if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, key.receive()) != ERROR_SUCCESS) return;
+        for (DWORD index = 0;; ++index) {
+            Value value;
+            wchar_t name[256];
+            DWORD nameLength = 256;
+            BYTE data[2048];
+            DWORD dataLength = sizeof(data);
+            if (RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &value.type, data, &dataLength) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            value.name.assign(name, nameLength);
+            value.data.assign(data, data + dataLength);
+            values_.push_back(value);
+        }
+    }
+
+    void Restore() const
+    {
+        osh::ScopedKey key;
+        if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | KEY_SET_VALUE | view_, key.receive()) != ERROR_SUCCESS) {
+            return;
+        }
+        std::vector<std::wstring> present;
+        for (DWORD index = 0;; ++index) {
+            wchar_t name[256];
+            DWORD nameLength = 256;
+            if (RegEnumValueW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+                break;
+            }
+            present.emplace_back(name, nameLength);
+        }
+        for (const auto& name : present) {
+            bool kept = false;
+            for (const auto& value : values_) kept = kept || value.name == name;
+            if (!kept) RegDeleteValueW(key.get(), name.c_str());
+        }
+        for (const auto& value : values_) {
+            RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size()));
+        }
+    }
+
+private:
+    struct Value {
+        std::wstring name;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
+    std::vector<Value> values_;
+};
+
+// Makes the prefix a server edition for the programs started by the tests of this suite.
+// The system's version is read when a process starts, so the test process itself keeps
+// the edition it started with; the prefix gets its own edition back afterwards.
+class ServerEdition : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            snapshots_.emplace_back(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", view);
+        }
+        snapshots_.emplace_back(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
+                                KEY_WOW64_64KEY);
+        snapshots_.emplace_back(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Windows", KEY_WOW64_64KEY);
+        const auto configured = testenv::Run(L"winecfg.exe -v win2008r2", 60000);
+        ASSERT_TRUE(configured.finished);
+    }
+
+    static void TearDownTestSuite()
+    {
+        for (const auto& snapshot : snapshots_) snapshot.Restore();
+        snapshots_.clear();
+    }
+
+    static std::vector<RegistrySnapshot> snapshots_;
+};
+
+std::vector<RegistrySnapshot> ServerEdition::snapshots_;
+
+TEST_F(ServerEdition, InteractiveRunIsRefused)
+{
+    for (const wchar_t* arguments : {L"", L"--server", L"/server=yes /check"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments, {IDOK});
+        EXPECT_EQ(0u, run.exitCode);
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(ServerRefusal, run.boxes[0].text);
+        // The caption is the system's description.
+        EXPECT_NE(std::wstring::npos, run.boxes[0].caption.find(L"Server")) << testenv::Narrow(run.boxes[0].caption);
+        EXPECT_EQ(nullptr, run.boxes[0].owner);
+        EXPECT_TRUE(run.boxes[0].topmost);
+    }
+}
+
+TEST_F(ServerEdition, ServerSwitchRuns)
+{
+    auto run = RunSetup(L"/server /silent");
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+
+    run = RunSetup(L"/SERVER /check", {IDOK});
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(L"Check for update failed", run.boxes[0].text);
+}
+
+TEST_F(ServerEdition, SilentRunIsNotRefused)
+{
+    const auto run = RunSetup(L"/silent");
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+}
+
+}  // namespace
