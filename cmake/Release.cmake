@@ -20,3 +20,20 @@ if(NORLO_RELEASE_DIR OR NORLO_SAMPLE_RELEASE)
 else()
   unset(NORLO_EMBEDDED_SEQUENCE)
 endif()
+
+# The test HTTP server serves the sample release under the addresses the documents name,
+# so the test build's update server must be the port that server listens on. Several
+# build trees run their tests side by side on one machine, so each tree gets its own
+# port, derived from its path; the harness starts the server on it (NORLO_HTTP_PORT).
+string(MD5 _norlo_tree_hash "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${_norlo_tree_hash}" 0 4 _norlo_tree_hash)
+math(EXPR _norlo_tree_port "20000 + 0x${_norlo_tree_hash} % 20000")
+set(NORLO_TEST_HTTP_PORT ${_norlo_tree_port} CACHE STRING
+  "Port of the test HTTP server of this build tree (the sample release's update server)")
+if(NORLO_BUILD_TESTS AND NORLO_UPDATE_SERVER STREQUAL "http://127.0.0.1:8642")
+  # Only the unchanged default is replaced; an address given at configure time is kept.
+  set(NORLO_UPDATE_SERVER "http://127.0.0.1:${NORLO_TEST_HTTP_PORT}")
+  if(NORLO_RECOVERY_MEDIA_URL STREQUAL "http://127.0.0.1:8642/recovery/")
+    set(NORLO_RECOVERY_MEDIA_URL "http://127.0.0.1:${NORLO_TEST_HTTP_PORT}/recovery/")
+  endif()
+endif()

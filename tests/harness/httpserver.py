@@ -114,10 +114,12 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def main():
     root, port_file, request_log = sys.argv[1:4]
+    # An optional fourth argument asks for a fixed port (the build's update server).
+    wanted_port = int(sys.argv[4]) if len(sys.argv) > 4 else 0
     os.makedirs(root, exist_ok=True)
     Handler.root = root
     Handler.request_log = request_log
-    server = Server(("127.0.0.1", 0), Handler)
+    server = Server(("127.0.0.1", wanted_port), Handler)
     with open(port_file + ".tmp", "w") as out:
         out.write(str(server.server_address[1]))
     os.replace(port_file + ".tmp", port_file)

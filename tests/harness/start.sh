@@ -24,13 +24,18 @@ start_display() {
 }
 
 start_http_server() {
+  # NORLO_HTTP_WANTED_PORT (set by CTest) is the port the build's documents name.
+  local wanted=${NORLO_HTTP_WANTED_PORT:-0}
   if [ -f "$harness/http.pid" ] && kill -0 "$(cat "$harness/http.pid")" 2>/dev/null && [ -f "$harness/http.port" ]; then
-    return
+    if [ "$wanted" = 0 ] || [ "$wanted" = "$(cat "$harness/http.port")" ]; then
+      return
+    fi
+    kill "$(cat "$harness/http.pid")" 2>/dev/null || true
   fi
   rm -f "$harness/http.port"
   mkdir -p "$harness/www"
   nohup python3 "$(dirname "$0")/httpserver.py" "$harness/www" "$harness/http.port" "$harness/www-requests.log" \
-    >"$harness/http.log" 2>&1 </dev/null &
+    "$wanted" >"$harness/http.log" 2>&1 </dev/null &
   echo $! >"$harness/http.pid"
   for _ in $(seq 1 100); do
     [ -f "$harness/http.port" ] && break
@@ -48,7 +53,8 @@ if [ ! -f "$WINEPREFIX/.norlo-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.norlo-ready"
 fi
-wineserver -p >/dev/null 2>&1 </dev/null
+# An already persistent wineserver answers with an error; that is fine.
+wineserver -p >/dev/null 2>&1 </dev/null || true
 # Start Wine's own background processes (services, explorer) now, detached from any test's
 # output, so they never hold a test's output pipe open after the test ended.
 timeout 120 wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
