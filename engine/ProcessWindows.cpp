@@ -1,0 +1,69 @@
+#include "engine/ProcessWindows.h"
+
+#include "osh/Exception.h"
+#include "osh/FileSystem.h"
+#include "osh/ScopedHandle.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace ziz {
+
+namespace {
+
+// Both codes mean the walk reached the end of the snapshot.
+bool IsEndOfList(DWORD error) { return error == ERROR_NO_MORE_FILES || error == ERROR_NO_MORE_ITEMS; }
+
+}  // namespace
+
+void ForEachProcess(const std::function<void(DWORD processId)>& visit)
+{
+    osh::ScopedFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) throw win::exception(GetLastError(), "CreateToolhelp32Snapshot");
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    if (!Process32FirstW(snapshot.get(), &entry)) {
+        const DWORD error = GetLastError();
+        if (IsEndOfList(error)) return;
+        throw win::exception(error, "Process32First");
+    }
+    for (;;) {
+        visit(entry.th32ProcessID);
+        if (!Process32NextW(snapshot.get(), &entry)) {
+            const DWORD error = GetLastError();
+            if (IsEndOfList(error)) return;
+            throw win::exception(error, "Process32Next");
+        }
+    }
+}
+
+std::wstring ProcessImagePath(DWORD processId)
+{
+    osh::ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+    if (!process) throw win::exception(GetLastError(), "OpenProcess");
+    std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
+    const DWORD length = GetProcessImageFileNameW(process.get(), buffer.data(), MAX_PATH);
+    if (length == 0) throw win::exception(GetLastError(), "GetProcessImageFileName");
+    std::wstring dosPath;
+    if (!osh::DevicePathToDosPath(std::wstring(buffer.data(), length), dosPath))
+        throw std::runtime_error("Device path does not map to DOS path.");
+    return dosPath;
+}
+
+void CloseProcessWindows(DWORD processId)
+{
+    HWND window = GetTopWindow(nullptr);
+    while (window != nullptr) {
+        // The closed window may be gone once SendMessage returns, so step on first.
+        const HWND next = GetWindow(window, GW_HWNDNEXT);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) SendMessageW(window, WM_CLOSE, 0, 0);
+        window = next;
+    }
+}
+
+}  // namespace ziz

@@ -1,0 +1,448 @@
+// The states that change the machine, against real processes, windows, files and the
+// registry: closing the product's programs, running install commands for the chosen
+// install type, running the registered uninstall commands last first, and purging the
+// product's data folder.
+#include "engine/DeleteDirectory.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StateFinishingInstall.h"
+#include "engine/states/StateFinishingUninstall.h"
+#include "engine/states/StatePerformingInstalls.h"
+#include "engine/states/StatePerformingSoftwareStops.h"
+#include "engine/states/StatePerformingUninstalls.h"
+#include "engine/states/StatePurgingFiles.h"
+#include "osh/Exception.h"
+#include "osh/PersistentStore.h"
+#include "support/LogCapture.h"
+#include "support/StateTestFiles.h"
+#include "support/StoreKeys.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using statetest::Exists;
+using statetest::PlaceStandIn;
+using statetest::Quoted;
+using statetest::RecordedLines;
+using testenv::Narrow;
+
+InstallItem Item(const std::wstring& file, const std::wstring& viewer, const std::wstring& services,
+                 const std::wstring& command)
+{
+    InstallItem item;
+    item.Filename = file;
+    item.LocalPath = L"C:\\setup files\\" + file;
+    if (!viewer.empty()) item.SetProperty(L"viewer", viewer);
+    if (!services.empty()) item.SetProperty(L"services", services);
+    if (!command.empty()) item.SetProperty(L"installCmd", command);
+    return item;
+}
+
+class ExecutionStates : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scratch = testenv::MakeScratchDirectory(L"exec");
+        temp = scratch + L"\\temp dir";
+        statetest::MakeFolders(temp);
+        worker.paths[ziz::evTempDir] = temp;
+        worker.paths[ziz::evInstall32] = scratch + L"\\Programs32\\Norlo 5";
+        worker.paths[ziz::evInstall64] = scratch + L"\\Programs64\\Norlo 5";
+        worker.paths[ziz::evSetup] = scratch + L"\\data\\Norlo 5\\SetupFiles";
+        recorder = scratch + L"\\tools\\recorder.exe";
+        PlaceStandIn(recorder);
+    }
+    void TearDown() override { testenv::RemoveTree(scratch); }
+
+    void Parse(std::vector<std::wstring> arguments)
+    {
+        arguments.insert(arguments.begin(), L"Setup.exe");
+        worker.ParseCommandLine(arguments);
+    }
+
+    std::wstring scratch, temp, recorder;
+    statetest::RecordingWorker worker;
+    testsupport::LogCapture log;
+};
+
+// --- Software stops -------------------------------------------------------------------
+
+class SoftwareStops : public ExecutionStates {
+protected:
+    void SetUp() override
+    {
+        ExecutionStates::SetUp();
+        saved32 = std::make_unique<testsupport::SavedStoreValue>(L"Setup", L"DirInstall32");
+        saved64 = std::make_unique<testsupport::SavedStoreValue>(L"Setup", L"DirInstall64");
+        dir32 = scratch + L"\\Norlo 5";
+        dir64 = scratch + L"\\Programs64\\Norlo 5";
+        osh::SetPersistentValue(L"Setup", L"DirInstall32", dir32);
+        osh::SetPersistentValue(L"Setup", L"DirInstall64", dir64);
+    }
+    void TearDown() override
+    {
+        saved64.reset();
+        saved32.reset();
+        ExecutionStates::TearDown();
+    }
+
+    std::unique_ptr<testsupport::SavedStoreValue> saved32, saved64;
+    std::wstring dir32, dir64;
+};
+
+TEST_F(SoftwareStops, SuccessorFollowsTheMode)
+{
+    worker.SetMode(ziz::INSTALL);
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingInstalls::Instance());
+    worker.SetMode(ziz::UPDATE);
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingInstalls::Instance());
+    worker.SetMode(ziz::UNINSTALL);
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    EXPECT_EQ(log.IndexOf("Invalid mode found in StatePerformingSoftwareStops"), -1);
+    for (ziz::InstallMode mode : {ziz::DOWNLOAD, ziz::CHECK, ziz::APPLIANCE, ziz::INVALID}) {
+        log.Clear();
+        worker.SetMode(mode);
+        EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StateFailed::Instance())
+            << "mode " << static_cast<int>(mode);
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Invalid mode found in StatePerformingSoftwareStops"));
+    }
+}
+
+TEST_F(SoftwareStops, ProductProgramsAreAskedToCloseOthersAreLeftAlone)
+{
+    // A sibling folder whose name merely begins with the installation folder counts too;
+    // the comparison is case-sensitive, so "NORLO 5 Upper" is not the product's.
+    const std::wstring sibling = scratch + L"\\Norlo 5 Extra\\tray.exe";
+    const std::wstring in64 = dir64 + L"\\bin\\agent.exe";
+    const std::wstring elsewhere = scratch + L"\\Other\\tray.exe";
+    const std::wstring otherCase = scratch + L"\\NORLO 5 Upper\\tray.exe";
+    for (const auto& path : {sibling, in64, elsewhere, otherCase}) PlaceStandIn(path);
+    statetest::WindowedStandIn siblingRun(sibling, L"stand-in sibling");
+    statetest::WindowedStandIn in64Run(in64, L"stand-in 64");
+    statetest::WindowedStandIn elsewhereRun(elsewhere, L"stand-in elsewhere");
+    statetest::WindowedStandIn otherCaseRun(otherCase, L"stand-in other case");
+    ASSERT_TRUE(siblingRun.Ready() && in64Run.Ready() && elsewhereRun.Ready() && otherCaseRun.Ready());
+
+    worker.SetMode(ziz::UNINSTALL);
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+
+    EXPECT_TRUE(siblingRun.WaitForExit(15000));
+    EXPECT_TRUE(in64Run.WaitForExit(15000));
+    EXPECT_EQ(RecordedLines(sibling), (std::vector<std::string>{"ready", "WM_CLOSE"}));
+    EXPECT_EQ(RecordedLines(in64), (std::vector<std::string>{"ready", "WM_CLOSE"}));
+    EXPECT_FALSE(elsewhereRun.WaitForExit(500));
+    EXPECT_FALSE(otherCaseRun.WaitForExit(0));
+    EXPECT_EQ(RecordedLines(elsewhere), std::vector<std::string>{"ready"});
+    EXPECT_EQ(RecordedLines(otherCase), std::vector<std::string>{"ready"});
+}
+
+TEST_F(SoftwareStops, NoInstalledDirectoriesClosesNothing)
+{
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"DirInstall32");
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"DirInstall64");
+    const std::wstring program = scratch + L"\\Anything\\tray.exe";
+    PlaceStandIn(program);
+    statetest::WindowedStandIn run(program, L"stand-in anything");
+    ASSERT_TRUE(run.Ready());
+    worker.SetMode(ziz::INSTALL);
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingInstalls::Instance());
+    EXPECT_FALSE(run.WaitForExit(500));
+}
+
+// --- Installs --------------------------------------------------------------------------
+
+TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
+{
+    Parse({L"/install", L"/viewer"});
+    const std::wstring command = Quoted(recorder) + L" [APP] [LOG] [INSTALLDIR32] [INSTALLDIR64] [TEMPDIR]";
+    InstallSequence items{Item(L"both.msi", L"yes", L"yes", command),
+                          Item(L"services-only.msi", L"no", L"yes", Quoted(recorder) + L" services"),
+                          Item(L"no-command.msi", L"yes", L"yes", L""),
+                          Item(L"no-property.msi", L"", L"yes", Quoted(recorder) + L" none"),
+                          Item(L"upper.msi", L"YES", L"no", Quoted(recorder) + L" upper")};
+    worker.SetItems(items);
+    // An installer that fails still counts as installed.
+    statetest::SetStandInExitCode(recorder, 1603);
+    const std::wstring appliance = worker.paths[ziz::evSetup] + L"\\appliance.exe";
+    statetest::WriteTextFile(appliance, "old");
+
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+
+    const std::wstring expanded = Quoted(recorder) + L" " + Quoted(L"C:\\setup files\\both.msi") + L" " +
+                                  Quoted(temp + L"\\both.msi.log") + L" " + Quoted(worker.paths[ziz::evInstall32]) +
+                                  L" " + Quoted(worker.paths[ziz::evInstall64]) + L" " + Quoted(temp);
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{Narrow(expanded.substr(recorder.size() + 3)),
+                                                                "upper"}));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Detected 64-bit operating system"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Executing " + Narrow(expanded)));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "services-only.msi ignored for install type viewer"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "no-property.msi ignored for install type viewer"));
+    EXPECT_EQ(log.IndexOf("no-command.msi ignored for install type viewer"), -1);
+    int completions = 0;
+    for (const auto& line : log.Lines()) completions += line.text == "Execution complete" ? 1 : 0;
+    EXPECT_EQ(completions, 2);
+    EXPECT_FALSE(Exists(appliance));
+
+    ASSERT_EQ(worker.notifications.size(), 5u);
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(worker.notifications[k].status, ziz::StatusInstalling);
+        EXPECT_EQ(worker.notifications[k].a, k);
+        EXPECT_EQ(worker.notifications[k].b, 5);
+    }
+    InstallSequence after;
+    worker.GetItems(after);
+    EXPECT_EQ(after.size(), 5u);
+}
+
+TEST_F(ExecutionStates, InstallsOfTheServicesTypeIncludeServicesOnlyItems)
+{
+    Parse({L"/install"});
+    worker.SetItems({Item(L"services-only.msi", L"no", L"yes", Quoted(recorder) + L" services"),
+                     Item(L"viewer-only.msi", L"yes", L"no", Quoted(recorder) + L" viewer")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"services"});
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "viewer-only.msi ignored for install type services"));
+}
+
+TEST_F(ExecutionStates, InstallsOnA32BitSystemLeaveThe64BitPlaceholder)
+{
+    Parse({L"/install"});
+    worker.is64BitOs = false;
+    worker.paths.erase(ziz::evInstall64);
+    worker.SetItems({Item(L"a.msi", L"yes", L"yes", Quoted(recorder) + L" [INSTALLDIR64] [INSTALLDIR32]")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+    EXPECT_EQ(RecordedLines(recorder),
+              std::vector<std::string>{"[INSTALLDIR64] " + Narrow(Quoted(worker.paths[ziz::evInstall32]))});
+    EXPECT_EQ(log.IndexOf("Detected 64-bit operating system"), -1);
+}
+
+TEST_F(ExecutionStates, InstallsFailWhenADirectoryIsUnknown)
+{
+    Parse({L"/install"});
+    worker.SetItems({Item(L"a.msi", L"yes", L"yes", Quoted(recorder) + L" a")});
+    for (ziz::PathKind kind : {ziz::evTempDir, ziz::evInstall32, ziz::evSetup}) {
+        statetest::RecordingWorker partial;
+        partial.paths = worker.paths;
+        partial.paths.erase(kind);
+        partial.SetItems({Item(L"a.msi", L"yes", L"yes", Quoted(recorder) + L" a")});
+        log.Clear();
+        EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(partial), ziz::StateFailed::Instance());
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to discover directory paths"));
+    }
+    worker.paths.erase(ziz::evInstall64);
+    log.Clear();
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to discover 64-bit directory paths"));
+    EXPECT_TRUE(RecordedLines(recorder).empty());
+}
+
+TEST_F(ExecutionStates, InstallCommandThatCannotStartHandsTheInstalledItemsToTheUninstalls)
+{
+    Parse({L"/install"});
+    worker.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
+                     Item(L"broken.msi", L"yes", L"yes", Quoted(scratch + L"\\missing\\none.exe") + L" [APP]"),
+                     Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"first"});
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Execution failed"));
+    InstallSequence handedOver;
+    worker.GetItems(handedOver);
+    ASSERT_EQ(handedOver.size(), 1u);
+    EXPECT_EQ(handedOver.front().Filename, L"first.msi");
+}
+
+// --- Uninstalls -------------------------------------------------------------------------
+
+class Uninstalls : public ExecutionStates {
+protected:
+    void SetUp() override
+    {
+        ExecutionStates::SetUp();
+        // Whatever an earlier run registered is put aside, so only this test's commands run.
+        for (int i = 0; i < 6; ++i) {
+            saved.push_back(std::make_unique<testsupport::SavedStoreValue>(L"uninstall", std::to_wstring(i)));
+            Remove(std::to_wstring(i));
+        }
+    }
+    void TearDown() override
+    {
+        for (int i = 0; i < 6; ++i) Remove(std::to_wstring(i));
+        saved.clear();
+        ExecutionStates::TearDown();
+    }
+    static void Remove(const std::wstring& name)
+    {
+        testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"uninstall", name);
+        testsupport::DeleteStoreValue(HKEY_CURRENT_USER, L"uninstall", name);
+    }
+    static bool Registered(const std::wstring& name)
+    {
+        std::wstring value;
+        return testsupport::ReadStoreString(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"uninstall", name, value);
+    }
+    void Register(const std::wstring& name, const std::wstring& command)
+    {
+        osh::SetPersistentValue(L"uninstall", name, command);
+    }
+
+    std::vector<std::unique_ptr<testsupport::SavedStoreValue>> saved;
+};
+
+TEST_F(Uninstalls, RunLastRegisteredFirstAndRemoveTheirEntries)
+{
+    Register(L"0", Quoted(recorder) + L" zero");
+    Register(L"1", Quoted(recorder) + L" one");
+    Register(L"2", Quoted(recorder) + L" two");
+    Parse({L"/uninstall"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"two", "one", "zero"}));
+    for (const wchar_t* name : {L"0", L"1", L"2"}) EXPECT_FALSE(Registered(name)) << Narrow(name);
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Executing " + Narrow(Quoted(recorder)) + " two"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Execution succeeded"));
+    ASSERT_EQ(worker.notifications.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(worker.notifications[k].status, ziz::StatusUninstalling);
+        EXPECT_EQ(worker.notifications[k].a, k);
+        EXPECT_EQ(worker.notifications[k].b, 3);
+    }
+}
+
+TEST_F(Uninstalls, PurgeOptionLeadsToPurging)
+{
+    Register(L"0", Quoted(recorder) + L" zero");
+    Parse({L"/uninstall", L"/purge"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StatePurgingFiles::Instance());
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"zero"});
+}
+
+TEST_F(Uninstalls, NothingRegisteredFinishesAtOnce)
+{
+    Parse({L"/uninstall"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+    EXPECT_TRUE(worker.notifications.empty());
+}
+
+TEST_F(Uninstalls, ACommandThatCannotStartFailsTheRunAfterTheOthersRan)
+{
+    Register(L"0", Quoted(recorder) + L" zero");
+    Register(L"1", Quoted(scratch + L"\\missing\\uninstall.exe"));
+    Register(L"2", Quoted(recorder) + L" two");
+    Parse({L"/uninstall", L"/purge"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"two", "zero"}));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Execution failed"));
+    EXPECT_FALSE(Registered(L"0"));
+    EXPECT_TRUE(Registered(L"1"));
+    EXPECT_FALSE(Registered(L"2"));
+    ASSERT_EQ(worker.notifications.size(), 4u);
+    EXPECT_EQ(worker.notifications.back().status, ziz::StatusFailed);
+}
+
+TEST_F(Uninstalls, UnknownTemporaryDirectoryFails)
+{
+    Register(L"0", Quoted(recorder) + L" zero");
+    worker.paths.erase(ziz::evTempDir);
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to discover directory paths"));
+    EXPECT_TRUE(RecordedLines(recorder).empty());
+    EXPECT_TRUE(Registered(L"0"));
+}
+
+// --- Purging and DeleteDirectory -------------------------------------------------------
+
+TEST_F(ExecutionStates, PurgingRemovesTheDataFolderButKeepsWhatHoldsNodelete)
+{
+    const std::wstring product = scratch + L"\\data\\Norlo 5";
+    statetest::WriteTextFile(product + L"\\SetupFiles\\Setup.exe", "x");
+    statetest::WriteTextFile(product + L"\\log\\.nodelete", "hook output");
+    statetest::WriteTextFile(product + L"\\log\\setup.log", "log");
+    statetest::WriteTextFile(product + L"\\cache\\deep\\readonly.dat", "r");
+    SetFileAttributesW((product + L"\\cache\\deep\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(ziz::StatePurgingFiles::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+
+    EXPECT_FALSE(Exists(product + L"\\SetupFiles"));
+    EXPECT_FALSE(Exists(product + L"\\cache"));
+    EXPECT_TRUE(Exists(product + L"\\log\\setup.log"));
+    EXPECT_TRUE(Exists(product + L"\\log\\.nodelete"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(product) + "\\log\" could not be deleted."));
+}
+
+TEST_F(ExecutionStates, PurgingWithoutSetupDirectoryDeletesNothing)
+{
+    worker.paths.erase(ziz::evSetup);
+    statetest::WriteTextFile(scratch + L"\\data\\Norlo 5\\SetupFiles\\Setup.exe", "x");
+    EXPECT_EQ(ziz::StatePurgingFiles::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+    EXPECT_TRUE(Exists(scratch + L"\\data\\Norlo 5\\SetupFiles\\Setup.exe"));
+}
+
+TEST_F(ExecutionStates, DeleteDirectoryKeepsANodeleteFolderAndEveryParent)
+{
+    const std::wstring root = scratch + L"\\tree";
+    statetest::WriteTextFile(root + L"\\a\\b\\c\\.nodelete", "");
+    statetest::WriteTextFile(root + L"\\a\\b\\gone.txt", "g");
+    statetest::WriteTextFile(root + L"\\a\\sibling\\gone.txt", "g");
+    EXPECT_FALSE(ziz::DeleteDirectory(root, false));
+    EXPECT_TRUE(Exists(root + L"\\a\\b\\c\\.nodelete"));
+    EXPECT_FALSE(Exists(root + L"\\a\\b\\gone.txt"));
+    EXPECT_FALSE(Exists(root + L"\\a\\sibling"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(root) + "\\a\\b\\c\" could not be deleted."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(root) + "\\a\\b\" could not be deleted."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(root) + "\\a\" could not be deleted."));
+
+    // A marker in the folder itself keeps everything in it.
+    statetest::WriteTextFile(root + L"\\a\\b\\c\\kept.txt", "k");
+    EXPECT_FALSE(ziz::DeleteDirectory(root + L"\\a\\b\\c", true));
+    EXPECT_TRUE(Exists(root + L"\\a\\b\\c\\kept.txt"));
+
+    statetest::WriteTextFile(scratch + L"\\plain\\x\\y.txt", "y");
+    EXPECT_TRUE(ziz::DeleteDirectory(scratch + L"\\plain\\.\\x\\..", true));
+    EXPECT_FALSE(Exists(scratch + L"\\plain"));
+}
+
+TEST_F(ExecutionStates, DeleteDirectoryOfSomethingElseFailsOrThrows)
+{
+    const std::wstring file = scratch + L"\\file.txt";
+    statetest::WriteTextFile(file, "f");
+    const std::string text = "DeleteDirectory: '" + Narrow(file) + "' is not a directory";
+    EXPECT_FALSE(ziz::DeleteDirectory(file, false));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, text));
+    try {
+        ziz::DeleteDirectory(scratch + L"\\missing", true);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "DeleteDirectory: '" + Narrow(scratch) + "\\missing' is not a directory");
+    }
+}
+
+TEST_F(ExecutionStates, DeleteDirectoryGoesOnPastAFileInUseUnlessAskedToRethrow)
+{
+    const std::wstring root = scratch + L"\\busy";
+    const std::wstring busy = root + L"\\a-busy.txt";
+    statetest::WriteTextFile(busy, "b");
+    statetest::WriteTextFile(root + L"\\z-free.txt", "f");
+    HANDLE held = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    EXPECT_FALSE(ziz::DeleteDirectory(root, false));
+    EXPECT_TRUE(Exists(busy));
+    EXPECT_FALSE(Exists(root + L"\\z-free.txt"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "File \"" + Narrow(busy) + "\" could not be deleted."));
+    bool loggedDeleteFile = false;
+    for (const auto& line : log.Lines())
+        loggedDeleteFile |= line.priority == Message::PRIO_ERROR && line.text.rfind("DeleteFile", 0) == 0;
+    EXPECT_TRUE(loggedDeleteFile);
+
+    EXPECT_THROW(ziz::DeleteDirectory(root, true), win::exception);
+    CloseHandle(held);
+    EXPECT_TRUE(ziz::DeleteDirectory(root, true));
+    EXPECT_FALSE(Exists(root));
+}
+
+}  // namespace
