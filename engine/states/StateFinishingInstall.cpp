@@ -1,8 +1,91 @@
 #include "engine/states/StateFinishingInstall.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/PersistentStore.h"
+#include "osh/Process.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
 
 namespace ziz {
+
+namespace {
+
+const wchar_t kSetupGroup[] = L"Setup";
+
+// A store failure is logged and the next value is still written.
+void Record(const wchar_t* name, const std::wstring& value)
+{
+    try {
+        osh::SetPersistentValue(kSetupGroup, name, value);
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+    }
+}
+
+void RecordUpdateUrl(Worker& worker)
+{
+    std::wstring url;
+    if (worker.GetUpdateUrl(url)) Record(L"xmlurl", url);
+}
+
+// The copy in the setup-files directory is what later runs (uninstall, run-once) start.
+void PlaceBootstrapper(const std::wstring& source, const std::wstring& target)
+{
+    if (osh::EqualsIgnoreAsciiCase(source, target)) return;
+    if (osh::FileCopy(source, target, false)) {
+        osh::LogInformation(source + L" was copied to " + target);
+        return;
+    }
+    osh::LogWarning("File not copied, will be moved at reboot");
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        const DWORD error = GetLastError();
+        osh::LogError("MoveFileEx() failed, GetLastError(): " + std::to_string(error) + ", src: " +
+                      osh::Narrow(source) + ", dest: " + osh::Narrow(target));
+    }
+}
+
+const wchar_t* InstallTypeText(InstallType type)
+{
+    switch (type) {
+    case InstallTypeViewer: return L"viewer";
+    case InstallTypeServices: return L"services";
+    default: return L"unknown";
+    }
+}
+
+void RecordBootstrapper(Worker& worker)
+{
+    std::wstring initialDir, setupDir, initialName, setupName;
+    // Each failing look-up logs its own line.
+    const bool found = worker.GetPath(initialDir, evInitial) && worker.GetPath(setupDir, evSetup) &&
+                       worker.GetFileName(initialName, evInitial) && worker.GetFileName(setupName, evSetup);
+    if (!found) return;
+    const std::wstring source = osh::AppendBackslash(initialDir) + initialName;
+    PlaceBootstrapper(source, osh::AppendBackslash(setupDir) + setupName);
+    std::wstring version;
+    if (!source.empty() && worker.GetFileVersion(version, source)) Record(L"LastVer", version);
+    Record(L"LastFile", initialName);
+    Record(L"LastInstallType", InstallTypeText(worker.GetInstallType()));
+}
+
+void LaunchNamespaceExtension(Worker& worker)
+{
+    try {
+        const std::wstring installDir = worker.RequirePath(evInstall);
+        osh::RunAndWait(L"\"" + osh::AppendBackslash(installDir) + L"OpenSkiv.exe\"", installDir);
+        osh::LogInformation("Launched namespace extension.");
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+        osh::LogError("Could not launch openSkiv.");
+    }
+}
+
+}  // namespace
 
 StateFinishingInstall StateFinishingInstall::instance_;
 
@@ -10,7 +93,14 @@ StateFinishingInstall::StateFinishingInstall() : WorkerState(L"FinishingInstall"
 
 StateFinishingInstall* StateFinishingInstall::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateFinishingInstall::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateFinishingInstall::Exec(Worker& worker)
+{
+    worker.Notify(StatusCompleting);
+    RecordUpdateUrl(worker);
+    RecordBootstrapper(worker);
+    if (worker.HasOption(L"viewer")) LaunchNamespaceExtension(worker);
+    worker.Notify(StatusSucceeded);
+    return nullptr;
+}
 
 }  // namespace ziz

@@ -1,8 +1,48 @@
 #include "engine/states/StateFinishingUninstall.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/PersistentGroup.h"
+#include "osh/Exception.h"
+#include "osh/Log.h"
+#include "osh/PersistentStore.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <map>
 
 namespace ziz {
+
+namespace {
+
+const wchar_t kRemnantsGroup[] = L"Install-Files";
+
+// A file already gone is what we want; anything else is logged and left behind.
+void DeleteRemnant(const std::wstring& path)
+{
+    if (DeleteFileW(path.c_str())) return;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" could not be deleted: " +
+                    osh::Widen(win::exception(error, "DeleteFile").what()));
+}
+
+// The entries are removed in any case, so a later uninstall does not try them again.
+void DeleteInstallRemnants()
+{
+    std::map<std::wstring, std::wstring> remnants;
+    LoadPersistentGroup(kRemnantsGroup, remnants);
+    for (const auto& remnant : remnants) {
+        DeleteRemnant(remnant.second);
+        try {
+            osh::DeletePersistentValue(kRemnantsGroup, remnant.first);
+        } catch (const std::exception& error) {
+            osh::LogWarning(error.what());
+        }
+    }
+}
+
+}  // namespace
 
 StateFinishingUninstall StateFinishingUninstall::instance_;
 
@@ -10,7 +50,12 @@ StateFinishingUninstall::StateFinishingUninstall() : WorkerState(L"FinishingUnin
 
 StateFinishingUninstall* StateFinishingUninstall::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateFinishingUninstall::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateFinishingUninstall::Exec(Worker& worker)
+{
+    worker.Notify(StatusCompleting);
+    DeleteInstallRemnants();
+    worker.Notify(StatusSucceeded);
+    return nullptr;
+}
 
 }  // namespace ziz
