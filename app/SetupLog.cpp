@@ -1,10 +1,106 @@
 #include "app/SetupLog.h"
 
+#include "app/LogLineFormatter.h"
+#include "config/LayeredConfiguration.h"
+#include "osh/FileSystem.h"
+#include "osh/Text.h"
+
+#include <Poco/AsyncChannel.h>
+#include <Poco/AutoPtr.h>
+#include <Poco/Exception.h>
+#include <Poco/FileChannel.h>
+#include <Poco/FormattingChannel.h>
+#include <Poco/LogStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Message.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+
 namespace app {
 
-// The logging chain arrives with the log's own change; until then nothing is written.
-void SetUpLog() {}
+namespace {
 
-Poco::LogStream* SharedLogStream() { return nullptr; }
+std::atomic<Poco::LogStream*> g_stream{nullptr};  // never deleted: writers may run until exit
+Poco::AutoPtr<Poco::AsyncChannel> g_asyncChannel;
+
+std::mutex& SetUpLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+// Registered when the log is set up, so it runs before the static objects above go away:
+// waits until the log's thread has written every queued line.
+void WriteQueuedLinesAtExit()
+{
+    if (g_asyncChannel) g_asyncChannel->close();
+}
+
+int BuildRevision() { return Norlo::Config::LayeredConfiguration().getInt("base.version.revision"); }
+
+// "<product data directory>\log\setup.log" (UTF-8), with the directory created.
+std::string PrepareLogFilePath()
+{
+    std::string directory = Norlo::Config::JoinPath(
+        Norlo::Config::LayeredConfiguration().getString("product.data.pathname"), "log");
+    // The configuration holds UTF-8, which is also what the file channel expects; the
+    // directory must be made from the same text, or a non-ASCII path would split in two.
+    osh::CreatePath(osh::FromUtf8(directory), false);  // a failure surfaces when the file opens
+    return Norlo::Config::JoinPath(directory, "setup.log");
+}
+
+Poco::AutoPtr<Poco::FileChannel> MakeFileChannel()
+{
+    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath()));
+    channel->setProperty("rotation", "1 M");
+    channel->setProperty("archive", "number");
+    channel->setProperty("compress", "true");
+    channel->setProperty("times", "local");
+    channel->setProperty("purgeAge", "1 months");
+    channel->setProperty("purgeCount", "10");
+    return channel;
+}
+
+void BuildChain()
+{
+    Poco::AutoPtr<Poco::Formatter> formatter(new LogLineFormatter(SetupLogPattern(BuildRevision())));
+    formatter->setProperty("times", "local");
+    Poco::AutoPtr<Poco::FormattingChannel> formatting(new Poco::FormattingChannel(formatter));
+    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel();
+    g_asyncChannel = new Poco::AsyncChannel(file);
+    formatting->setChannel(g_asyncChannel);
+    formatting->open();
+    // get() rather than create(): create() refuses a name that some earlier code already used.
+    Poco::Logger& logger = Poco::Logger::get("setup");
+    logger.setChannel(formatting);
+    logger.setLevel(Poco::Message::PRIO_INFORMATION);
+    g_stream.store(new Poco::LogStream(logger, Poco::Message::PRIO_INFORMATION));
+}
+
+}  // namespace
+
+std::string SetupLogPattern(int revision)
+{
+    return "%Y-%m-%d %H:%M:%S.%c %N[%P]:" + std::to_string(revision) + ":%s:%q:%t";
+}
+
+void SetUpLog()
+{
+    std::lock_guard<std::mutex> guard(SetUpLock());
+    if (g_stream.load() != nullptr) return;
+    try {
+        BuildChain();
+        static const bool flushAtExit = (std::atexit(WriteQueuedLinesAtExit), true);
+        (void)flushAtExit;
+    } catch (const Poco::Exception&) {
+        // No log: the program runs on without one.
+    } catch (const std::exception&) {
+    }
+}
+
+Poco::LogStream* SharedLogStream() { return g_stream.load(); }
 
 }  // namespace app

@@ -1,0 +1,509 @@
+// The setup log: line format, rotation into numbered compressed archives, two writers,
+// and the lines queued when the process ends.
+#include "app/LogLineFormatter.h"
+#include "app/SetupLog.h"
+#include "osh/Log.h"
+
+#include "support/TestEnvironment.h"
+#include "support/VendorConfigFile.h"
+
+#include <Poco/AsyncChannel.h>
+#include <Poco/FormattingChannel.h>
+#include <Poco/InflatingStream.h>
+#include <Poco/LogStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Message.h>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// date, time with tenths, host, [pid], revision, logger, priority letter, message
+const std::regex kLine(
+    R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d) ([^\s\[\]]+)\[(\d+)\]:10828:setup:([A-Z]):(.*)$)");
+
+constexpr DWORD kWaitMs = 60000;
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kWaitMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// Like WaitFor, but for the log's own thread working through a long queue: gives up only
+// when the condition is false and the log directory has stopped changing for a while.
+bool WaitWhileLogGrows(const std::wstring& directory, const std::function<bool()>& condition)
+{
+    auto footprint = [&] {
+        ULONGLONG total = 0;
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return total;
+        do {
+            total += (ULONGLONG(found.nFileSizeHigh) << 32) + found.nFileSizeLow + found.ftLastWriteTime.dwLowDateTime;
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return total;
+    };
+    ULONGLONG last = footprint();
+    DWORD lastChange = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - lastChange > kWaitMs) return false;
+        Sleep(100);
+        ULONGLONG now = footprint();
+        if (now != last) {
+            last = now;
+            lastChange = GetTickCount();
+        }
+    }
+    return true;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Gunzip(const std::string& bytes)
+{
+    std::istringstream compressed(bytes);
+    Poco::InflatingInputStream inflater(compressed, Poco::InflatingStreamBuf::STREAM_GZIP);
+    return std::string((std::istreambuf_iterator<char>(inflater)), std::istreambuf_iterator<char>());
+}
+
+// Message text of the lines whose message starts with the prefix, in file order.
+std::vector<std::string> MessagesStartingWith(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : SplitLines(text)) {
+        std::smatch match;
+        if (std::regex_match(line, match, kLine) && match[11].str().rfind(prefix, 0) == 0) found.push_back(line);
+    }
+    return found;
+}
+
+std::string ComputerName()
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    GetComputerNameA(name, &size);
+    return name;
+}
+
+std::string Unique(const char* what) { return std::string(what) + "-" + std::to_string(GetTickCount()); }
+
+// The log of this test process: set up once, with the product data directory moved to a
+// scratch directory through the override file for the moment of the set-up.
+struct ProcessLog {
+    std::wstring scratch;
+    std::wstring dataDirectory;
+    std::wstring logDirectory;
+    std::wstring file;
+    bool directoryExistedBefore = true;
+    Poco::LogStream* stream = nullptr;
+
+    std::string Contents() const { return testenv::ReadFileBytes(file); }
+
+    bool Contains(const std::string& text) const { return Contents().find(text) != std::string::npos; }
+
+    std::wstring Archive(int number, bool compressed) const
+    {
+        return file + L"." + std::to_wstring(number) + (compressed ? L".gz" : L"");
+    }
+
+    // Archives oldest first, then the current file; uncompressed archives are read as they are.
+    std::string AllText() const
+    {
+        std::vector<std::string> parts;
+        for (int number = 0; number < 20; ++number) {
+            if (Exists(Archive(number, true))) {
+                parts.push_back(Gunzip(testenv::ReadFileBytes(Archive(number, true))));
+            } else if (Exists(Archive(number, false))) {
+                parts.push_back(testenv::ReadFileBytes(Archive(number, false)));
+            }
+        }
+        std::string text;
+        for (auto it = parts.rbegin(); it != parts.rend(); ++it) text += *it;
+        return text + Contents();
+    }
+
+    // "name size" of every file in the log directory, for failure messages.
+    std::string Listing() const
+    {
+        std::string listing;
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((logDirectory + L"\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return "(no directory)";
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            listing += testenv::Narrow(found.cFileName) + " " + std::to_string(found.nFileSizeLow) + "\n";
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return listing;
+    }
+
+    // True once the archive thread has compressed every archive.
+    bool ArchivesCompressed() const
+    {
+        for (int number = 0; number < 20; ++number) {
+            if (Exists(Archive(number, false))) return false;
+        }
+        return true;
+    }
+};
+
+ProcessLog MakeProcessLog()
+{
+    ProcessLog log;
+    log.scratch = testenv::MakeScratchDirectory(L"norlo-log");
+    log.dataDirectory = log.scratch + L"\\data";
+    log.logDirectory = log.dataDirectory + L"\\log";
+    log.file = log.logDirectory + L"\\setup.log";
+    log.directoryExistedBefore = Exists(log.logDirectory);
+    {
+        testenv::VendorConfigFile override(testenv::DataPathLine(log.dataDirectory));
+        app::SetUpLog();
+    }
+    log.stream = app::SharedLogStream();
+    osh::SetLogStream(log.stream);
+    return log;
+}
+
+const ProcessLog& TheLog()
+{
+    static const ProcessLog log = MakeProcessLog();
+    return log;
+}
+
+// Closes the file at the end of the run so the scratch directory can go.
+class ProcessLogCleanup : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (app::SharedLogStream() == nullptr) return;
+        osh::SetLogStream(nullptr);
+        Poco::Channel::Ptr formatting = Poco::Logger::get("setup").getChannel();
+        auto* formattingChannel = dynamic_cast<Poco::FormattingChannel*>(formatting.get());
+        if (formattingChannel == nullptr) return;
+        formattingChannel->close();  // writes what is queued
+        auto* async = dynamic_cast<Poco::AsyncChannel*>(formattingChannel->getChannel().get());
+        if (async != nullptr && async->getChannel()) async->getChannel()->close();
+        WaitFor([] { return TheLog().ArchivesCompressed(); }, 30000);
+        testenv::RemoveTree(TheLog().scratch);
+    }
+};
+
+const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ProcessLogCleanup);
+
+// ---------------------------------------------------------------------------------------
+
+TEST(SetupLogSetUp, CreatesTheLogDirectoryBelowTheDataDirectory)
+{
+    const ProcessLog& log = TheLog();
+    ASSERT_NE(nullptr, log.stream);
+    EXPECT_FALSE(log.directoryExistedBefore);
+    EXPECT_TRUE(Exists(log.logDirectory));
+    std::string marker = Unique("first use");
+    osh::LogInformation(marker);
+    EXPECT_TRUE(WaitFor([&] { return log.Contains(marker); })) << testenv::Narrow(log.file);
+}
+
+TEST(SetupLogSetUp, ASecondSetUpChangesNothing)
+{
+    const ProcessLog& log = TheLog();
+    ASSERT_NE(nullptr, log.stream);
+    std::wstring other = testenv::MakeScratchDirectory(L"norlo-log-other");
+    {
+        testenv::VendorConfigFile override(testenv::DataPathLine(other));
+        app::SetUpLog();
+    }
+    EXPECT_EQ(log.stream, app::SharedLogStream());
+    std::string marker = Unique("after the second set-up");
+    osh::LogInformation(marker);
+    EXPECT_TRUE(WaitFor([&] { return log.Contains(marker); }));
+    EXPECT_FALSE(Exists(other + L"\\log"));
+    testenv::RemoveTree(other);
+}
+
+TEST(SetupLogLines, ALineReadsDateTimeHostPidRevisionLoggerPriorityMessage)
+{
+    const ProcessLog& log = TheLog();
+    std::string marker = Unique("line shape");
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    osh::LogInformation(marker);
+    ASSERT_TRUE(WaitFor([&] { return log.Contains(marker); }));
+
+    std::vector<std::string> lines = MessagesStartingWith(log.Contents(), marker);
+    ASSERT_EQ(1u, lines.size()) << log.Contents();
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[0], match, kLine));
+    EXPECT_EQ(marker, match[11].str());
+    EXPECT_EQ("I", match[10].str());
+    EXPECT_EQ(std::to_string(GetCurrentProcessId()), match[9].str());
+    EXPECT_EQ(0, _stricmp(ComputerName().c_str(), match[8].str().c_str())) << match[8].str();
+    // Local time, not UTC: the stamp is within a minute of the local clock.
+    SYSTEMTIME stamp{};
+    stamp.wYear = WORD(std::stoi(match[1].str()));
+    stamp.wMonth = WORD(std::stoi(match[2].str()));
+    stamp.wDay = WORD(std::stoi(match[3].str()));
+    stamp.wHour = WORD(std::stoi(match[4].str()));
+    stamp.wMinute = WORD(std::stoi(match[5].str()));
+    stamp.wSecond = WORD(std::stoi(match[6].str()));
+    FILETIME stampTime, beforeTime;
+    ASSERT_TRUE(SystemTimeToFileTime(&stamp, &stampTime));
+    ASSERT_TRUE(SystemTimeToFileTime(&before, &beforeTime));
+    auto ticks = [](const FILETIME& t) { return (LONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    EXPECT_LT(std::llabs(ticks(stampTime) - ticks(beforeTime)), 60LL * 10000000LL);
+}
+
+TEST(SetupLogLines, EachPriorityWritesItsLetter)
+{
+    const ProcessLog& log = TheLog();
+    std::string marker = Unique("priority");
+    osh::LogError(marker + " error");
+    osh::LogWarning(marker + " warning");
+    osh::LogInformation(std::wstring(L"wide ") + testenv::Widen(marker) + L" information");
+    osh::LogInformation(marker + " done");
+    ASSERT_TRUE(WaitFor([&] { return log.Contains(marker + " done"); }));
+    std::string text = log.Contents();
+    std::vector<std::string> lines = MessagesStartingWith(text, marker);
+    ASSERT_EQ(3u, lines.size()) << text;
+    EXPECT_NE(std::string::npos, lines[0].find(":setup:E:" + marker + " error"));
+    EXPECT_NE(std::string::npos, lines[1].find(":setup:W:" + marker + " warning"));
+    EXPECT_NE(std::string::npos, lines[2].find(":setup:I:" + marker + " done"));
+    EXPECT_NE(std::string::npos, text.find(":setup:I:wide " + marker + " information"));
+}
+
+TEST(SetupLogLines, ALineFeedMakesTwoMessages)
+{
+    const ProcessLog& log = TheLog();
+    std::string marker = Unique("split");
+    osh::LogWarning(marker + " first half\n" + marker + " second half");
+    ASSERT_TRUE(WaitFor([&] { return log.Contains(marker + " second half"); }));
+    std::vector<std::string> lines = MessagesStartingWith(log.Contents(), marker);
+    ASSERT_EQ(2u, lines.size()) << log.Contents();
+    EXPECT_NE(std::string::npos, lines[0].find(":setup:W:" + marker + " first half"));
+    EXPECT_NE(std::string::npos, lines[1].find(":setup:W:" + marker + " second half"));
+}
+
+TEST(SetupLogLines, DebugMessagesAreNotWritten)
+{
+    const ProcessLog& log = TheLog();
+    std::string marker = Unique("level");
+    *log.stream << Poco::Message::PRIO_DEBUG;
+    log.stream->debug() << marker << " debug" << std::endl;
+    osh::LogInformation(marker + " information");
+    ASSERT_TRUE(WaitFor([&] { return log.Contains(marker + " information"); }));
+    EXPECT_FALSE(log.Contains(marker + " debug"));
+}
+
+TEST(SetupLogFormatter, APatternIsCutInFrontOfEachBracketAfterAPlaceholder)
+{
+    using app::SplitBeforeLiteralBrackets;
+    using Pieces = std::vector<std::string>;
+    EXPECT_EQ((Pieces{"%Y-%m-%d %N", "[%P]:10828:%s:%q:%t"}),
+              SplitBeforeLiteralBrackets("%Y-%m-%d %N[%P]:10828:%s:%q:%t"));
+    EXPECT_EQ((Pieces{"%s", "[a]%t", "[b]"}), SplitBeforeLiteralBrackets("%s[a]%t[b]"));
+    EXPECT_EQ((Pieces{"[lead] %s text"}), SplitBeforeLiteralBrackets("[lead] %s text"));
+    EXPECT_EQ((Pieces{"%[name] %t"}), SplitBeforeLiteralBrackets("%[name] %t"));
+    // Poco takes any character after '%' as a placeholder, a blank included.
+    EXPECT_EQ((Pieces{"100% ", "[x]"}), SplitBeforeLiteralBrackets("100% [x]"));
+    EXPECT_EQ((Pieces{"%t%"}), SplitBeforeLiteralBrackets("%t%"));
+    EXPECT_EQ((Pieces{""}), SplitBeforeLiteralBrackets(""));
+}
+
+TEST(SetupLogFormatter, TheProcessIdSurvivesBetweenBrackets)
+{
+    Poco::AutoPtr<app::LogLineFormatter> formatter(new app::LogLineFormatter("%N[%P]:%s:%q:%t"));
+    formatter->setProperty("times", "local");
+    Poco::Message message("setup", "hello", Poco::Message::PRIO_ERROR);
+    std::string text;
+    formatter->format(message, text);
+    std::string tail = "[" + std::to_string(GetCurrentProcessId()) + "]:setup:E:hello";
+    ASSERT_GT(text.size(), tail.size()) << text;
+    EXPECT_EQ(tail, text.substr(text.size() - tail.size())) << text;
+    EXPECT_EQ(0, _stricmp(ComputerName().c_str(), text.substr(0, text.size() - tail.size()).c_str())) << text;
+}
+
+// ---------------------------------------------------------------------------------------
+// Rotation and concurrent writers
+
+constexpr size_t kRotationSize = 1024 * 1024;
+
+TEST(SetupLogRotation, AtOneMegabyteTheFileIsArchivedCompressedAndANewOneStarts)
+{
+    const ProcessLog& log = TheLog();
+    ASSERT_NE(nullptr, log.stream);
+    const std::string marker = Unique("rotation");
+    const std::string padding(150, 'x');
+    // Enough lines to pass one megabyte whatever the file already held.
+    const int count = int((kRotationSize + kRotationSize / 4) / padding.size());
+    for (int n = 0; n < count; ++n) osh::LogInformation(marker + " " + std::to_string(n) + " " + padding);
+    const std::string last = marker + " " + std::to_string(count - 1) + " ";
+    ASSERT_TRUE(WaitWhileLogGrows(log.logDirectory, [&] { return log.Contains(last); }));
+    ASSERT_TRUE(WaitWhileLogGrows(log.logDirectory, [&] { return Exists(log.Archive(0, true)) && log.ArchivesCompressed(); })) << log.Listing();
+
+    EXPECT_LT(log.Contents().size(), kRotationSize);
+    std::string archived = Gunzip(testenv::ReadFileBytes(log.Archive(0, true)));
+    EXPECT_GE(archived.size(), kRotationSize);
+    EXPECT_LT(archived.size(), kRotationSize + 400);  // rotated at the first line past the limit
+    EXPECT_FALSE(MessagesStartingWith(archived, marker).empty());
+    // Nothing lost or repeated across the archive and the new file.
+    std::vector<std::string> lines = MessagesStartingWith(log.AllText(), marker + " ");
+    ASSERT_EQ(size_t(count), lines.size());
+    for (int n = 0; n < count; ++n) {
+        EXPECT_NE(std::string::npos, lines[n].find(":I:" + marker + " " + std::to_string(n) + " ")) << n;
+    }
+}
+
+TEST(SetupLogThreads, TwoThreadsLoseAndInterleaveNoLineAcrossRotations)
+{
+    const ProcessLog& log = TheLog();
+    ASSERT_NE(nullptr, log.stream);
+    const std::string marker = Unique("threads");
+    constexpr int kLines = 20000;
+    auto writer = [&](int thread) {
+        for (int n = 0; n < kLines; ++n) {
+            osh::LogInformation(marker + " thread " + std::to_string(thread) + " line " + std::to_string(n) +
+                                " ----------------------------------------");
+        }
+    };
+    std::thread first(writer, 0);
+    std::thread second(writer, 1);
+    first.join();
+    second.join();
+    const std::string lastOfEach[] = {marker + " thread 0 line " + std::to_string(kLines - 1) + " ",
+                                      marker + " thread 1 line " + std::to_string(kLines - 1) + " "};
+    ASSERT_TRUE(WaitWhileLogGrows(log.logDirectory, [&] {
+        std::string text = log.Contents();
+        return text.find(lastOfEach[0]) != std::string::npos && text.find(lastOfEach[1]) != std::string::npos &&
+               log.ArchivesCompressed();
+    })) << log.Listing() << "last lines present: " << log.Contains(lastOfEach[0]) << log.Contains(lastOfEach[1]);
+    ASSERT_TRUE(Exists(log.Archive(1, true))) << "expected several rotations";
+
+    std::string all = log.AllText();
+    int next[2] = {0, 0};
+    size_t seen = 0;
+    const std::regex body("^" + marker + " thread ([01]) line (\\d+) -{40}$");
+    for (const std::string& line : SplitLines(all)) {
+        if (line.find(marker) == std::string::npos) continue;
+        ++seen;
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, kLine)) << "damaged line: " << line;
+        const std::string message = match[11].str();
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(message, parts, body)) << "damaged message: " << message;
+        int thread = std::stoi(parts[1].str());
+        ASSERT_EQ(next[thread], std::stoi(parts[2].str())) << "thread " << thread << " out of order or a line lost";
+        ++next[thread];
+    }
+    EXPECT_EQ(size_t(2 * kLines), seen);
+    EXPECT_EQ(kLines, next[0]);
+    EXPECT_EQ(kLines, next[1]);
+}
+
+// ---------------------------------------------------------------------------------------
+// Child processes: a fresh set-up each, and what is left in the file once they are gone
+
+std::wstring HelperPath() { return testenv::BuildDirectory() + L"\\tests\\SetupLogHelper.exe"; }
+
+testenv::ProcessResult RunHelper(int lines, int threads, const std::string& tag)
+{
+    return testenv::Run(L"\"" + HelperPath() + L"\" " + std::to_wstring(lines) + L" " + std::to_wstring(threads) +
+                        L" " + testenv::Widen(tag));
+}
+
+class SetupLogChild : public ::testing::Test {
+protected:
+    void SetUp() override { scratch_ = testenv::MakeScratchDirectory(L"norlo-log-child"); }
+    void TearDown() override { testenv::RemoveTree(scratch_); }
+
+    // Runs the helper with the product data directory moved to the given directory.
+    testenv::ProcessResult RunWithDataDirectory(const std::wstring& dataDirectory, int lines, int threads,
+                                                const std::string& tag)
+    {
+        testenv::VendorConfigFile override(testenv::DataPathLine(dataDirectory));
+        return RunHelper(lines, threads, tag);
+    }
+
+    std::wstring scratch_;
+};
+
+TEST_F(SetupLogChild, LinesQueuedAtExitReachTheFile)
+{
+    const std::wstring data = scratch_ + L"\\data";
+    const std::string tag = Unique("exit");
+    constexpr int kLines = 3000;
+    testenv::ProcessResult result = RunWithDataDirectory(data, kLines, 1, tag);
+    ASSERT_TRUE(result.finished);
+    ASSERT_EQ(0u, result.exitCode);
+    std::string text = testenv::ReadFileBytes(data + L"\\log\\setup.log");
+    std::vector<std::string> lines = MessagesStartingWith(text, tag + " ");
+    ASSERT_EQ(size_t(kLines), lines.size());
+    EXPECT_NE(std::string::npos, lines.back().find(":I:" + tag + " thread 0 line " + std::to_string(kLines - 1)));
+}
+
+TEST_F(SetupLogChild, EveryRunAppendsWithItsOwnProcessId)
+{
+    const std::wstring data = scratch_ + L"\\data";
+    const std::string tag = Unique("append");
+    ASSERT_EQ(0u, RunWithDataDirectory(data, 1, 1, tag + "-a").exitCode);
+    ASSERT_EQ(0u, RunWithDataDirectory(data, 1, 1, tag + "-b").exitCode);
+    std::string text = testenv::ReadFileBytes(data + L"\\log\\setup.log");
+    std::vector<std::string> first = MessagesStartingWith(text, tag + "-a ");
+    std::vector<std::string> second = MessagesStartingWith(text, tag + "-b ");
+    ASSERT_EQ(1u, first.size()) << text;
+    ASSERT_EQ(1u, second.size()) << text;
+    EXPECT_LT(text.find(first[0]), text.find(second[0]));
+    std::smatch a, b;
+    ASSERT_TRUE(std::regex_match(first[0], a, kLine));
+    ASSERT_TRUE(std::regex_match(second[0], b, kLine));
+    EXPECT_NE(std::to_string(GetCurrentProcessId()), a[9].str());
+    EXPECT_NE(a[9].str(), b[9].str());
+}
+
+TEST_F(SetupLogChild, ANonAsciiDataDirectoryHoldsTheLog)
+{
+    const std::wstring data = scratch_ + L"\\Daten-\u00fc\u00df";
+    const std::string tag = Unique("utf8");
+    ASSERT_EQ(0u, RunWithDataDirectory(data, 1, 1, tag).exitCode);
+    EXPECT_TRUE(Exists(data + L"\\log"));
+    std::string text = testenv::ReadFileBytes(data + L"\\log\\setup.log");
+    EXPECT_EQ(1u, MessagesStartingWith(text, tag + " ").size()) << text;
+    // No second directory under a mangled name.
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((scratch_ + L"\\*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    int entries = 0;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) ++entries;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    EXPECT_EQ(1, entries);
+}
+
+}  // namespace
