@@ -1,6 +1,8 @@
 #pragma once
 #include "engine/WorkerState.h"
 
+#include <string>
+
 namespace ziz {
 
 class StateRemovingBetaInstall : public WorkerState {
@@ -10,6 +12,8 @@ public:
 
 private:
     StateRemovingBetaInstall();
+    // Asks, runs the beta's uninstaller and hands the install to the next logon.
+    WorkerState* RemoveBeta(Worker& worker, const std::wstring& betaDir, const std::wstring& uninstaller);
     static StateRemovingBetaInstall instance_;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 #include "engine/WorkerState.h"
 
+#include <string>
+
 namespace ziz {
 
 class StateRemovingInnoInstall : public WorkerState {
@@ -10,6 +12,10 @@ public:
 
 private:
     StateRemovingInnoInstall();
+    // Asks, removes the product found in folder and hands the install to the next logon.
+    // next is the state an exception leads to at each point.
+    WorkerState* RemoveLegacyProduct(Worker& worker, const std::wstring& oldProduct, const std::wstring& folder,
+                                     const std::wstring& parent, WorkerState*& next);
     static StateRemovingInnoInstall instance_;
 };
 

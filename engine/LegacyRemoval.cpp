@@ -1,0 +1,93 @@
+#include "engine/LegacyRemoval.h"
+
+#include "osh/Exception.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/PersistentStore.h"
+#include "osh/Registry.h"
+#include "osh/SystemInfo.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+namespace ziz {
+
+namespace {
+
+const wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+void ReplaceAll(std::wstring& text, const std::wstring& placeholder, const std::wstring& value)
+{
+    for (size_t at = text.find(placeholder); at != std::wstring::npos; at = text.find(placeholder, at + value.size()))
+        text.replace(at, placeholder.size(), value);
+}
+
+}  // namespace
+
+std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring JoinPath(const std::wstring& directory, const std::wstring& name)
+{
+    return osh::AppendBackslash(directory) + name;
+}
+
+std::wstring FillNames(std::wstring text, const std::wstring& product, const std::wstring& oldProduct)
+{
+    ReplaceAll(text, L"{0}", product);
+    ReplaceAll(text, L"{1}", oldProduct);
+    return text;
+}
+
+int AskUser(unsigned firstId, unsigned secondId, unsigned type, const std::wstring& product,
+            const std::wstring& oldProduct)
+{
+    const std::wstring text = FillNames(osh::LoadStringResource(firstId) + L"\n\n" + osh::LoadStringResource(secondId),
+                                        product, oldProduct);
+    return MessageBoxW(nullptr, text.c_str(), product.c_str(), type);
+}
+
+std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText)
+{
+    std::wstring value;
+    if (!osh::GetWellKnownValue(name, value) || value.empty()) throw std::runtime_error(missingText);
+    return value;
+}
+
+void DeleteOrSetAside(const std::wstring& path)
+{
+    if (DeleteFileW(path.c_str())) {
+        osh::LogInformation(path + L" deleted");
+        return;
+    }
+    osh::LogWarning(win::exception(GetLastError(), "DeleteFile(" + osh::Narrow(path) + ")").what());
+    const std::wstring backup = path + L".bak";
+    osh::LogInformation(L"Renaming file " + path + L" to " + backup);
+    if (MoveFileW(path.c_str(), backup.c_str())) {
+        osh::LogInformation("File renamed");
+        return;
+    }
+    osh::LogWarning(
+        win::exception(GetLastError(), "MoveFile(" + osh::Narrow(path) + "," + osh::Narrow(backup) + ")").what());
+}
+
+std::wstring PlaceSetupCopy(Worker& worker)
+{
+    const std::wstring source = JoinPath(worker.RequirePath(evInitial), worker.RequireFileName(evInitial));
+    const std::wstring target = JoinPath(worker.RequirePath(evSetup), worker.RequireFileName(evSetup));
+    // A failed copy still leaves the run-once entry naming the setup-files copy; the
+    // copy of an earlier install is usually there.
+    if (!osh::EqualsIgnoreAsciiCase(source, target)) osh::FileCopy(source, target, false);
+    return target;
+}
+
+void ScheduleAtNextLogon(const std::wstring& product, const std::wstring& command)
+{
+    // Created when a fresh system does not have it yet.
+    const osh::ScopedKey key =
+        osh::CreateKey(HKEY_LOCAL_MACHINE, kRunOnceKey, L"", REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, nullptr);
+    osh::SetString(key.get(), L"Install " + product, command);
+}
+
+}  // namespace ziz

@@ -1,0 +1,40 @@
+#pragma once
+// Pieces shared by the states that remove older generations of the product: the user's
+// consent, the files that must not survive the old uninstaller, and the hand-over of the
+// install to the next logon.
+#include "engine/Worker.h"
+
+#include <string>
+
+namespace ziz {
+
+// "\"" + text + "\"".
+std::wstring Quote(const std::wstring& text);
+
+// directory + "\" (unless present) + name.
+std::wstring JoinPath(const std::wstring& directory, const std::wstring& name);
+
+// Every "{0}" becomes product, every "{1}" oldProduct.
+std::wstring FillNames(std::wstring text, const std::wstring& product, const std::wstring& oldProduct);
+
+// Shows string firstId, a blank line and string secondId (names filled in) in a box
+// without owner, captioned with the product name; returns the button pressed.
+int AskUser(unsigned firstId, unsigned secondId, unsigned type, const std::wstring& product,
+            const std::wstring& oldProduct);
+
+// The named setting ("company", "product"); throws std::runtime_error missingText when
+// it is not available.
+std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText);
+
+// Deletes the file; when that fails, logs why and renames it to path + ".bak".
+void DeleteOrSetAside(const std::wstring& path);
+
+// Copies the running bootstrapper into the setup-files directory as "Setup.exe" (unless it
+// already runs from there) and answers the copy's path, which the next logon starts.
+// Throws when the locations are unknown.
+std::wstring PlaceSetupCopy(Worker& worker);
+
+// Writes "Install " + product = command into the machine's RunOnce key.
+void ScheduleAtNextLogon(const std::wstring& product, const std::wstring& command);
+
+}  // namespace ziz

@@ -1,0 +1,358 @@
+// Removal of the product's older generations, against the real registry, files, the old
+// uninstallers (stand-ins) and real message boxes answered from a watcher thread: the
+// questions, the RESET files, the uninstaller's switches, the run-once hand-over and the
+// restart flag.
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingSoftwareStops.h"
+#include "engine/states/StateRemovingBetaInstall.h"
+#include "engine/states/StateRemovingInnoInstall.h"
+#include "support/LogCapture.h"
+#include "support/MessageBoxWatcher.h"
+#include "support/StateTestFiles.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using statetest::Exists;
+using statetest::PlaceStandIn;
+using statetest::Quoted;
+using statetest::RecordedLines;
+using testenv::Narrow;
+
+const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kRunOnceValue[] = L"Install Norlo 5";
+const wchar_t kInnoKey[] = L"SOFTWARE\\Norlo\\OrganizationDefaults";
+const wchar_t kBetaKey[] = L"SOFTWARE\\Norlo\\Norlo 5.0\\OrganizationDefaults";
+
+void WriteString(REGSAM view, const wchar_t* path, const wchar_t* name, const std::wstring& value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+bool ReadString(REGSAM view, const wchar_t* path, const wchar_t* name, std::wstring& out)
+{
+    out.clear();
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
+    wchar_t buffer[2048] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    const LONG status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    out = buffer;
+    return status == ERROR_SUCCESS;
+}
+
+void DeleteValue(REGSAM view, const wchar_t* path, const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, name);
+    RegCloseKey(key);
+}
+
+std::wstring RunOnceCommand()
+{
+    std::wstring command;
+    if (!ReadString(0, kRunOnce, kRunOnceValue, command)) return L"<missing>";
+    return command;
+}
+
+std::wstring RemovalQuestion(const std::wstring& oldProduct)
+{
+    return L"Before installing Norlo 5, you must first uninstall " + oldProduct +
+           L". Your backup data will be kept safe and transferred to Norlo 5.\n\nWould you like to uninstall " +
+           oldProduct + L" now?";
+}
+
+const wchar_t kRestartQuestion[] =
+    L"Installation of Norlo 5 will continue after you restart your computer.\n\nClick 'OK' to restart your "
+    L"computer now. If you click 'Cancel', Norlo 5 will not be installed.";
+
+class LegacyRemoval : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteValue(0, kRunOnce, kRunOnceValue);
+        scratch = testenv::MakeScratchDirectory(L"legacy");
+        programs = scratch + L"\\Program Files";
+        setupDir = scratch + L"\\data\\Norlo 5\\SetupFiles";
+        worker.paths[ziz::evInstall32] = programs + L"\\Norlo 5";
+        worker.paths[ziz::evInstall] = programs + L"\\Norlo 5";
+        worker.paths[ziz::evInitial] = scratch + L"\\run";
+        worker.paths[ziz::evSetup] = setupDir;
+        worker.paths[ziz::evTempDir] = scratch + L"\\temp";
+        statetest::MakeFolders(scratch + L"\\temp");
+        worker.fileNames[ziz::evInitial] = L"norlo5-Setup.exe";
+        worker.fileNames[ziz::evSetup] = L"Setup.exe";
+        PlaceStandIn(scratch + L"\\run\\norlo5-Setup.exe");
+    }
+    void TearDown() override
+    {
+        DeleteValue(0, kRunOnce, kRunOnceValue);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kInnoKey, KEY_WOW64_32KEY, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kBetaKey, KEY_WOW64_64KEY, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5.0", KEY_WOW64_64KEY, 0);
+        testenv::RemoveTree(scratch);
+    }
+    void Parse(std::vector<std::wstring> arguments)
+    {
+        arguments.insert(arguments.begin(), L"Setup.exe");
+        worker.ParseCommandLine(arguments);
+    }
+
+    std::wstring scratch, programs, setupDir;
+    statetest::RecordingWorker worker;
+    testsupport::LogCapture log;
+};
+
+// --- The previous generation -------------------------------------------------------------
+
+class InnoRemoval : public LegacyRemoval {
+protected:
+    void SetUp() override
+    {
+        LegacyRemoval::SetUp();
+        oldDir = programs + L"\\Norlo Tessel";
+        bin = oldDir + L"\\bin";
+        uninstaller = oldDir + L"\\unins000.exe";
+        PlaceStandIn(uninstaller);
+        for (const wchar_t* name : {L"myreset.dat", L"Re-set.txt", L"RESET.ini", L"engine.dll"})
+            statetest::WriteTextFile(bin + L"\\" + name, "x");
+        statetest::MakeFolders(bin + L"\\reset-folder");
+        // Read-only: the deletion fails and the file is set aside instead.
+        SetFileAttributesW((bin + L"\\RESET.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+        WriteString(KEY_WOW64_32KEY, kInnoKey, L"ProductName", L"Norlo Tessel 4");
+        // Written in another letter case than the folder: still found.
+        std::wstring lower = oldDir;
+        for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+        WriteString(KEY_WOW64_32KEY, kInnoKey, L"InstallDir", lower);
+        Parse({L"/install"});
+    }
+
+    std::wstring oldDir, bin, uninstaller;
+};
+
+TEST_F(InnoRemoval, AgreedRemovalRunsTheUninstallerAndHandsTheInstallToTheNextLogon)
+{
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), nullptr);
+    const auto boxes = watcher.Stop();
+
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, L"Norlo 5");
+    EXPECT_EQ(boxes[0].text, RemovalQuestion(L"Norlo Tessel 4"));
+    EXPECT_EQ(boxes[0].buttons.size(), 2u);
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_NE(boxes[0].icon, nullptr);
+    EXPECT_EQ(boxes[1].caption, L"Norlo 5");
+    EXPECT_EQ(boxes[1].text, kRestartQuestion);
+    EXPECT_EQ(boxes[1].buttons.size(), 2u);
+
+    EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{"/NORESTART /SILENT"});
+    EXPECT_FALSE(Exists(bin + L"\\myreset.dat"));
+    EXPECT_FALSE(Exists(bin + L"\\RESET.ini"));
+    EXPECT_TRUE(Exists(bin + L"\\RESET.ini.bak"));
+    EXPECT_TRUE(Exists(bin + L"\\Re-set.txt"));
+    EXPECT_TRUE(Exists(bin + L"\\engine.dll"));
+    EXPECT_TRUE(Exists(bin + L"\\reset-folder"));
+
+    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe"));
+    EXPECT_TRUE(Exists(setupDir + L"\\Setup.exe"));
+    EXPECT_TRUE(worker.IsRestartRequired());
+    EXPECT_EQ(worker.GetLastStatus(), ziz::StatusSucceeded);
+
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to remove the existing product."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Found RESET, deleting file " + Narrow(bin) + "\\myreset.dat"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(bin) + "\\myreset.dat deleted"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             "Renaming file " + Narrow(bin) + "\\RESET.ini to " + Narrow(bin) + "\\RESET.ini.bak"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "File renamed"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Looking for RESET in RE-SET.TXT"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             "Executing " + Narrow(Quoted(uninstaller)) + " /NORESTART /SILENT"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to reboot the system and continue."));
+}
+
+TEST_F(InnoRemoval, RefusedRemovalFailsAndRemovesNothing)
+{
+    testenv::MessageBoxWatcher watcher({IDNO});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_EQ(watcher.Stop().size(), 1u);
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "User chose to NOT remove the existing product."));
+    EXPECT_TRUE(RecordedLines(uninstaller).empty());
+    EXPECT_TRUE(Exists(bin + L"\\myreset.dat"));
+    EXPECT_TRUE(Exists(bin + L"\\RESET.ini"));
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+    EXPECT_FALSE(worker.IsRestartRequired());
+}
+
+TEST_F(InnoRemoval, RefusedRestartFailsWithoutRunOnceEntry)
+{
+    testenv::MessageBoxWatcher watcher({IDYES, IDCANCEL});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_EQ(watcher.Stop().size(), 2u);
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "User chose to NOT reboot the system, install aborted."));
+    EXPECT_EQ(RecordedLines(uninstaller).size(), 1u);
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+    EXPECT_FALSE(worker.IsRestartRequired());
+}
+
+TEST_F(InnoRemoval, FailingUninstallerFailsWithoutTheRestartQuestion)
+{
+    statetest::SetStandInExitCode(uninstaller, 5);
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_EQ(watcher.Stop().size(), 1u);
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Uninstaller " + Narrow(Quoted(uninstaller)) +
+                                                      " /NORESTART /SILENT returned exit code 5"));
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+}
+
+TEST_F(InnoRemoval, ViewerInstallFailsWithoutAsking)
+{
+    Parse({L"/install", L"/viewer"});
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to install viewer on a Norlo3 System."));
+    EXPECT_TRUE(RecordedLines(uninstaller).empty());
+}
+
+TEST_F(InnoRemoval, NoPreviousGenerationPassesOnWithoutAsking)
+{
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    // Registered outside the parent of this product's folder: ignored.
+    WriteString(KEY_WOW64_32KEY, kInnoKey, L"InstallDir", scratch + L"\\Elsewhere\\Norlo Tessel");
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateRemovingBetaInstall::Instance());
+    // A folder name that is not one of the product's old names: ignored too.
+    WriteString(KEY_WOW64_32KEY, kInnoKey, L"InstallDir", programs + L"\\Norlo Tessel 3");
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateRemovingBetaInstall::Instance());
+    // The folder without its uninstaller.
+    WriteString(KEY_WOW64_32KEY, kInnoKey, L"InstallDir", oldDir);
+    DeleteFileW(uninstaller.c_str());
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateRemovingBetaInstall::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             Narrow(Quoted(uninstaller)) + " does not exist, old product not found."));
+    // No registration at all.
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kInnoKey, KEY_WOW64_32KEY, 0);
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateRemovingBetaInstall::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to find INNO product name, INNO install not removed."));
+    // No 32-bit installation folder.
+    worker.paths.erase(ziz::evInstall32);
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateRemovingBetaInstall::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to get the setup path, INNO installs not removed."));
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_TRUE(Exists(bin + L"\\myreset.dat"));
+}
+
+// --- The beta of this generation -----------------------------------------------------------
+
+class BetaRemoval : public LegacyRemoval {
+protected:
+    void SetUp() override
+    {
+        LegacyRemoval::SetUp();
+        betaDir = programs + L"\\Norlo 5.0";
+        uninstaller = betaDir + L"\\uninstall.exe";
+        dashboard = betaDir + L"\\Tarnview.exe";
+        PlaceStandIn(uninstaller);
+        PlaceStandIn(dashboard);
+        // What an unquoted "...\Norlo 5.0\uninstall.exe" would start instead.
+        trap = programs + L"\\Norlo.exe";
+        PlaceStandIn(trap);
+        Parse({L"/install"});
+    }
+
+    std::wstring betaDir, uninstaller, dashboard, trap;
+};
+
+TEST_F(BetaRemoval, AgreedRemovalHandsTheMigrationAndClientIdToTheNextLogon)
+{
+    const std::wstring migrateDir = scratch + L"\\data\\Norlo 5.0";
+    statetest::MakeFolders(migrateDir);
+    WriteString(KEY_WOW64_64KEY, kBetaKey, L"CLID", L"{0a1b2c3d-beta}");
+    testenv::MessageBoxWatcher watcher({IDYES});
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), nullptr);
+    const auto boxes = watcher.Stop();
+
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Norlo 5");
+    EXPECT_EQ(boxes[0].text, RemovalQuestion(L"Norlo 5 Beta"));
+    EXPECT_EQ(RecordedLines(dashboard), std::vector<std::string>{"--quit"});
+    EXPECT_FALSE(Exists(dashboard));
+    EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{""});
+    EXPECT_TRUE(RecordedLines(trap).empty());
+    EXPECT_EQ(RunOnceCommand(),
+              Quoted(setupDir + L"\\Setup.exe") + L" /migrate=" + Quoted(migrateDir) + L" /clid={0a1b2c3d-beta}");
+    EXPECT_TRUE(Exists(setupDir + L"\\Setup.exe"));
+    EXPECT_FALSE(worker.IsRestartRequired());
+    EXPECT_EQ(worker.GetLastStatus(), ziz::StatusSucceeded);
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to remove the beta product."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Executing " + Narrow(Quoted(uninstaller))));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             "Checking SOFTWARE\\Norlo\\Norlo 5.0\\OrganizationDefaults for existing CLID"));
+}
+
+TEST_F(BetaRemoval, WithoutClientIdOrMigrationFolderOnlyTheSetupCopyIsNamed)
+{
+    DeleteFileW(dashboard.c_str());
+    testenv::MessageBoxWatcher watcher({IDYES});
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), nullptr);
+    EXPECT_EQ(watcher.Stop().size(), 1u);
+    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to find CLID in registry."));
+    EXPECT_EQ(RecordedLines(uninstaller).size(), 1u);
+}
+
+TEST_F(BetaRemoval, RefusedRemovalOrFailingUninstallerFails)
+{
+    {
+        testenv::MessageBoxWatcher watcher({IDNO});
+        EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+        EXPECT_EQ(watcher.Stop().size(), 1u);
+    }
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "User chose to NOT remove the beta product."));
+    EXPECT_TRUE(RecordedLines(uninstaller).empty());
+    EXPECT_TRUE(RecordedLines(dashboard).empty());
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+
+    statetest::SetStandInExitCode(uninstaller, 3);
+    {
+        testenv::MessageBoxWatcher watcher({IDYES});
+        EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    }
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
+                             "Uninstaller " + Narrow(Quoted(uninstaller)) + " returned exit code 3"));
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+}
+
+TEST_F(BetaRemoval, NoBetaPassesOnWithoutAsking)
+{
+    testenv::MessageBoxWatcher watcher({IDYES});
+    DeleteFileW(uninstaller.c_str());
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StatePerformingSoftwareStops::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             Narrow(Quoted(uninstaller)) + " does not exist, beta product not found."));
+    testenv::RemoveTree(betaDir);
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StatePerformingSoftwareStops::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             Narrow(Quoted(betaDir)) + " does not exist, beta product not found."));
+    worker.paths.erase(ziz::evInstall);
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StatePerformingSoftwareStops::Instance());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to get the install path, beta installs not removed."));
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+}
+
+}  // namespace
