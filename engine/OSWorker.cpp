@@ -23,6 +23,8 @@ void OSWorker::Notify(EngineStatus status, int a, int b)
 
 bool OSWorker::Is64BitOs() { return is64BitOs_; }
 
+void OSWorker::OnStatusText(ULONG, ULONG, const std::wstring& line) { osh::LogInformation(line); }
+
 // NOT YET RESOLVING ANYTHING: the locations, file names, temporary files, embedded
 // sequence, file versions, update URL and scripts below answer false / empty until the
 // platform operations are built. A run that needs them fails in its state.

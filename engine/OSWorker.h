@@ -3,13 +3,14 @@
 // system and tells the progress window what happens.
 #include <windows.h>
 
+#include "engine/BindStatusCallback.h"
 #include "engine/Worker.h"
 
 #include <string>
 
 namespace ziz {
 
-class OSWorker : public Worker {
+class OSWorker : public Worker, public CBindStatusCallback {
 public:
     OSWorker();
     ~OSWorker() override;
@@ -27,6 +28,9 @@ public:
     bool LoadEmbeddedSequence(InstallSequence& items) override;
     bool GetFileVersion(std::wstring& version, const std::wstring& path) override;
     bool Is64BitOs() override;
+
+    // Download progress lines go to the setup log.
+    void OnStatusText(ULONG progress, ULONG progressMax, const std::wstring& line) override;
 
 private:
     HWND window_ = nullptr;

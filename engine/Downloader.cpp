@@ -1,0 +1,120 @@
+#include "engine/Downloader.h"
+
+#include "engine/OSWorker.h"
+#include "osh/Exception.h"
+#include "osh/FileSystem.h"
+#include "osh/Folders.h"
+#include "osh/Log.h"
+#include "osh/ScopedHandle.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+#include <urlmon.h>
+
+#include <stdexcept>
+
+namespace ziz {
+
+namespace {
+
+bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+
+// Only the first entry the file system lists is removed; failures are logged and passed over.
+void DeleteFirstMatch(const std::wstring& directory, const std::wstring& pattern)
+{
+    WIN32_FIND_DATAW entry{};
+    osh::ScopedFind find(FindFirstFileW((osh::AppendBackslash(directory) + pattern).c_str(), &entry));
+    if (!find) return;
+    const std::wstring path = osh::AppendBackslash(directory) + entry.cFileName;
+    try {
+        osh::SetReadOnly(path, false);
+        if (!DeleteFileW(path.c_str())) throw win::exception(GetLastError(), "DeleteFile()");
+        osh::LogInformation(L"File \"" + path + L"\" deleted.");
+    } catch (const std::exception& e) {
+        osh::LogWarning(e.what());
+    }
+}
+
+// Descends into every subdirectory until one of them fails.
+bool PurgeSubdirectories(const std::wstring& directory, const std::wstring& pattern)
+{
+    WIN32_FIND_DATAW entry{};
+    osh::ScopedFind find(FindFirstFileW((osh::AppendBackslash(directory) + L"*").c_str(), &entry));
+    if (!find) throw win::exception(GetLastError(), "FindFirstFile");
+    for (;;) {
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isDirectory && !IsDotEntry(entry.cFileName) &&
+            !PurgeFileFromTree(osh::AppendBackslash(directory) + entry.cFileName, pattern))
+            return false;
+        if (!FindNextFileW(find.get(), &entry)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_NO_MORE_FILES) throw win::exception(error, "FindNextFile");
+            return true;
+        }
+    }
+}
+
+bool PurgeTree(const std::wstring& root, const std::wstring& pattern)
+{
+    const std::wstring full = osh::GetFullPath(root);
+    if (!osh::IsDirectory(full))
+        throw std::runtime_error("PurgeFileFromTree: '" + osh::Narrow(full) + "' is not a directory");
+    DeleteFirstMatch(full, pattern);
+    return PurgeSubdirectories(full, pattern);
+}
+
+void PurgeFromInternetCache(const std::wstring& fileName)
+{
+    const std::string name = osh::Narrow(fileName);
+    try {
+        std::wstring cache;
+        osh::GetFolderPath(cache, osh::FolderInternetCache);
+        std::wstring drive, directory, baseName, extension;
+        osh::SplitPath(fileName, drive, directory, baseName, extension);
+        // Without a base name the pattern would be "*" and hit unrelated cache entries.
+        if (!baseName.empty() && PurgeFileFromTree(cache, baseName + L"*"))
+            osh::LogInformation("Purged " + name + " from internet cache.");
+        else
+            osh::LogWarning("Could not purge " + name + " from internet cache.");
+    } catch (const std::exception& e) {
+        osh::LogWarning(e.what());
+        osh::LogWarning("Did not purge " + name + " from internet cache.");
+    }
+}
+
+// Progress lines go to the log only when the engine is the concrete one.
+IBindStatusCallback* ProgressSinkOf(Worker& worker)
+{
+    OSWorker* engine = dynamic_cast<OSWorker*>(&worker);
+    return engine != nullptr ? static_cast<IBindStatusCallback*>(engine) : nullptr;
+}
+
+}  // namespace
+
+bool PurgeFileFromTree(const std::wstring& root, const std::wstring& pattern)
+{
+    try {
+        return PurgeTree(root, pattern);
+    } catch (const std::exception& e) {
+        osh::LogWarning(e.what());
+        return false;
+    }
+}
+
+void DownloadItem(Worker& worker, const InstallItem& item, int index, int count, bool clean)
+{
+    if (clean) PurgeFromInternetCache(item.Filename);
+    worker.Notify(StatusDownloading, index, count);
+    osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
+
+    const HRESULT result =
+        URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
+    // Informational success codes count as failures too: only a complete transfer is S_OK.
+    if (result != S_OK)
+        throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +
+                                         osh::Narrow(item.LocalPath) + "\")");
+    if (!worker.VerifyItemFile(item, item.LocalPath))
+        throw std::runtime_error("Download failed file integrity check");
+}
+
+}  // namespace ziz

@@ -1,0 +1,504 @@
+// Component downloads: the progress status lines, real transfers from the harness's HTTP
+// server with their failure paths, and purging stale copies from a directory tree.
+#include "engine/BindStatusCallback.h"
+#include "engine/Downloader.h"
+#include "engine/OSWorker.h"
+#include "osh/Exception.h"
+#include "osh/FileHash.h"
+#include "osh/Folders.h"
+#include "osh/ScopedHandle.h"
+#include "support/LogCapture.h"
+#include "support/TestEnvironment.h"
+#include "support/TestWorker.h"
+
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using testenv::Narrow;
+using testenv::Widen;
+
+// ---------------------------------------------------------------------------------------
+// Status lines
+
+struct StatusCall {
+    ULONG progress;
+    ULONG progressMax;
+    std::wstring line;
+};
+
+class RecordingCallback : public ziz::CBindStatusCallback {
+public:
+    void OnStatusText(ULONG progress, ULONG progressMax, const std::wstring& line) override
+    {
+        calls.push_back({progress, progressMax, line});
+    }
+    std::vector<StatusCall> calls;
+};
+
+std::wstring LineFor(ULONG progress, ULONG progressMax, ULONG code, LPCWSTR text)
+{
+    RecordingCallback callback;
+    EXPECT_EQ(S_OK, callback.OnProgress(progress, progressMax, code, text));
+    EXPECT_EQ(1u, callback.calls.size());
+    return callback.calls.empty() ? std::wstring() : callback.calls.front().line;
+}
+
+TEST(BindStatusLine, NamesFollowTheSystemEnumeration)
+{
+    EXPECT_EQ(L"FINDINGRESOURCE", LineFor(0, 0, 1, nullptr));
+    EXPECT_EQ(L"SSLUX_NAVBLOCKED", LineFor(0, 0, 53, nullptr));
+    // Cross-checked against the enumerators the system header publishes.
+    EXPECT_STREQ("DOWNLOADINGDATA", ziz::BindStatusName(BINDSTATUS_DOWNLOADINGDATA));
+    EXPECT_STREQ("ENDDOWNLOADDATA", ziz::BindStatusName(BINDSTATUS_ENDDOWNLOADDATA));
+    EXPECT_STREQ("CACHEFILENAMEAVAILABLE", ziz::BindStatusName(BINDSTATUS_CACHEFILENAMEAVAILABLE));
+    EXPECT_STREQ("COOKIE_SENT", ziz::BindStatusName(BINDSTATUS_COOKIE_SENT));
+    EXPECT_STREQ("COOKIE_STATE_DOWNGRADE", ziz::BindStatusName(BINDSTATUS_COOKIE_STATE_DOWNGRADE));
+    EXPECT_STREQ("P3P_HEADER", ziz::BindStatusName(BINDSTATUS_P3P_HEADER));
+    EXPECT_STREQ("MIMETEXTPLAINMISMATCH", ziz::BindStatusName(BINDSTATUS_MIMETEXTPLAINMISMATCH));
+    EXPECT_STREQ("DISPLAYNAMEAVAILABLE", ziz::BindStatusName(52));
+}
+
+TEST(BindStatusLine, CodesOutsideTheEnumerationAreUnknown)
+{
+    EXPECT_EQ(L"UNKNOWN_BINDSTATUS", LineFor(0, 0, 0, nullptr));
+    EXPECT_EQ(L"UNKNOWN_BINDSTATUS", LineFor(0, 0, 54, nullptr));
+    EXPECT_EQ(L"UNKNOWN_BINDSTATUS text ( 1 / 2 )", LineFor(1, 2, 54, L"text"));
+    EXPECT_EQ(L"UNKNOWN_BINDSTATUS", LineFor(0, 0, 0xFFFFFFFFu, nullptr));
+}
+
+TEST(BindStatusLine, TextAndNumbersAreAppendedOnlyWhenGiven)
+{
+    EXPECT_EQ(L"FINDINGRESOURCE 127.0.0.1", LineFor(0, 0, 1, L"127.0.0.1"));
+    // Progress without a maximum shows no numbers.
+    EXPECT_EQ(L"DOWNLOADINGDATA http://h/f", LineFor(700, 0, 5, L"http://h/f"));
+    EXPECT_EQ(L"DOWNLOADINGDATA ( 700 / 4000 )", LineFor(700, 4000, 5, nullptr));
+    EXPECT_EQ(L"ENDDOWNLOADDATA http://h/f ( 4000 / 4000 )", LineFor(4000, 4000, 6, L"http://h/f"));
+    // An empty text still gets its separating blank.
+    EXPECT_EQ(L"CONNECTING ", LineFor(0, 0, 2, L""));
+    EXPECT_EQ(L"SSLUX_NAVBLOCKED ( 0 / 4294967295 )", LineFor(0, 0xFFFFFFFFu, 53, nullptr));
+}
+
+TEST(BindStatusLine, SinkGetsTheNumbersAndTheOtherSlotsRefuse)
+{
+    RecordingCallback callback;
+    ASSERT_EQ(S_OK, callback.OnProgress(3, 9, 4, L"x"));
+    ASSERT_EQ(1u, callback.calls.size());
+    EXPECT_EQ(3u, callback.calls[0].progress);
+    EXPECT_EQ(9u, callback.calls[0].progressMax);
+    EXPECT_EQ(L"BEGINDOWNLOADDATA x ( 3 / 9 )", callback.calls[0].line);
+
+    void* object = &callback;
+    EXPECT_EQ(E_NOTIMPL, callback.QueryInterface(IID_IUnknown, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0u, callback.AddRef());
+    EXPECT_EQ(0u, callback.Release());
+    LONG priority = 0;
+    EXPECT_EQ(E_NOTIMPL, callback.OnStartBinding(0, nullptr));
+    EXPECT_EQ(E_NOTIMPL, callback.GetPriority(&priority));
+    EXPECT_EQ(E_NOTIMPL, callback.OnLowResource(0));
+    EXPECT_EQ(E_NOTIMPL, callback.OnStopBinding(S_OK, nullptr));
+    DWORD flags = 0;
+    BINDINFO info{};
+    EXPECT_EQ(E_NOTIMPL, callback.GetBindInfo(&flags, &info));
+    EXPECT_EQ(E_NOTIMPL, callback.OnDataAvailable(0, 0, nullptr, nullptr));
+    EXPECT_EQ(E_NOTIMPL, callback.OnObjectAvailable(IID_IUnknown, nullptr));
+    EXPECT_EQ(1u, callback.calls.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// Helpers for files and trees
+
+std::string ReadFile(const std::wstring& path)
+{
+    std::ifstream in(Narrow(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::wstring& path, const std::string& content)
+{
+    std::ofstream out(Narrow(path), std::ios::binary);
+    out << content;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool HasLineStartingWith(const testsupport::LogCapture& log, Message::Priority priority, const std::string& start)
+{
+    for (const auto& line : log.Lines())
+        if (line.priority == priority && line.text.compare(0, start.size(), start) == 0) return true;
+    return false;
+}
+
+// Keeps a directory unlistable while it lives: an open handle that shares nothing makes
+// every later attempt to open the directory for listing fail with a sharing violation.
+class ExclusiveDirectory {
+public:
+    explicit ExclusiveDirectory(const std::wstring& path)
+        : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr))
+    {
+    }
+    bool Held() const { return handle_.valid(); }
+
+private:
+    osh::ScopedFile handle_;
+};
+
+// A port on 127.0.0.1 nobody listens on: bound once, then released.
+int ClosedPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int length = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    WSACleanup();
+    return ntohs(address.sin_port);
+}
+
+// ---------------------------------------------------------------------------------------
+// Purging a tree
+
+class PurgeFileFromTree : public ::testing::Test {
+protected:
+    void SetUp() override { root_ = testenv::MakeScratchDirectory(L"dl-purge"); }
+    void TearDown() override { testenv::RemoveTree(root_); }
+
+    std::wstring Make(const std::wstring& relative, const std::string& content = "x")
+    {
+        const std::wstring path = root_ + L"\\" + relative;
+        const size_t slash = path.rfind(L'\\');
+        CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+        WriteFile(path, content);
+        return path;
+    }
+    std::wstring Dir(const std::wstring& relative)
+    {
+        const std::wstring path = root_ + L"\\" + relative;
+        CreateDirectoryW(path.c_str(), nullptr);
+        return path;
+    }
+
+    std::wstring root_;
+};
+
+TEST_F(PurgeFileFromTree, DeletesOnlyTheFirstMatchOfEachDirectory)
+{
+    const std::wstring a = Make(L"Comp-1.bin"), b = Make(L"Comp-2.bin"), other = Make(L"Other.bin");
+    Dir(L"one");
+    const std::wstring nested = Make(L"one\\Comp.msi");
+    Dir(L"one\\two");
+    const std::wstring deepA = Make(L"one\\two\\comp-a"), deepB = Make(L"one\\two\\comp-b");
+    const std::wstring untouched = Make(L"one\\two\\Xcomp");
+
+    testsupport::LogCapture log;
+    EXPECT_TRUE(ziz::PurgeFileFromTree(root_, L"Comp*"));
+
+    EXPECT_NE(Exists(a), Exists(b)) << "exactly one of the two root matches goes";
+    EXPECT_FALSE(Exists(nested));
+    EXPECT_NE(Exists(deepA), Exists(deepB));
+    EXPECT_TRUE(Exists(other));
+    EXPECT_TRUE(Exists(untouched));
+
+    const std::wstring rootGone = Exists(a) ? b : a;
+    const std::wstring deepGone = Exists(deepA) ? deepB : deepA;
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "File \"" + Narrow(rootGone) + "\" deleted."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "File \"" + Narrow(nested) + "\" deleted."));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "File \"" + Narrow(deepGone) + "\" deleted."));
+    EXPECT_EQ(3u, log.Lines().size());
+}
+
+TEST_F(PurgeFileFromTree, ClearsReadOnlyBeforeDeleting)
+{
+    Dir(L"sub");
+    const std::wstring locked = Make(L"sub\\stale.exe");
+    ASSERT_TRUE(SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(ziz::PurgeFileFromTree(root_, L"stale*"));
+    EXPECT_FALSE(Exists(locked));
+}
+
+TEST_F(PurgeFileFromTree, NothingToDeleteIsSuccess)
+{
+    Make(L"keep.txt");
+    testsupport::LogCapture log;
+    EXPECT_TRUE(ziz::PurgeFileFromTree(root_, L"absent*"));
+    EXPECT_TRUE(Exists(root_ + L"\\keep.txt"));
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(PurgeFileFromTree, RootThatIsNoDirectoryIsReportedAndFails)
+{
+    const std::wstring file = Make(L"plain.txt");
+    testsupport::LogCapture log;
+    EXPECT_FALSE(ziz::PurgeFileFromTree(file, L"*"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "PurgeFileFromTree: '" + Narrow(file) + "' is not a directory"));
+    EXPECT_TRUE(Exists(file));
+
+    EXPECT_FALSE(ziz::PurgeFileFromTree(root_ + L"\\missing", L"*"));
+    EXPECT_TRUE(HasLineStartingWith(log, Message::PRIO_WARNING, "PurgeFileFromTree: '" + Narrow(root_) + "\\missing'"));
+}
+
+TEST_F(PurgeFileFromTree, UnlistableSubdirectoryFailsAndStopsTheDescent)
+{
+    const std::wstring blocked = Dir(L"a-blocked");
+    Make(L"a-blocked\\stale.bin");
+    Dir(L"z-later");
+    const std::wstring later = Make(L"z-later\\stale.bin");
+    const std::wstring top = Make(L"stale.bin");
+
+    ExclusiveDirectory hold(blocked);
+    ASSERT_TRUE(hold.Held());
+    WIN32_FIND_DATAW probe{};
+    osh::ScopedFind find(FindFirstFileW((blocked + L"\\*").c_str(), &probe));
+    ASSERT_FALSE(find.valid()) << "the held directory can still be listed";
+
+    testsupport::LogCapture log;
+    EXPECT_FALSE(ziz::PurgeFileFromTree(root_, L"stale*"));
+    EXPECT_FALSE(Exists(top)) << "the root's own match goes before the descent";
+    EXPECT_TRUE(HasLineStartingWith(log, Message::PRIO_WARNING, "FindFirstFile: "));
+    // Listed after the failing directory, so never visited.
+    EXPECT_TRUE(Exists(later));
+}
+
+// ---------------------------------------------------------------------------------------
+// Downloading items
+
+// The concrete engine, recording its notifications and how many log lines preceded each.
+class RecordingEngine : public ziz::OSWorker {
+public:
+    explicit RecordingEngine(const testsupport::LogCapture& log) : log_(log) {}
+    void Notify(ziz::EngineStatus status, int a, int b) override
+    {
+        notifications.push_back({status, a, b, log_.Lines().size()});
+        OSWorker::Notify(status, a, b);
+    }
+    struct Notification {
+        ziz::EngineStatus status;
+        int a, b;
+        size_t linesBefore;
+    };
+    std::vector<Notification> notifications;
+
+private:
+    const testsupport::LogCapture& log_;
+};
+
+class DownloadItem : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port_ = testenv::Variable("NORLO_HTTP_PORT");
+        ASSERT_FALSE(port_.empty()) << "the harness's HTTP server is not running";
+        const std::string root = testenv::Variable("NORLO_HTTP_ROOT");
+        base_ = "DlComp" + std::to_string(GetCurrentProcessId());
+        name_ = base_ + ".msi";
+        served_ = testenv::WindowsPathOf(root + "/" + name_);
+        for (int i = 0; i < 6000; ++i) content_ += static_cast<char>('a' + (i * 11) % 26);
+        WriteFile(served_, content_);
+        scratch_ = testenv::MakeScratchDirectory(L"dl-download");
+        osh::GetFolderPath(cache_, osh::FolderInternetCache);
+        CreateDirectoryW(cache_.c_str(), nullptr);
+        cacheSub_ = cache_ + L"\\dl-test-" + std::to_wstring(GetCurrentProcessId());
+    }
+    void TearDown() override
+    {
+        DeleteFileW(served_.c_str());
+        testenv::RemoveTree(scratch_);
+        testenv::RemoveTree(cacheSub_);
+        for (const std::wstring& file : cacheFiles_) {
+            SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(file.c_str());
+        }
+    }
+
+    InstallItem Item(const std::string& prefix = "") const
+    {
+        InstallItem item;
+        item.Filename = Widen(name_);
+        item.Url = Widen("http://127.0.0.1:" + port_ + prefix + "/" + name_);
+        item.Hash = osh::CalculateFileHash(served_);
+        item.LocalPath = scratch_ + L"\\" + Widen(name_);
+        return item;
+    }
+    std::wstring CacheFile(const std::wstring& name)
+    {
+        const std::wstring path = cache_ + L"\\" + name;
+        WriteFile(path, "cached");
+        cacheFiles_.push_back(path);
+        return path;
+    }
+
+    std::string port_, base_, name_, content_;
+    std::wstring served_, scratch_, cache_, cacheSub_;
+    std::vector<std::wstring> cacheFiles_;
+};
+
+TEST_F(DownloadItem, FetchesVerifiesNotifiesAndLogsProgress)
+{
+    testsupport::LogCapture log;
+    RecordingEngine engine(log);
+    const InstallItem item = Item();
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 2, 5, false));
+
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    ASSERT_EQ(1u, engine.notifications.size());
+    EXPECT_EQ(ziz::StatusDownloading, engine.notifications[0].status);
+    EXPECT_EQ(2, engine.notifications[0].a);
+    EXPECT_EQ(5, engine.notifications[0].b);
+
+    const std::string downloading = "Downloading \"" + name_ + "\" from \"" + Narrow(item.Url) + "\"";
+    const int at = log.IndexOf(downloading);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(Message::PRIO_INFORMATION, log.Lines()[at].priority);
+    EXPECT_GE(static_cast<size_t>(at), engine.notifications[0].linesBefore) << "notification comes first";
+    // The system's progress events arrive as status lines after the announcement.
+    const auto lines = log.Lines();
+    bool sawEnd = false;
+    for (size_t i = static_cast<size_t>(at) + 1; i < lines.size(); ++i)
+        if (lines[i].text.compare(0, 15, "ENDDOWNLOADDATA") == 0 && lines[i].priority == Message::PRIO_INFORMATION)
+            sawEnd = true;
+    EXPECT_TRUE(sawEnd) << "no ENDDOWNLOADDATA line after the announcement";
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "Purged"));
+}
+
+TEST_F(DownloadItem, OtherEnginesDownloadWithoutProgressLines)
+{
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    const InstallItem item = Item();
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    EXPECT_EQ(ziz::StatusDownloading, engine.GetLastStatus());
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "ENDDOWNLOADDATA"));
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "BEGINDOWNLOADDATA"));
+}
+
+TEST_F(DownloadItem, RefusedConnectionThrowsTheDownloadCall)
+{
+    testsupport::LogCapture log;
+    RecordingEngine engine(log);
+    InstallItem item = Item();
+    item.Url = Widen("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/" + name_);
+    try {
+        ziz::DownloadItem(engine, item, 0, 1, false);
+        FAIL() << "no exception";
+    } catch (const win::exception& e) {
+        EXPECT_EQ("URLDownloadToFile(\"" + Narrow(item.Url) + "\",\"" + Narrow(item.LocalPath) + "\")", e.context());
+        EXPECT_FALSE(e.isWin32Error()) << "reported as a result code";
+        EXPECT_NE(static_cast<DWORD>(S_OK), e.code());
+        // The system may have no text for the downloader's own result codes; then the
+        // message is the bare fallback, otherwise it leads with the failed call.
+        const std::string what = e.what();
+        if (what != "Unknown HRESULT error") {
+            EXPECT_EQ(0u, what.find(e.context() + ": ")) << what;
+        }
+    }
+    ASSERT_EQ(1u, engine.notifications.size()) << "the notification precedes the attempt";
+}
+
+// The system reports these transfers as complete; only the digest catches them. The
+// rejected file stays where it landed.
+TEST_F(DownloadItem, ErrorPageCutBodyAndWrongDigestFailTheIntegrityCheck)
+{
+    struct Case {
+        const char* prefix;
+        bool corruptHash;
+    } cases[] = {{"/404", false}, {"/cut", false}, {"", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("prefix '") + c.prefix + "'");
+        testsupport::LogCapture log;
+        testsupport::TestWorker engine;
+        InstallItem item = Item(c.prefix);
+        if (c.corruptHash) item.Hash = L"00000000000000000000000000000000";
+        DeleteFileW(item.LocalPath.c_str());
+        try {
+            ziz::DownloadItem(engine, item, 0, 1, false);
+            ADD_FAILURE() << "no exception";
+        } catch (const win::exception& e) {
+            ADD_FAILURE() << "download call failed: " << e.what();
+        } catch (const std::exception& e) {
+            EXPECT_STREQ("Download failed file integrity check", e.what());
+        }
+        EXPECT_TRUE(Exists(item.LocalPath));
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Hash comparison failure on file " + Narrow(item.LocalPath)));
+    }
+}
+
+TEST_F(DownloadItem, CleanModePurgesTheCacheFirst)
+{
+    const std::wstring stale = CacheFile(Widen(base_) + L"[1].msi");
+    CreateDirectoryW(cacheSub_.c_str(), nullptr);
+    const std::wstring nested = cacheSub_ + L"\\" + Widen(base_) + L".tmp";
+    WriteFile(nested, "cached");
+    ASSERT_TRUE(SetFileAttributesW(nested.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    testsupport::LogCapture log;
+    RecordingEngine engine(log);
+    const InstallItem item = Item();
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
+
+    EXPECT_FALSE(Exists(stale));
+    EXPECT_FALSE(Exists(nested));
+    const int purged = log.IndexOf("Purged " + name_ + " from internet cache.");
+    ASSERT_GE(purged, 0);
+    EXPECT_EQ(Message::PRIO_INFORMATION, log.Lines()[purged].priority);
+    EXPECT_LT(purged, log.IndexOf("Downloading \"" + name_ + "\" from \"" + Narrow(item.Url) + "\""));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+}
+
+TEST_F(DownloadItem, WithoutCleanTheCacheIsLeftAlone)
+{
+    const std::wstring stale = CacheFile(Widen(base_) + L"[1].msi");
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, Item(), 0, 1, false));
+    EXPECT_TRUE(Exists(stale));
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "Purged"));
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_WARNING, "Could not purge"));
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "File \""));
+}
+
+TEST_F(DownloadItem, FailedPurgeIsLoggedAndTheDownloadStillRuns)
+{
+    ASSERT_TRUE(CreateDirectoryW(cacheSub_.c_str(), nullptr));
+    ExclusiveDirectory hold(cacheSub_);
+    ASSERT_TRUE(hold.Held());
+
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    const InstallItem item = Item();
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Could not purge " + name_ + " from internet cache."));
+    EXPECT_LT(log.IndexOf("Could not purge " + name_ + " from internet cache."),
+              log.IndexOf("Downloading \"" + name_ + "\" from \"" + Narrow(item.Url) + "\""));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+}
+
+// A name without a base part would make the pattern "*" and purge unrelated cache entries.
+TEST_F(DownloadItem, NameWithoutBasePartPurgesNothing)
+{
+    const std::wstring unrelated = CacheFile(L"unrelated-" + Widen(base_) + L".dat");
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    InstallItem item = Item();
+    item.Filename = L".msi";
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
+    EXPECT_TRUE(Exists(unrelated));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Could not purge .msi from internet cache."));
+    EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "File \""));
+}
+
+}  // namespace
