@@ -1,12 +1,36 @@
 #include "engine/OSWorker.h"
 
 #include "engine/EngineMessages.h"
+#include "engine/FileVersion.h"
+#include "engine/ResourceFiles.h"
+#include "engine/SelfSignature.h"
+#include "osh/FileSystem.h"
+#include "osh/Folders.h"
 #include "osh/Log.h"
+#include "osh/PersistentStore.h"
 #include "osh/Platform.h"
+#include "osh/SystemInfo.h"
+#include "osh/Text.h"
+#include "sequence/Blob.h"
+#include "sequence/SequenceLoader.h"
+
+#include <exception>
+#include <stdexcept>
 
 namespace ziz {
 
-OSWorker::OSWorker() : is64BitOs_(osh::GetNativeBitness() == 64) {}
+namespace {
+
+const wchar_t kSetupGroup[] = L"Setup";
+const wchar_t kSetupFileName[] = L"Setup.exe";
+const unsigned int kSetupScriptResource = 301;
+const unsigned int kApplianceScriptResource = 302;
+const unsigned int kSequenceResource = 300;
+const unsigned int kUpdateUrlString = 301;
+
+}  // namespace
+
+OSWorker::OSWorker() : is64BitOs_(osh::GetNativeBitness() == 64) { SetSelfSigned(EvaluateSelfSignature()); }
 
 OSWorker::~OSWorker() = default;
 
@@ -25,43 +49,217 @@ bool OSWorker::Is64BitOs() { return is64BitOs_; }
 
 void OSWorker::OnStatusText(ULONG, ULONG, const std::wstring& line) { osh::LogInformation(line); }
 
-// NOT YET RESOLVING ANYTHING: the locations, file names, temporary files, embedded
-// sequence, file versions, update URL and scripts below answer false / empty until the
-// platform operations are built. A run that needs them fails in its state.
-
-std::wstring OSWorker::GetApplianceScriptPath() { return std::wstring(); }
-
-bool OSWorker::GetPath(std::wstring& path, PathKind kind)
+std::wstring OSWorker::WriteResourceToFile(unsigned int id, const std::wstring& fileName)
 {
-    path.clear();
-    osh::LogWarning(std::wstring(L"Unable to detect path to ") + PathKindName(kind));
-    return false;
+    std::wstring directory;
+    if (!GetTempDirectory(directory) || fileName.empty())
+        throw std::runtime_error("Could not find directory/file names");
+    const std::wstring path = osh::AppendBackslash(directory) + fileName;
+    WriteResourceBytes(id, path);
+    return path;
+}
+
+std::wstring OSWorker::GetSetupScriptPath()
+{
+    if (Worker::GetSetupScriptPath().empty()) {
+        try {
+            SetSetupScriptPath(WriteResourceToFile(kSetupScriptResource, L"setup.cmd"));
+        } catch (const std::exception& error) {
+            osh::LogWarning("Unable to get command script path.");
+            osh::LogWarning(error.what());
+            SetSetupScriptPath(std::wstring());
+        }
+    }
+    return Worker::GetSetupScriptPath();
+}
+
+std::wstring OSWorker::GetApplianceScriptPath() { return WriteResourceToFile(kApplianceScriptResource, L"appcopy.cmd"); }
+
+bool OSWorker::ConsiderCandidate(const std::wstring& path, const std::wstring& version)
+{
+    if (!Worker::ConsiderCandidate(path, version)) return false;
+    try {
+        osh::SetPersistentValue(kSetupGroup, L"NewestVersion", version);
+        osh::SetPersistentValue(kSetupGroup, L"NewestPath", path);
+    } catch (const std::exception& error) {
+        osh::LogWarning(error.what());
+        return false;
+    }
+    return true;
 }
 
 bool OSWorker::GetUpdateUrl(std::wstring& url)
 {
     url.clear();
-    return false;
+    try {
+        // An empty override names no server; the built-in address applies then.
+        if (!osh::GetPersistentValue(kSetupGroup, L"updateURL", url) || url.empty())
+            url = osh::LoadStringResource(kUpdateUrlString, nullptr, true);
+        return true;
+    } catch (const std::exception& error) {
+        url.clear();
+        osh::LogWarning(error.what());
+        osh::LogWarning("Could not load string IDS_XML_UPDATE_URL");
+        return false;
+    }
 }
 
-bool OSWorker::GetFileName(std::wstring& name, PathKind)
+bool OSWorker::GetTempDirectory(std::wstring& path)
 {
-    name.clear();
-    return false;
+    if (!osh::CreateNewTempDirectory(path)) {
+        osh::LogWarning("CreateNewTempDirectory() FAILED");
+        return false;
+    }
+    return !path.empty();
 }
 
 bool OSWorker::CreateTempFile(std::wstring& path)
 {
     path.clear();
+    std::wstring directory;
+    if (!GetTempDirectory(directory)) {
+        osh::LogWarning("Could not discover TempDir");
+        return false;
+    }
+    wchar_t buffer[MAX_PATH] = {};
+    if (GetTempFileNameW(directory.c_str(), L"TMP", 0, buffer) == 0) {
+        osh::LogWarning("GetTempFileName() FAILED");
+        return false;
+    }
+    path = buffer;
+    return true;
+}
+
+bool OSWorker::LoadEmbeddedSequence(InstallSequence& items)
+{
+    try {
+        Blob blob;
+        ReadResourceBlob(kSequenceResource, blob);
+        return LoadPlatformSequence(blob, items, Is64BitOs());
+    } catch (const std::exception& error) {
+        osh::LogWarning("Unable to load install sequence");
+        osh::LogWarning(error.what());
+        return false;
+    }
+}
+
+bool OSWorker::GetFileVersion(std::wstring& version, const std::wstring& path)
+{
+    return ReadFileVersion(version, path);
+}
+
+bool OSWorker::GetPath(std::wstring& path, PathKind kind)
+{
+    if (GetUnprivilegedPath(path, kind)) {
+        RememberPath(path, kind);
+        return true;
+    }
+    osh::LogWarning(std::wstring(L"Unable to detect path to ") + PathKindName(kind));
     return false;
 }
 
-bool OSWorker::LoadEmbeddedSequence(InstallSequence&) { return false; }
-
-bool OSWorker::GetFileVersion(std::wstring& version, const std::wstring&)
+bool OSWorker::GetUnprivilegedPath(std::wstring& path, PathKind kind)
 {
-    version.clear();
-    return false;
+    if (!IsKnownPathKind(kind)) {
+        osh::LogError("Invalid value passed to GetUnprivilegedPath");
+        path.clear();
+        return false;
+    }
+    std::wstring& cached = paths_[kind];
+    if (!cached.empty()) {
+        path = cached;
+        return true;
+    }
+    bool resolved = false;
+    try {
+        path = ResolvePath(kind);
+        resolved = !path.empty();
+        if (resolved) cached = path;
+    } catch (const std::exception& error) {
+        if (resolved) {
+            osh::LogInformation(error.what());
+        } else {
+            osh::LogWarning(error.what());
+        }
+    }
+    if (!resolved) path.clear();
+    return resolved;
+}
+
+std::wstring OSWorker::ResolvePath(PathKind kind)
+{
+    std::wstring path;
+    switch (kind) {
+    case evInitial: return ExecutableDirectory();
+    case evSetup: return ProductDirectory(osh::FolderProgramData, L"SetupFiles");
+    case evInstall:
+        if (!GetPath(path, Is64BitOs() ? evInstall64 : evInstall32)) path.clear();
+        return path;
+    case evInstall32: return ProductDirectory(osh::FolderProgramFilesX86, nullptr);
+    case evInstall64: return ProductDirectory(osh::FolderProgramFiles64, nullptr);
+    case evTempDir:
+        if (!GetTempDirectory(path)) path.clear();
+        return path;
+    case evLog: return ProductDirectory(osh::FolderProgramData, L"log");
+    }
+    return path;
+}
+
+std::wstring OSWorker::ExecutableDirectory()
+{
+    std::wstring program;
+    try {
+        program = osh::ModuleFileName(nullptr);
+    } catch (const std::exception&) {
+        osh::LogError("GetModuleFileName() failed.");
+        return std::wstring();
+    }
+    std::wstring directory, name;
+    if (!osh::SplitPath(program, directory, name)) return std::wstring();
+    return directory;
+}
+
+void OSWorker::RememberPath(const std::wstring& value, PathKind kind)
+{
+    const wchar_t* name = RememberedPathName(kind);
+    if (name == nullptr) return;
+    std::wstring stored;
+    // Only a location remembered before is kept up to date.
+    if (!osh::GetWellKnownValue(name, stored) || osh::EqualsIgnoreAsciiCase(stored, value)) return;
+    try {
+        osh::SetPersistentValue(kSetupGroup, name, value);
+    } catch (const std::exception& error) {
+        osh::LogWarning("Could not save key/value pair (" + osh::Narrow(name) + "," + osh::Narrow(value) + ")");
+        osh::LogWarning(error.what());
+    }
+}
+
+bool OSWorker::GetFileName(std::wstring& name, PathKind kind)
+{
+    if (IsKnownPathKind(kind) && !fileNames_[kind].empty()) {
+        name = fileNames_[kind];
+        return true;
+    }
+    name.clear();
+    switch (kind) {
+    case evInitial: {
+        std::wstring directory;
+        try {
+            if (!osh::SplitPath(osh::ModuleFileName(nullptr), directory, name)) name.clear();
+        } catch (const std::exception& error) {
+            osh::LogWarning(error.what());
+            name.clear();
+        }
+        break;
+    }
+    case evSetup:
+    case evInstall32:
+    case evInstall64: name = kSetupFileName; break;
+    default: return false;
+    }
+    if (name.empty()) return false;
+    fileNames_[kind] = name;
+    return true;
 }
 
 }  // namespace ziz

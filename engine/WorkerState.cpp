@@ -1,5 +1,6 @@
 #include "engine/WorkerState.h"
 
+#include "engine/HookScript.h"
 #include "engine/states/StateCreateCLID.h"
 #include "engine/states/StateInitializing.h"
 #include "engine/states/StateMigrateFiles.h"
@@ -22,8 +23,7 @@ WorkerState::~WorkerState() = default;
 
 WorkerState* WorkerState::RunState(Worker& worker)
 {
-    // The per-state hook script (mode name, state name, installation directory) runs here,
-    // before Exec, once the platform operations can extract and place it.
+    RunHookScript(worker, Name);
     return Exec(worker);
 }
 
