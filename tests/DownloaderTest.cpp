@@ -487,6 +487,23 @@ TEST_F(DownloadItem, FailedPurgeIsLoggedAndTheDownloadStillRuns)
     EXPECT_EQ(content_, ReadFile(item.LocalPath));
 }
 
+// A name the splitter cannot take apart throws inside the purge step; the download goes on.
+TEST_F(DownloadItem, PurgeThatThrowsIsLoggedAndTheDownloadStillRuns)
+{
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    InstallItem item = Item();
+    item.Filename = std::wstring(300, L'n') + L".msi";
+    const std::string name = Narrow(item.Filename);
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
+    EXPECT_TRUE(HasLineStartingWith(log, Message::PRIO_WARNING, "_tsplitpath_s: "));
+    const int didNot = log.IndexOf("Did not purge " + name + " from internet cache.");
+    ASSERT_GE(didNot, 0);
+    EXPECT_EQ(Message::PRIO_WARNING, log.Lines()[didNot].priority);
+    EXPECT_LT(didNot, log.IndexOf("Downloading \"" + name + "\" from \"" + Narrow(item.Url) + "\""));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+}
+
 // A name without a base part would make the pattern "*" and purge unrelated cache entries.
 TEST_F(DownloadItem, NameWithoutBasePartPurgesNothing)
 {
