@@ -13,6 +13,8 @@ namespace osh {
 
 namespace {
 
+RunElevatedFunction g_runElevated = nullptr;
+
 struct ChildProcess {
     ScopedHandle process;
     ScopedHandle thread;
@@ -109,7 +111,15 @@ bool ShellRun(HWND window, const wchar_t* verb, const wchar_t* file, const wchar
 
 bool RunElevated(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
 {
+    if (g_runElevated != nullptr) return g_runElevated(window, file, parameters, directory);
     return ShellRun(window, L"runas", file, parameters, directory);
+}
+
+RunElevatedFunction SetRunElevatedFunction(RunElevatedFunction function)
+{
+    const RunElevatedFunction previous = g_runElevated;
+    g_runElevated = function;
+    return previous;
 }
 
 }  // namespace osh

@@ -22,4 +22,11 @@ bool ShellRun(HWND window, const wchar_t* verb, const wchar_t* file, const wchar
 // ShellRun with the verb "runas": the consent prompt, then an elevated process.
 bool RunElevated(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory);
 
+// Test seam: a refused consent prompt cannot be provoked under Wine, where runas never
+// asks. Tests replace the call of RunElevated and put the previous function back; null
+// restores the shell call. Returns the previous function.
+using RunElevatedFunction = bool (*)(HWND window, const wchar_t* file, const wchar_t* parameters,
+                                     const wchar_t* directory);
+RunElevatedFunction SetRunElevatedFunction(RunElevatedFunction function);
+
 }  // namespace osh

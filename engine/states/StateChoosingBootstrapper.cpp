@@ -1,8 +1,67 @@
 #include "engine/states/StateChoosingBootstrapper.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateCreatingCompleteSequence.h"
+#include "engine/states/StateLoadingSequence.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/Process.h"
+
+#include <windows.h>
+
+#include <vector>
 
 namespace ziz {
+
+namespace {
+
+void ConsiderDownloadedItems(Worker& worker)
+{
+    InstallSequence items;
+    worker.GetItems(items);
+    for (const InstallItem& item : items) {
+        std::wstring version;
+        if (!item.LocalPath.empty() && worker.GetFileVersion(version, item.LocalPath)) {
+            worker.ConsiderCandidate(item.LocalPath, version);
+        }
+    }
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// Hand over only to another program: when the running program is itself the best one,
+// starting it would start the same decision again, and again.
+bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
+{
+    std::wstring programName;
+    std::wstring programDirectory;
+    std::wstring tempDirectory;
+    if (!worker.GetFileName(programName, evInitial) || !worker.GetPath(programDirectory, evInitial) ||
+        !worker.GetPath(tempDirectory, evTempDir)) {
+        return false;
+    }
+    return !SamePath(bestPath, osh::AppendBackslash(programDirectory) + programName);
+}
+
+// Every entry quoted and followed by a blank, the best bootstrapper in the program's place.
+std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
+{
+    std::vector<std::wstring> arguments;
+    worker.GetArguments(arguments);
+    if (arguments.empty()) {
+        arguments.push_back(bestPath);
+    } else {
+        arguments.front() = bestPath;
+    }
+    std::wstring commandLine;
+    for (const std::wstring& argument : arguments) commandLine += L"\"" + argument + L"\" ";
+    return commandLine;
+}
+
+}  // namespace
 
 StateChoosingBootstrapper StateChoosingBootstrapper::instance_;
 
@@ -10,7 +69,23 @@ StateChoosingBootstrapper::StateChoosingBootstrapper() : WorkerState(L"ChoosingB
 
 StateChoosingBootstrapper* StateChoosingBootstrapper::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateChoosingBootstrapper::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateChoosingBootstrapper::Exec(Worker& worker)
+{
+    ConsiderDownloadedItems(worker);
+    std::wstring bestPath;
+    std::wstring bestVersion;
+    worker.GetBestCandidate(bestPath, bestVersion);
+    if (ShouldHandOver(worker, bestPath)) {
+        if (osh::StartProgram(HandOverCommandLine(worker, bestPath), L"", false)) {
+            worker.SetRestartRequired(false);
+            worker.Notify(StatusSucceeded);
+            return nullptr;
+        }
+        osh::LogWarning("Could not launch, continuing.");
+    }
+    const InstallMode mode = worker.GetMode();
+    if (mode == INSTALL || mode == UPDATE) return StateCreatingCompleteSequence::Instance();
+    return StateLoadingSequence::Instance();
+}
 
 }  // namespace ziz

@@ -1,8 +1,39 @@
 #include "engine/states/StateCreatingCompleteSequence.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingLocalCopies.h"
+#include "engine/states/StateProcessingDownloads.h"
+#include "osh/Log.h"
+#include "sequence/Blob.h"
+#include "sequence/SequenceLoader.h"
+
+#include <exception>
+#include <stdexcept>
 
 namespace ziz {
+
+namespace {
+
+const unsigned int kEmbeddedSequenceResource = 300;
+
+// Both platforms' components and the appliance program: what a medium for any machine needs.
+InstallSequence CompleteSequence()
+{
+    Blob blob;
+    ReadResourceBlob(kEmbeddedSequenceResource, blob);
+    InstallSequence x86;
+    InstallSequence x64;
+    LoadX86Sequence(blob, x86);
+    LoadX64Sequence(blob, x64);
+    InstallItem appliance;
+    if (!LoadApplianceItem(blob, appliance)) throw std::runtime_error("Could not load complete sequence from XML");
+    InstallSequence complete = x86;
+    complete.insert(complete.end(), x64.begin(), x64.end());
+    complete.push_back(appliance);
+    return complete;
+}
+
+}  // namespace
 
 StateCreatingCompleteSequence StateCreatingCompleteSequence::instance_;
 
@@ -10,7 +41,20 @@ StateCreatingCompleteSequence::StateCreatingCompleteSequence() : WorkerState(L"C
 
 StateCreatingCompleteSequence* StateCreatingCompleteSequence::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateCreatingCompleteSequence::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateCreatingCompleteSequence::Exec(Worker& worker)
+{
+    try {
+        worker.SetItems(CompleteSequence());
+        switch (worker.GetMode()) {
+        case INSTALL:
+        case UPDATE: return StatePerformingLocalCopies::Instance();
+        case APPLIANCE: return StateProcessingDownloads::Instance();
+        default: osh::LogError("Invalid mode found in stateCreatingCompleteSequence"); return StateFailed::Instance();
+        }
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+        return StateFailed::Instance();
+    }
+}
 
 }  // namespace ziz

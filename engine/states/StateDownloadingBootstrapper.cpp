@@ -1,8 +1,62 @@
 #include "engine/states/StateDownloadingBootstrapper.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateChoosingBootstrapper.h"
+#include "engine/states/StateFailed.h"
+#include "osh/Download.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "sequence/SafeFileName.h"
+
+#include <string>
 
 namespace ziz {
+
+namespace {
+
+// The directory the bootstrapper goes to; false (logged) when the mode has none or the
+// location cannot be found.
+bool TargetDirectory(Worker& worker, InstallMode mode, std::wstring& directory)
+{
+    switch (mode) {
+    case INSTALL:
+    case UPDATE:
+        if (worker.GetPath(directory, evTempDir)) return true;
+        osh::LogError("Could not discover temp directory");
+        return false;
+    case DOWNLOAD:
+    case APPLIANCE:
+        if (worker.GetPath(directory, evSetup)) return true;
+        osh::LogError("Could not discover setup directory");
+        return false;
+    default: osh::LogError("Invalid mode in StateDownloadingBootstrapper::Exec()"); return false;
+    }
+}
+
+// Downloads and verifies the one bootstrapper item; true when it is ready to run, with
+// its LocalPath set. A file that arrived but failed its check is deleted.
+bool FetchBootstrapper(Worker& worker, InstallItem& item, const std::wstring& directory)
+{
+    if (!IsSafeFileName(item.Filename)) {
+        osh::LogError(L"Install item has an unsafe file name \"" + item.Filename + L"\"");
+        return false;
+    }
+    worker.Notify(StatusDownloading, 0, 1);
+    const std::wstring file = osh::AppendBackslash(directory) + item.Filename;
+    if (!osh::DownloadToFile(file, item.Url)) {
+        osh::LogError(L"Unable to download " + item.Url);
+        return false;
+    }
+    osh::LogInformation(L"Downloaded " + file);
+    if (worker.VerifyItemFile(item, file)) {
+        item.SetLocalPath(file);
+        return true;
+    }
+    osh::LogError(item.Filename + L" not ready for install");
+    osh::RemoveFile(file);
+    return false;
+}
+
+}  // namespace
 
 StateDownloadingBootstrapper StateDownloadingBootstrapper::instance_;
 
@@ -10,7 +64,29 @@ StateDownloadingBootstrapper::StateDownloadingBootstrapper() : WorkerState(L"Dow
 
 StateDownloadingBootstrapper* StateDownloadingBootstrapper::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateDownloadingBootstrapper::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateDownloadingBootstrapper::Exec(Worker& worker)
+{
+    const InstallMode mode = worker.GetMode();
+    std::wstring directory;
+    if (!TargetDirectory(worker, mode, directory)) return StateFailed::Instance();
+
+    InstallSequence list;
+    worker.GetItems(list);
+    bool ready = false;
+    if (list.size() != 1) {
+        osh::LogWarning("Install Item list invalid (" + std::to_string(list.size()) + ")");
+        list.clear();
+    } else {
+        InstallItem item = list.front();
+        list.clear();
+        ready = FetchBootstrapper(worker, item, directory);
+        if (ready) list.push_back(item);
+    }
+    worker.SetItems(list);
+
+    if (mode == INSTALL || mode == UPDATE || ready) return StateChoosingBootstrapper::Instance();
+    osh::LogError("Cannot continue download.");
+    return StateFailed::Instance();
+}
 
 }  // namespace ziz

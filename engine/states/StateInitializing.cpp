@@ -1,8 +1,68 @@
 #include "engine/states/StateInitializing.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateCreatingCompleteSequence.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingUACCheck.h"
+#include "engine/states/StateSeekingSelfUpdate.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/ProcessTermination.h"
+#include "osh/Signature.h"
 
 namespace ziz {
+
+namespace {
+
+// Copies started from a setup-files folder would hold the files this run replaces.
+const wchar_t* const kSetupFilesFragment = L"\\SetupFiles\\";
+
+void ConsiderRunningProgram(Worker& worker)
+{
+    std::wstring directory;
+    std::wstring name;
+    if (!worker.GetPath(directory, evInitial) || !worker.GetFileName(name, evInitial)) return;
+    const std::wstring path = osh::AppendBackslash(directory) + name;
+    std::wstring version;
+    if (worker.GetFileVersion(version, path)) worker.ConsiderCandidate(path, version);
+}
+
+// False only when the setup-files directory cannot be created.
+bool ConsiderSetupFilesCopy(Worker& worker)
+{
+    std::wstring setupName;
+    std::wstring setupDirectory;
+    if (!worker.GetFileName(setupName, evSetup) || !worker.GetPath(setupDirectory, evSetup)) return true;
+    if (!osh::CreatePath(setupDirectory, false)) {
+        osh::LogError(L"Could not create directory path " + setupDirectory);
+        return false;
+    }
+    std::wstring programName;
+    if (!worker.GetFileName(programName, evInitial)) return true;
+    const std::wstring path = osh::AppendBackslash(setupDirectory) + programName;
+    std::wstring version;
+    // A copy anyone could have put there must not take over the run unless it is signed.
+    if (worker.GetFileVersion(version, path) && osh::CheckFileSignature(path)) {
+        worker.ConsiderCandidate(path, version);
+    }
+    return true;
+}
+
+WorkerState* SuccessorFor(Worker& worker)
+{
+    switch (worker.GetMode()) {
+    case INSTALL:
+    case UPDATE:
+        if (worker.HasOption(L"nocheck")) return StateCreatingCompleteSequence::Instance();
+        return StateSeekingSelfUpdate::Instance();
+    case DOWNLOAD:
+    case CHECK: return StateSeekingSelfUpdate::Instance();
+    case UNINSTALL: return StatePerformingUACCheck::Instance();
+    case APPLIANCE: return StateCreatingCompleteSequence::Instance();
+    default: osh::LogError("Invalid mode found in StateInitializing"); return StateFailed::Instance();
+    }
+}
+
+}  // namespace
 
 StateInitializing StateInitializing::instance_;
 
@@ -10,7 +70,12 @@ StateInitializing::StateInitializing() : WorkerState(L"Initializing") {}
 
 StateInitializing* StateInitializing::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateInitializing::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateInitializing::Exec(Worker& worker)
+{
+    osh::TerminateProcessesByPath(kSetupFilesFragment);
+    ConsiderRunningProgram(worker);
+    if (!ConsiderSetupFilesCopy(worker)) return StateFailed::Instance();
+    return SuccessorFor(worker);
+}
 
 }  // namespace ziz

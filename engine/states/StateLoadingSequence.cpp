@@ -1,6 +1,8 @@
 #include "engine/states/StateLoadingSequence.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StateProcessingDownloads.h"
+#include "osh/Log.h"
 
 namespace ziz {
 
@@ -10,7 +12,15 @@ StateLoadingSequence::StateLoadingSequence() : WorkerState(L"LoadingSequence") {
 
 StateLoadingSequence* StateLoadingSequence::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateLoadingSequence::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateLoadingSequence::Exec(Worker& worker)
+{
+    InstallSequence items;
+    if (!worker.LoadEmbeddedSequence(items)) {
+        osh::LogError("Could not find load sequence");
+        return StateFailed::Instance();
+    }
+    worker.SetItems(items);
+    return StateProcessingDownloads::Instance();
+}
 
 }  // namespace ziz

@@ -1,8 +1,85 @@
 #include "engine/states/StatePerformingUACCheck.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingSoftwareStops.h"
+#include "engine/states/StateRemovingInnoInstall.h"
+#include "osh/Elevation.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/Process.h"
+
+#include <windows.h>
+
+#include <vector>
 
 namespace ziz {
+
+namespace {
+
+struct RelaunchPaths {
+    std::wstring tempDirectory;
+    std::wstring programDirectory;
+    std::wstring setupDirectory;
+    std::wstring programName;
+};
+
+bool DiscoverPaths(Worker& worker, RelaunchPaths& paths)
+{
+    std::wstring setupName;
+    return worker.GetPath(paths.tempDirectory, evTempDir) && worker.GetPath(paths.programDirectory, evInitial) &&
+           worker.GetPath(paths.setupDirectory, evSetup) && worker.GetFileName(paths.programName, evInitial) &&
+           worker.GetFileName(setupName, evSetup);
+}
+
+bool SameDirectory(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The entries after the program path, separated by blanks; an entry with a blank quoted.
+std::wstring RelaunchParameters(Worker& worker)
+{
+    std::vector<std::wstring> arguments;
+    worker.GetArguments(arguments);
+    std::wstring parameters;
+    for (size_t index = 1; index < arguments.size(); ++index) {
+        if (index > 1) parameters += L" ";
+        const std::wstring& argument = arguments[index];
+        parameters += argument.find(L' ') == std::wstring::npos ? argument : L"\"" + argument + L"\"";
+    }
+    return parameters;
+}
+
+// Starts the program again through the consent prompt and ends this run either way.
+WorkerState* RelaunchElevated(Worker& worker)
+{
+    RelaunchPaths paths;
+    if (!DiscoverPaths(worker, paths)) {
+        osh::LogError("Unable to discover directory paths");
+        return StateFailed::Instance();
+    }
+    std::wstring program = osh::AppendBackslash(paths.programDirectory) + paths.programName;
+    // The elevated copy replaces the files of the setup directory; it must not run from there.
+    if (SameDirectory(paths.programDirectory, paths.setupDirectory)) {
+        const std::wstring copy = osh::AppendBackslash(paths.tempDirectory) + paths.programName;
+        if (!osh::FileCopy(program, copy, true)) {
+            osh::LogError("Unable to copy app to temp directory");
+            return StateFailed::Instance();
+        }
+        program = copy;
+    }
+    const std::wstring parameters = RelaunchParameters(worker);
+    if (osh::RunElevated(nullptr, program.c_str(), parameters.c_str(), paths.tempDirectory.c_str())) {
+        worker.SetRestartRequired(false);
+        worker.Notify(StatusSucceeded);
+    } else {
+        worker.Notify(StatusFailed);
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 StatePerformingUACCheck StatePerformingUACCheck::instance_;
 
@@ -10,7 +87,17 @@ StatePerformingUACCheck::StatePerformingUACCheck() : WorkerState(L"PerformingUAC
 
 StatePerformingUACCheck* StatePerformingUACCheck::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StatePerformingUACCheck::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StatePerformingUACCheck::Exec(Worker& worker)
+{
+    WorkerState* elevatedSuccessor = nullptr;
+    switch (worker.GetMode()) {
+    case INSTALL:
+    case UPDATE: elevatedSuccessor = StateRemovingInnoInstall::Instance(); break;
+    case UNINSTALL: elevatedSuccessor = StatePerformingSoftwareStops::Instance(); break;
+    default: osh::LogError("Invalid mode found in StatePerformingUACCheck"); return StateFailed::Instance();
+    }
+    if (osh::QueryElevation() == 0) return elevatedSuccessor;
+    return RelaunchElevated(worker);
+}
 
 }  // namespace ziz

@@ -1,8 +1,69 @@
 #include "engine/states/StateProcessingDownloads.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/Downloader.h"
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingUACCheck.h"
+#include "engine/states/StateUpdatingAppliance.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "sequence/SafeFileName.h"
+
+#include <deque>
+#include <exception>
+#include <functional>
 
 namespace ziz {
+
+namespace {
+
+using DownloadQueue = std::deque<std::reference_wrapper<InstallItem>>;
+
+// Takes in an intact copy lying beside the program; false when the item must be fetched.
+bool TakeInLocalCopy(Worker& worker, const InstallItem& item, const std::wstring& programDirectory)
+{
+    const std::wstring local = osh::AppendBackslash(programDirectory) + item.Filename;
+    if (!worker.VerifyItemFile(item, local)) return false;
+    if (!osh::FileCopy(local, item.LocalPath, false)) {
+        osh::LogWarning(L"Unable to copy " + local + L" to " + item.LocalPath);
+        return false;
+    }
+    return worker.VerifyItemFile(item, item.LocalPath);
+}
+
+// Points every item at its place in the setup directory and queues those not intact there.
+DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const std::wstring& setupDirectory,
+                                const std::wstring& programDirectory, bool clean)
+{
+    DownloadQueue queue;
+    for (InstallItem& item : items) {
+        RequireSafeFileName(item);
+        item.SetLocalPath(osh::AppendBackslash(setupDirectory) + item.Filename);
+        if (clean) {
+            queue.push_back(item);
+        } else if (!worker.VerifyItemFile(item, item.LocalPath) &&
+                   !TakeInLocalCopy(worker, item, programDirectory)) {
+            queue.push_back(item);
+        }
+    }
+    return queue;
+}
+
+WorkerState* SuccessorFor(Worker& worker)
+{
+    switch (worker.GetMode()) {
+    case DOWNLOAD:
+        worker.SetRestartRequired(false);
+        worker.Notify(StatusSucceeded);
+        return nullptr;
+    case APPLIANCE: return StateUpdatingAppliance::Instance();
+    case INSTALL:
+    case UPDATE:
+    case UNINSTALL: return StatePerformingUACCheck::Instance();
+    default: osh::LogError("Invalid mode found in StateProcessingDownloads"); return StateFailed::Instance();
+    }
+}
+
+}  // namespace
 
 StateProcessingDownloads StateProcessingDownloads::instance_;
 
@@ -10,7 +71,27 @@ StateProcessingDownloads::StateProcessingDownloads() : WorkerState(L"ProcessingD
 
 StateProcessingDownloads* StateProcessingDownloads::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateProcessingDownloads::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateProcessingDownloads::Exec(Worker& worker)
+{
+    try {
+        const std::wstring setupDirectory = worker.RequirePath(evSetup);
+        worker.RequirePath(evTempDir);
+        const std::wstring programDirectory = worker.RequirePath(evInitial);
+        InstallSequence items;
+        worker.GetItems(items);
+        const bool clean = worker.HasOption(L"clean");
+        DownloadQueue queue = QueueMissingItems(worker, items, setupDirectory, programDirectory, clean);
+        const int count = static_cast<int>(queue.size());
+        for (int index = 0; index < count; ++index) {
+            DownloadItem(worker, queue.front().get(), index, count, clean);
+            queue.pop_front();
+        }
+        worker.SetItems(items);
+        return SuccessorFor(worker);
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+        return StateFailed::Instance();
+    }
+}
 
 }  // namespace ziz

@@ -1,8 +1,152 @@
 #include "engine/states/StateUpdatingAppliance.h"
 
-#include "engine/states/StageNotAvailable.h"
+#include "engine/states/StateFailed.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/Process.h"
+#include "osh/Text.h"
+#include "sequence/Blob.h"
+#include "sequence/SafeFileName.h"
+#include "sequence/SequenceLoader.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace ziz {
+
+namespace {
+
+const unsigned int kEmbeddedSequenceResource = 300;
+
+std::wstring Join(const std::wstring& directory, const std::wstring& name)
+{
+    return osh::AppendBackslash(directory) + name;
+}
+
+std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// File names compare as the file system does: without regard to letter case.
+struct LessIgnoringCase {
+    bool operator()(const std::wstring& a, const std::wstring& b) const
+    {
+        return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                    TRUE) == CSTR_LESS_THAN;
+    }
+};
+using NameSet = std::set<std::wstring, LessIgnoringCase>;
+
+void CreateHiddenDirectory(const std::wstring& path)
+{
+    if (!osh::CreatePath(path, false)) throw std::runtime_error("Could not create " + osh::Narrow(path));
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    osh::GetAttributesEx(path, data);
+    const DWORD wanted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if ((data.dwFileAttributes & wanted) != wanted) osh::SetAttributes(path, data.dwFileAttributes | wanted);
+}
+
+void CopyOrThrow(const std::wstring& source, const std::wstring& target)
+{
+    if (!osh::FileCopy(source, target, false)) {
+        throw std::runtime_error("Could not copy \"" + osh::Narrow(source) + "\" to \"" + osh::Narrow(target) + "\"");
+    }
+}
+
+InstallItem EmbeddedApplianceItem()
+{
+    Blob blob;
+    ReadResourceBlob(kEmbeddedSequenceResource, blob);
+    InstallItem appliance;
+    if (!LoadApplianceItem(blob, appliance)) throw std::runtime_error("Unable to locate appliance in XML");
+    return appliance;
+}
+
+// Makes the hidden folders on the medium; the names of the files already there.
+NameSet PrepareTargetFolders(const std::wstring& base, const std::wstring& setupFiles)
+{
+    NameSet existing;
+    try {
+        CreateHiddenDirectory(base);
+        CreateHiddenDirectory(setupFiles);
+        std::vector<std::wstring> files;
+        std::vector<std::wstring> directories;
+        osh::ListDirectory(setupFiles, files, directories);
+        existing.insert(files.begin(), files.end());
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+    }
+    return existing;
+}
+
+// Copies every component and the running bootstrapper ("Setup.exe") to the medium and
+// finds the downloaded appliance program. False (logged) when a copy failed: the medium
+// then lacks components.
+bool CopyComponents(Worker& worker, const std::wstring& setupFiles, InstallItem& appliance, NameSet& copied)
+{
+    try {
+        InstallSequence sequence;
+        worker.GetItems(sequence);
+        for (const InstallItem& item : sequence) {
+            if (item.Url == appliance.Url) {
+                appliance.SetLocalPath(item.LocalPath);
+                continue;
+            }
+            RequireSafeFileName(item);
+            CopyOrThrow(item.LocalPath, Join(setupFiles, item.Filename));
+            copied.insert(item.Filename);
+        }
+        const std::wstring setupName = worker.RequireFileName(evSetup);
+        CopyOrThrow(Join(worker.RequirePath(evInitial), worker.RequireFileName(evInitial)),
+                    Join(setupFiles, setupName));
+        copied.insert(setupName);
+        return true;
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+        return false;
+    }
+}
+
+// The exit code; a failure is logged at error when it ends the preparation, else at warning.
+DWORD RunLogged(const std::wstring& command, const std::wstring& directory, bool fatal)
+{
+    osh::LogInformation(L"Executing command: " + command);
+    const DWORD exitCode = osh::RunAndWait(command, directory);
+    if (exitCode != 0) {
+        const std::string line = "Command failed, exit status: " + std::to_string(exitCode);
+        fatal ? osh::LogError(line) : osh::LogWarning(line);
+    }
+    return exitCode;
+}
+
+void RunCopyScript(Worker& worker, const std::wstring& target)
+{
+    const std::wstring dataDirectory = osh::GetFullPath(Join(worker.RequirePath(evSetup), L".."));
+    const std::wstring arguments[] = {
+        worker.GetApplianceScriptPath(),
+        osh::AppendBackslash(target),
+        osh::AppendBackslash(dataDirectory),
+        osh::AppendBackslash(worker.RequirePath(evInstall)),
+    };
+    std::wstring command;
+    for (const std::wstring& argument : arguments) command += Quote(argument) + L" ";
+    if (RunLogged(command, worker.RequirePath(evTempDir), true) != 0) {
+        throw std::runtime_error("Appliance copy script failed");
+    }
+}
+
+// Files of an earlier preparation that are no longer part of the set.
+void RemoveLeftovers(const std::wstring& setupFiles, const NameSet& existing, const NameSet& copied)
+{
+    for (const std::wstring& name : existing) {
+        if (copied.count(name) == 0) osh::RemoveFile(Join(setupFiles, name));
+    }
+}
+
+}  // namespace
 
 StateUpdatingAppliance StateUpdatingAppliance::instance_;
 
@@ -10,7 +154,31 @@ StateUpdatingAppliance::StateUpdatingAppliance() : WorkerState(L"UpdatingApplian
 
 StateUpdatingAppliance* StateUpdatingAppliance::Instance() { return &instance_; }
 
-// Not built yet: the run fails honestly instead of skipping the stage.
-WorkerState* StateUpdatingAppliance::Exec(Worker&) { return StageNotAvailable(*this); }
+WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
+{
+    try {
+        const std::wstring target = worker.GetApplianceTarget();
+        const std::wstring base = Join(target, L"Norlo");
+        const std::wstring setupFiles = Join(base, L"SetupFiles");
+        InstallItem appliance = EmbeddedApplianceItem();
+        const NameSet existing = PrepareTargetFolders(base, setupFiles);
+        NameSet copied;
+        // A medium without all components must not pass as prepared, and the older
+        // copies on it are all it has left: keep them.
+        if (!CopyComponents(worker, setupFiles, appliance, copied)) {
+            osh::LogError("Appliance medium is missing components, preparation failed");
+            return StateFailed::Instance();
+        }
+        RunLogged(Quote(appliance.LocalPath) + L" -y ", target, false);
+        RunCopyScript(worker, target);
+        CreateHiddenDirectory(base);
+        RemoveLeftovers(setupFiles, existing, copied);
+        worker.Notify(StatusSucceeded);
+        return nullptr;
+    } catch (const std::exception& error) {
+        osh::LogError(error.what());
+        return StateFailed::Instance();
+    }
+}
 
 }  // namespace ziz

@@ -1,0 +1,377 @@
+// The complete sequence, the copies taken in from installation media, and the preparation
+// of an appliance medium.
+#include "support/EndToEnd.h"
+#include "support/LogCapture.h"
+#include "support/StateFiles.h"
+#include "support/StateWorker.h"
+#include "support/TestEnvironment.h"
+
+#include "engine/states/StateFailed.h"
+#include "engine/states/StateCreatingCompleteSequence.h"
+#include "engine/states/StateLoadingSequence.h"
+#include "engine/states/StatePerformingLocalCopies.h"
+#include "engine/states/StateProcessingDownloads.h"
+#include "engine/states/StateUpdatingAppliance.h"
+#include "sequence/Blob.h"
+#include "sequence/SequenceLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using testsupport::LogCapture;
+using testsupport::Notification;
+using testsupport::ReadTextFile;
+using testsupport::StateWorker;
+using testsupport::WriteTextFile;
+using testenv::Narrow;
+
+std::vector<std::wstring> FileNames(const InstallSequence& items)
+{
+    std::vector<std::wstring> names;
+    for (const InstallItem& item : items) names.push_back(item.Filename);
+    return names;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---------------------------------------------------------------------------------------
+// CreatingCompleteSequence
+
+TEST(CreatingCompleteSequence, BothPlatformsThenTheApplianceProgram)
+{
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/appliance=E:\\"});
+    EXPECT_EQ(ziz::StateProcessingDownloads::Instance(), ziz::StateCreatingCompleteSequence::Instance()->Exec(worker));
+    const std::vector<std::wstring> expected = {
+        L"norlo5-custom-5.0.1038.10828__PRE.msi", L"vcredist_x86.exe",
+        L"norlo5-runtimes-x86-5.0.msi",           L"norlo5-viewer-x86-5.0.1038.10828.msi",
+        L"norlo5-services-x86-5.0.1038.10828.msi", L"norlo5-custom-5.0.1038.10828__PRE.msi",
+        L"vcredist_x64.exe",                      L"norlo5-runtimes-x64-5.0.msi",
+        L"norlo5-viewer-x64-5.0.1038.10828.msi",  L"norlo5-services-x64-5.0.1038.10828.msi",
+        L"appliance.exe",
+    };
+    EXPECT_EQ(expected, FileNames(worker.Items()));
+    EXPECT_EQ(L"[APP] /q", worker.Items().begin()->Properties.count(L"installCmd") ? std::next(worker.Items().begin())->Properties.at(L"installCmd") : L"");
+}
+
+TEST(CreatingCompleteSequence, InstallAndUpdateGoOnToTheLocalCopies)
+{
+    for (const wchar_t* mode : {L"/install", L"/update"}) {
+        StateWorker worker({L"C:\\Media\\Setup.exe", mode});
+        EXPECT_EQ(ziz::StatePerformingLocalCopies::Instance(), ziz::StateCreatingCompleteSequence::Instance()->Exec(worker));
+        EXPECT_EQ(11u, worker.Items().size());
+    }
+}
+
+TEST(CreatingCompleteSequence, OtherModesFail)
+{
+    for (const wchar_t* mode : {L"/download", L"/check", L"/uninstall"}) {
+        LogCapture log;
+        StateWorker worker({L"C:\\Media\\Setup.exe", mode});
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateCreatingCompleteSequence::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Invalid mode found in stateCreatingCompleteSequence"));
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// PerformingLocalCopies
+
+class PerformingLocalCopies : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scratch_ = testenv::MakeScratchDirectory(L"statesa-local");
+        media_ = scratch_ + L"\\Media";
+        setup_ = scratch_ + L"\\SetupFiles";
+        CreateDirectoryW(media_.c_str(), nullptr);
+        CreateDirectoryW(setup_.c_str(), nullptr);
+    }
+    void TearDown() override { testenv::RemoveTree(scratch_); }
+    void Prepare(StateWorker& worker, const std::vector<std::wstring>& names) const
+    {
+        worker.paths[ziz::evSetup] = setup_;
+        worker.paths[ziz::evInitial] = media_;
+        InstallSequence items;
+        for (const std::wstring& name : names) {
+            InstallItem item;
+            item.Filename = name;
+            items.push_back(item);
+        }
+        worker.SetItems(items);
+    }
+    std::wstring scratch_;
+    std::wstring media_;
+    std::wstring setup_;
+};
+
+TEST_F(PerformingLocalCopies, ComponentsBesideTheProgramAreCopiedAndMissingOnesLogged)
+{
+    WriteTextFile(media_ + L"\\a.msi", "component a");
+    WriteTextFile(media_ + L"\\c.exe", "component c");
+    WriteTextFile(setup_ + L"\\c.exe", "older c");
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {L"a.msi", L"b.msi", L"c.exe"});
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
+    EXPECT_EQ("component c", ReadTextFile(setup_ + L"\\c.exe"));
+    EXPECT_FALSE(Exists(setup_ + L"\\b.msi"));
+    EXPECT_GE(log.IndexOf("b.msi does not exist, not copied."), 0);
+    EXPECT_EQ(-1, log.IndexOf("a.msi does not exist, not copied."));
+}
+
+TEST_F(PerformingLocalCopies, ProgramStartedFromTheSetupDirectoryCopiesNothing)
+{
+    LogCapture log;
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/update"});
+    Prepare(worker, {L"a.msi"});
+    worker.paths[ziz::evInitial] = scratch_ + L"\\SETUPFILES";
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_EQ(-1, log.IndexOf("a.msi does not exist, not copied."));
+}
+
+TEST_F(PerformingLocalCopies, FailedCopyIsLoggedAndTheNextItemCopied)
+{
+    WriteTextFile(media_ + L"\\a.msi", "component a");
+    WriteTextFile(media_ + L"\\b.msi", "component b");
+    CreateDirectoryW((setup_ + L"\\a.msi").c_str(), nullptr);  // a folder takes no copy
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {L"a.msi", L"b.msi"});
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_GE(log.IndexOf("Unable to copy \"" + Narrow(media_) + "\\a.msi\" to \"" + Narrow(setup_) + "\"."), 0);
+    EXPECT_EQ("component b", ReadTextFile(setup_ + L"\\b.msi"));
+}
+
+TEST_F(PerformingLocalCopies, OtherModesAndUnknownLocationsFail)
+{
+    for (const wchar_t* mode : {L"/download", L"/check", L"/uninstall", L"/appliance=E:\\"}) {
+        LogCapture log;
+        StateWorker worker({L"C:\\Media\\Setup.exe", mode});
+        Prepare(worker, {});
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Invalid mode found in StatePerformingLocalCopies"));
+    }
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {});
+    worker.paths.erase(ziz::evInitial);
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to determine directory location of executable"));
+}
+
+TEST_F(PerformingLocalCopies, UnsafeFileNameFailsWithoutCopyingOutside)
+{
+    WriteTextFile(media_ + L"\\..\\outside.msi", "beside the media folder");
+    LogCapture log;
+    StateWorker worker;
+    worker.paths[ziz::evSetup] = setup_ + L"\\Deeper";
+    Prepare(worker, {L"..\\outside.msi"});
+    worker.paths[ziz::evSetup] = setup_ + L"\\Deeper";
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Install item has an unsafe file name \"..\\outside.msi\""));
+    EXPECT_FALSE(Exists(setup_ + L"\\outside.msi"));
+}
+
+// ---------------------------------------------------------------------------------------
+// UpdatingAppliance
+
+InstallItem EmbeddedAppliance()
+{
+    Blob blob;
+    ReadResourceBlob(300, blob);
+    InstallItem appliance;
+    EXPECT_TRUE(LoadApplianceItem(blob, appliance));
+    return appliance;
+}
+
+class UpdatingAppliance : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scratch_ = testenv::MakeScratchDirectory(L"statesa-appliance");
+        for (const wchar_t* folder : {L"\\Medium", L"\\Data", L"\\Data\\SetupFiles", L"\\Program", L"\\Temp", L"\\Media"}) {
+            CreateDirectoryW((scratch_ + folder).c_str(), nullptr);
+        }
+        target_ = scratch_ + L"\\Medium";
+        setupFiles_ = target_ + L"\\Norlo\\SetupFiles";
+        WriteTextFile(In(L"Media\\Setup.exe"), "the running bootstrapper");
+        WriteTextFile(In(L"Data\\SetupFiles\\first.msi"), "first");
+        WriteTextFile(In(L"Data\\SetupFiles\\second.exe"), "second");
+        program_ = In(L"Data\\SetupFiles\\appliance.exe");
+        ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"appliance.exe").c_str(), program_.c_str(), FALSE));
+        WriteScript(0);
+    }
+    void TearDown() override { testenv::RemoveTree(scratch_); }
+    std::wstring In(const std::wstring& name) const { return scratch_ + L"\\" + name; }
+
+    // A copy script that records its arguments and working directory, then exits with code.
+    void WriteScript(int code) const
+    {
+        WriteTextFile(In(L"Temp\\copy script.cmd"),
+                      "@echo off\r\necho %1 %2 %3>\"" + Narrow(In(L"script-arguments.txt")) + "\"\r\ncd>\"" +
+                          Narrow(In(L"script-directory.txt")) + "\"\r\nexit /b " + std::to_string(code) + "\r\n");
+    }
+    InstallItem Component(const std::wstring& name) const
+    {
+        InstallItem item;
+        item.Filename = name;
+        item.Url = L"http://127.0.0.1/" + name;
+        item.LocalPath = In(L"Data\\SetupFiles\\" + name);
+        return item;
+    }
+    void Prepare(StateWorker& worker, const InstallSequence& items) const
+    {
+        worker.paths[ziz::evInitial] = In(L"Media");
+        worker.fileNames[ziz::evInitial] = L"Setup.exe";
+        worker.fileNames[ziz::evSetup] = L"Setup.exe";
+        worker.paths[ziz::evSetup] = In(L"Data\\SetupFiles");
+        worker.paths[ziz::evInstall] = In(L"Program");
+        worker.paths[ziz::evTempDir] = In(L"Temp");
+        worker.applianceScript = In(L"Temp\\copy script.cmd");
+        worker.SetItems(items);
+    }
+    InstallSequence StandardItems() const
+    {
+        InstallItem appliance = EmbeddedAppliance();
+        appliance.LocalPath = program_;
+        return {Component(L"first.msi"), appliance, Component(L"second.exe")};
+    }
+    StateWorker ApplianceWorker() const { return StateWorker({L"C:\\Media\\Setup.exe", L"/appliance=" + target_}); }
+
+    std::wstring scratch_;
+    std::wstring target_;
+    std::wstring setupFiles_;
+    std::wstring program_;
+};
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScript)
+{
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusSucceeded, 0, 0}}), worker.notifications);
+
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(hiddenSystem, Attributes(target_ + L"\\Norlo") & hiddenSystem);
+    EXPECT_EQ(hiddenSystem, Attributes(setupFiles_) & hiddenSystem);
+    EXPECT_EQ("first", ReadTextFile(setupFiles_ + L"\\first.msi"));
+    EXPECT_EQ("second", ReadTextFile(setupFiles_ + L"\\second.exe"));
+    EXPECT_EQ("the running bootstrapper", ReadTextFile(setupFiles_ + L"\\Setup.exe"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\appliance.exe"));
+
+    // The appliance program ran with "-y" in the target.
+    EXPECT_EQ("command line: \"" + Narrow(program_) + "\" -y \r\ndirectory: " + Narrow(target_) + "\r\n",
+              ReadTextFile(program_ + L".ran"));
+    // The copy script: target, data directory and installation directory, in the temporary directory.
+    EXPECT_EQ("\"" + Narrow(target_) + "\\\" \"" + Narrow(In(L"Data")) + "\\\" \"" + Narrow(In(L"Program")) + "\\\"\r\n",
+              ReadTextFile(In(L"script-arguments.txt")));
+    EXPECT_EQ(Narrow(In(L"Temp")) + "\r\n", ReadTextFile(In(L"script-directory.txt")));
+
+    const int program = log.IndexOf("Executing command: \"" + Narrow(program_) + "\" -y ");
+    const int script = log.IndexOf("Executing command: \"" + Narrow(In(L"Temp\\copy script.cmd")) + "\" \"" +
+                                   Narrow(target_) + "\\\" \"" + Narrow(In(L"Data")) + "\\\" \"" +
+                                   Narrow(In(L"Program")) + "\\\" ");
+    EXPECT_GE(program, 0);
+    EXPECT_GT(script, program);
+}
+
+TEST_F(UpdatingAppliance, FilesOfAnEarlierPreparationNoLongerInTheSetAreRemoved)
+{
+    CreateDirectoryW((target_ + L"\\Norlo").c_str(), nullptr);
+    CreateDirectoryW(setupFiles_.c_str(), nullptr);
+    CreateDirectoryW((setupFiles_ + L"\\keep folder").c_str(), nullptr);
+    WriteTextFile(setupFiles_ + L"\\old-services.msi", "from an earlier release");
+    WriteTextFile(setupFiles_ + L"\\FIRST.MSI", "older first");
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\old-services.msi"));
+    EXPECT_EQ("first", ReadTextFile(setupFiles_ + L"\\first.msi"));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\keep folder"));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\Setup.exe"));
+}
+
+TEST_F(UpdatingAppliance, FailingApplianceProgramDoesNotStopThePreparation)
+{
+    // This stand-in wants "/q" and exits with 2 when given "-y".
+    ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x86.exe").c_str(), program_.c_str(), FALSE));
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Command failed, exit status: 2"));
+    EXPECT_TRUE(Exists(In(L"script-arguments.txt")));
+    EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+}
+
+TEST_F(UpdatingAppliance, FailingCopyScriptFailsTheRunAndKeepsOlderFiles)
+{
+    WriteScript(3);
+    CreateDirectoryW((target_ + L"\\Norlo").c_str(), nullptr);
+    CreateDirectoryW(setupFiles_.c_str(), nullptr);
+    WriteTextFile(setupFiles_ + L"\\old-services.msi", "from an earlier release");
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    const int exit = log.IndexOf("Command failed, exit status: 3");
+    const int failed = log.IndexOf("Appliance copy script failed");
+    EXPECT_GE(exit, 0);
+    EXPECT_GT(failed, exit);
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Appliance copy script failed"));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\old-services.msi"));
+    EXPECT_TRUE(worker.notifications.empty());
+}
+
+TEST_F(UpdatingAppliance, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
+{
+    CreateDirectoryW((target_ + L"\\Norlo").c_str(), nullptr);
+    CreateDirectoryW(setupFiles_.c_str(), nullptr);
+    WriteTextFile(setupFiles_ + L"\\old-services.msi", "from an earlier release");
+    WriteTextFile(setupFiles_ + L"\\second.exe", "older second");
+    InstallSequence items = StandardItems();
+    items.front().LocalPath = In(L"Data\\SetupFiles\\missing.msi");
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, items);
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Could not copy \"" + Narrow(In(L"Data\\SetupFiles\\missing.msi")) +
+                                                      "\" to \"" + Narrow(setupFiles_) + "\\first.msi\""));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\old-services.msi"));
+    EXPECT_EQ("older second", ReadTextFile(setupFiles_ + L"\\second.exe"));
+    EXPECT_FALSE(Exists(program_ + L".ran"));
+    EXPECT_FALSE(Exists(In(L"script-arguments.txt")));
+    EXPECT_TRUE(worker.notifications.empty());
+}
+
+TEST_F(UpdatingAppliance, UnsafeComponentNameFailsTheRun)
+{
+    InstallSequence items = StandardItems();
+    items.back().Filename = L"..\\..\\escaped.exe";
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, items);
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Install item has an unsafe file name \"..\\..\\escaped.exe\""));
+    EXPECT_FALSE(Exists(target_ + L"\\escaped.exe"));
+}
+
+TEST_F(UpdatingAppliance, WithoutTheDownloadedApplianceProgramTheRunFails)
+{
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, {Component(L"first.msi")});
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_GE(log.IndexOf("Executing command: \"\" -y "), 0);
+    EXPECT_FALSE(Exists(In(L"script-arguments.txt")));
+}
+
+}  // namespace

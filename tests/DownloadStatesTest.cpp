@@ -1,0 +1,428 @@
+// Making the components available in the setup directory, and the elevated relaunch.
+#include "support/EndToEnd.h"
+#include "support/LogCapture.h"
+#include "support/StateFiles.h"
+#include "support/StateWorker.h"
+#include "support/TestEnvironment.h"
+
+#include "engine/states/StateFailed.h"
+#include "engine/states/StatePerformingSoftwareStops.h"
+#include "engine/states/StatePerformingUACCheck.h"
+#include "engine/states/StateProcessingDownloads.h"
+#include "engine/states/StateRemovingInnoInstall.h"
+#include "engine/states/StateUpdatingAppliance.h"
+#include "osh/Elevation.h"
+#include "osh/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Poco::Message;
+using testsupport::LogCapture;
+using testsupport::Notification;
+using testsupport::ServedFolder;
+using testsupport::StateWorker;
+using testenv::Narrow;
+
+struct Component {
+    const wchar_t* name;
+    std::string content;
+};
+
+const Component kComponents[] = {
+    {L"first.msi", std::string(3000, 'a') + "first"},
+    {L"second.exe", std::string(5000, 'b') + "second"},
+    {L"third.msi", std::string(7000, 'c') + "third"},
+};
+
+class ProcessingDownloads : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scratch_ = testenv::MakeScratchDirectory(L"statesa-downloads");
+        setup_ = scratch_ + L"\\SetupFiles";
+        media_ = scratch_ + L"\\Media";
+        CreateDirectoryW(setup_.c_str(), nullptr);
+        CreateDirectoryW(media_.c_str(), nullptr);
+        served_.reset(new ServedFolder(L"statesa-components"));
+        for (const Component& c : kComponents) served_->Put(c.name, c.content);
+    }
+    void TearDown() override
+    {
+        served_.reset();
+        testenv::RemoveTree(scratch_);
+    }
+    InstallItem Item(const Component& c, const std::wstring& prefix = L"") const
+    {
+        InstallItem item;
+        item.Filename = c.name;
+        item.Url = served_->Url(c.name, prefix);
+        item.Hash = testenv::Widen(endtoend::FileMd5(served_->Path(c.name)));
+        return item;
+    }
+    InstallSequence AllItems() const
+    {
+        InstallSequence items;
+        for (const Component& c : kComponents) items.push_back(Item(c));
+        return items;
+    }
+    void Prepare(StateWorker& worker, const InstallSequence& items) const
+    {
+        worker.paths[ziz::evSetup] = setup_;
+        worker.paths[ziz::evTempDir] = scratch_;
+        worker.paths[ziz::evInitial] = media_;
+        worker.SetItems(items);
+    }
+    std::wstring InSetup(const Component& c) const { return setup_ + L"\\" + c.name; }
+    std::vector<Notification> Downloads(const StateWorker& worker) const
+    {
+        std::vector<Notification> downloads;
+        for (const Notification& n : worker.notifications) {
+            if (n.status == ziz::StatusDownloading) downloads.push_back(n);
+        }
+        return downloads;
+    }
+
+    std::wstring scratch_;
+    std::wstring setup_;
+    std::wstring media_;
+    std::unique_ptr<ServedFolder> served_;
+};
+
+TEST_F(ProcessingDownloads, MissingComponentsAreDownloadedInOrderAndTheDownloadRunEnds)
+{
+    LogCapture log;
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/download"});
+    Prepare(worker, AllItems());
+    worker.SetRestartRequired(true);
+    EXPECT_EQ(nullptr, ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 3},
+                                         {ziz::StatusDownloading, 1, 3},
+                                         {ziz::StatusDownloading, 2, 3},
+                                         {ziz::StatusSucceeded, 0, 0}}),
+              worker.notifications);
+    EXPECT_FALSE(worker.IsRestartRequired());
+    int previous = -1;
+    for (const Component& c : kComponents) {
+        EXPECT_EQ(c.content, testsupport::ReadTextFile(InSetup(c)));
+        const int line = log.IndexOf("Downloading \"" + Narrow(c.name) + "\" from \"" + Narrow(served_->Url(c.name)) + "\"");
+        EXPECT_GT(line, previous) << Narrow(c.name);
+        previous = line;
+    }
+    const InstallSequence items = worker.Items();
+    ASSERT_EQ(3u, items.size());
+    auto item = items.begin();
+    for (const Component& c : kComponents) EXPECT_EQ(InSetup(c), (item++)->LocalPath);
+}
+
+TEST_F(ProcessingDownloads, IntactCopiesAreKeptAndBrokenOnesFetchedAgain)
+{
+    testsupport::WriteTextFile(InSetup(kComponents[0]), kComponents[0].content);
+    testsupport::WriteTextFile(InSetup(kComponents[1]), "damaged");
+    testsupport::WriteTextFile(InSetup(kComponents[2]), kComponents[2].content);
+    StateWorker worker;
+    Prepare(worker, AllItems());
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 1}}), Downloads(worker));
+    EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
+    for (const InstallItem& item : worker.Items()) EXPECT_EQ(setup_ + L"\\" + item.Filename, item.LocalPath);
+
+    // Everything intact now: nothing to fetch, no download notification.
+    StateWorker again({L"C:\\Media\\Setup.exe", L"/uninstall"});
+    Prepare(again, AllItems());
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(again));
+    EXPECT_TRUE(again.notifications.empty());
+}
+
+TEST_F(ProcessingDownloads, CleanFetchesEverythingAgainAndCountsAllItems)
+{
+    for (const Component& c : kComponents) testsupport::WriteTextFile(InSetup(c), c.content);
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/update", L"/clean"});
+    Prepare(worker, AllItems());
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 3},
+                                         {ziz::StatusDownloading, 1, 3},
+                                         {ziz::StatusDownloading, 2, 3}}),
+              Downloads(worker));
+}
+
+TEST_F(ProcessingDownloads, IntactCopiesBesideTheProgramAreTakenIn)
+{
+    testsupport::WriteTextFile(media_ + L"\\first.msi", kComponents[0].content);
+    testsupport::WriteTextFile(media_ + L"\\second.exe", "not what the sequence promises");
+    served_->Put(L"first.msi", "the server would give something else");
+    InstallSequence items = AllItems();
+    items.front().Hash = testenv::Widen(endtoend::FileMd5(media_ + L"\\first.msi"));
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/appliance=E:\\"});
+    Prepare(worker, items);
+    EXPECT_EQ(ziz::StateUpdatingAppliance::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ(kComponents[0].content, testsupport::ReadTextFile(InSetup(kComponents[0])));
+    EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 2}, {ziz::StatusDownloading, 1, 2}}),
+              Downloads(worker));
+}
+
+TEST_F(ProcessingDownloads, CopyThatFailsIsLoggedAndDownloadedInstead)
+{
+    // A folder in the component's place takes no copy (nor a download).
+    testsupport::WriteTextFile(media_ + L"\\first.msi", kComponents[0].content);
+    CreateDirectoryW(InSetup(kComponents[0]).c_str(), nullptr);
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {Item(kComponents[0])});
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to copy " + Narrow(media_ + L"\\first.msi") + " to " +
+                                                         Narrow(InSetup(kComponents[0]))));
+    EXPECT_GE(log.IndexOf("Downloading \"first.msi\" from \"" + Narrow(served_->Url(L"first.msi")) + "\""), 0);
+}
+
+TEST_F(ProcessingDownloads, FirstBrokenDownloadEndsTheStateAndLaterItemsAreNotTried)
+{
+    for (const wchar_t* fault : {L"404/", L"cut/"}) {
+        LogCapture log;
+        InstallSequence items = AllItems();
+        std::next(items.begin())->Url = served_->Url(L"second.exe", fault);
+        StateWorker worker;
+        Prepare(worker, items);
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Download failed file integrity check")) << Narrow(fault);
+        EXPECT_EQ(kComponents[0].content, testsupport::ReadTextFile(InSetup(kComponents[0])));
+        EXPECT_EQ(-1, log.IndexOf("Downloading \"third.msi\" from \"" + Narrow(served_->Url(L"third.msi")) + "\""));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(InSetup(kComponents[2]).c_str()));
+        testenv::RemoveTree(setup_);
+        CreateDirectoryW(setup_.c_str(), nullptr);
+    }
+}
+
+TEST_F(ProcessingDownloads, UnreachableServerFailsTheState)
+{
+    LogCapture log;
+    InstallItem item = Item(kComponents[0]);
+    item.Url = L"http://127.0.0.1:" + std::to_wstring(testsupport::ClosedPort()) + L"/first.msi";
+    StateWorker worker;
+    Prepare(worker, {item});
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    bool found = false;
+    std::string all;
+    for (const auto& line : log.Lines()) {
+        // The exception's text; without a system message for the code it is the fallback.
+        found |= line.priority == Message::PRIO_ERROR &&
+                 (line.text.rfind("URLDownloadToFile(\"" + Narrow(item.Url), 0) == 0 ||
+                  line.text == "Unknown HRESULT error");
+        all += line.text + "\n";
+    }
+    EXPECT_TRUE(found) << all;
+}
+
+TEST_F(ProcessingDownloads, UnknownLocationsAndTheCheckModeFail)
+{
+    const std::pair<ziz::PathKind, const char*> lookups[] = {
+        {ziz::evSetup, "Unable to determine directory location for Setup files"},
+        {ziz::evTempDir, "Unable to determine directory location for temporary files"},
+        {ziz::evInitial, "Unable to determine directory location of executable"},
+    };
+    for (const auto& lookup : lookups) {
+        LogCapture log;
+        StateWorker worker;
+        Prepare(worker, AllItems());
+        worker.paths.erase(lookup.first);
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, lookup.second)) << lookup.second;
+        EXPECT_TRUE(worker.notifications.empty());
+    }
+    for (const Component& c : kComponents) testsupport::WriteTextFile(InSetup(c), c.content);
+    for (ziz::InstallMode mode : {ziz::CHECK, ziz::INVALID}) {
+        LogCapture log;
+        StateWorker worker;
+        Prepare(worker, AllItems());
+        worker.SetMode(mode);
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Invalid mode found in StateProcessingDownloads"));
+    }
+}
+
+TEST_F(ProcessingDownloads, UnsafeFileNameFailsTheRunBeforeAnyDownload)
+{
+    for (const wchar_t* name : {L"..\\outside.msi", L"", L"..", L"c:\\x.msi", L"a/b.msi"}) {
+        LogCapture log;
+        InstallSequence items = AllItems();
+        items.back().Filename = name;
+        StateWorker worker;
+        Prepare(worker, items);
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Install item has an unsafe file name \"" + Narrow(name) + "\""));
+        EXPECT_TRUE(worker.notifications.empty());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((scratch_ + L"\\outside.msi").c_str()));
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// PerformingUACCheck
+
+struct ElevatedCall {
+    std::wstring file;
+    std::wstring parameters;
+    std::wstring directory;
+    HWND window = reinterpret_cast<HWND>(1);
+};
+std::vector<ElevatedCall> g_elevatedCalls;
+bool g_elevationStarts = true;
+HRESULT g_elevation = 1;
+
+HRESULT AnswerElevation(bool* elevated)
+{
+    if (elevated != nullptr) *elevated = g_elevation == 0;
+    return g_elevation;
+}
+
+bool RecordElevatedRun(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+{
+    g_elevatedCalls.push_back({file ? file : L"(null)", parameters ? parameters : L"(null)",
+                               directory ? directory : L"(null)", window});
+    return g_elevationStarts;
+}
+
+class PerformingUACCheck : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousQuery_ = osh::SetElevationQueryFunction(AnswerElevation);
+        previousRun_ = osh::SetRunElevatedFunction(RecordElevatedRun);
+        g_elevatedCalls.clear();
+        g_elevationStarts = true;
+        g_elevation = 1;
+        scratch_ = testenv::MakeScratchDirectory(L"statesa-uac");
+        temp_ = scratch_ + L"\\Temp";
+        setup_ = scratch_ + L"\\SetupFiles";
+        CreateDirectoryW(temp_.c_str(), nullptr);
+        CreateDirectoryW(setup_.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        osh::SetElevationQueryFunction(previousQuery_);
+        osh::SetRunElevatedFunction(previousRun_);
+        testenv::RemoveTree(scratch_);
+    }
+    void Prepare(StateWorker& worker, const std::wstring& programDirectory) const
+    {
+        worker.paths[ziz::evTempDir] = temp_;
+        worker.paths[ziz::evInitial] = programDirectory;
+        worker.paths[ziz::evSetup] = setup_;
+        worker.fileNames[ziz::evInitial] = L"Setup.exe";
+        worker.fileNames[ziz::evSetup] = L"Setup.exe";
+    }
+    osh::ElevationQueryFunction previousQuery_ = nullptr;
+    osh::RunElevatedFunction previousRun_ = nullptr;
+    std::wstring scratch_;
+    std::wstring temp_;
+    std::wstring setup_;
+};
+
+TEST_F(PerformingUACCheck, ElevatedRunsGoOnByMode)
+{
+    g_elevation = 0;
+    const std::pair<const wchar_t*, ziz::WorkerState*> cases[] = {
+        {L"/install", ziz::StateRemovingInnoInstall::Instance()},
+        {L"/update", ziz::StateRemovingInnoInstall::Instance()},
+        {L"/uninstall", ziz::StatePerformingSoftwareStops::Instance()},
+    };
+    for (const auto& c : cases) {
+        StateWorker worker({L"C:\\Media\\Setup.exe", c.first});
+        EXPECT_EQ(c.second, ziz::StatePerformingUACCheck::Instance()->Exec(worker)) << Narrow(c.first);
+    }
+    EXPECT_TRUE(g_elevatedCalls.empty());
+}
+
+TEST_F(PerformingUACCheck, OtherModesFailBeforeAskingForElevation)
+{
+    for (const wchar_t* mode : {L"/download", L"/check", L"/appliance=E:\\"}) {
+        LogCapture log;
+        StateWorker worker({L"C:\\Media\\Setup.exe", mode});
+        Prepare(worker, scratch_);
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Invalid mode found in StatePerformingUACCheck"));
+    }
+    EXPECT_TRUE(g_elevatedCalls.empty());
+}
+
+TEST_F(PerformingUACCheck, NotElevatedRelaunchesWithTheSameArguments)
+{
+    for (HRESULT answer : {static_cast<HRESULT>(1), static_cast<HRESULT>(E_FAIL)}) {
+        g_elevation = answer;
+        g_elevatedCalls.clear();
+        StateWorker worker({L"C:\\Media\\Setup.exe", L"/install", L"/migrate=D:\\Old Data", L"--viewer"});
+        Prepare(worker, L"C:\\Media");
+        worker.SetRestartRequired(true);
+        EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+        ASSERT_EQ(1u, g_elevatedCalls.size());
+        EXPECT_EQ(L"C:\\Media\\Setup.exe", g_elevatedCalls[0].file);
+        EXPECT_EQ(L"/install \"/migrate=D:\\Old Data\" --viewer", g_elevatedCalls[0].parameters);
+        EXPECT_EQ(temp_, g_elevatedCalls[0].directory);
+        EXPECT_EQ(nullptr, g_elevatedCalls[0].window);
+        EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+        EXPECT_FALSE(worker.IsRestartRequired());
+    }
+}
+
+TEST_F(PerformingUACCheck, ProgramPathAloneRelaunchesWithoutParameters)
+{
+    StateWorker worker({L"C:\\Media\\Setup.exe"});
+    Prepare(worker, L"C:\\Media\\");
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    ASSERT_EQ(1u, g_elevatedCalls.size());
+    EXPECT_EQ(L"", g_elevatedCalls[0].parameters);
+    EXPECT_EQ(L"C:\\Media\\Setup.exe", g_elevatedCalls[0].file);
+}
+
+TEST_F(PerformingUACCheck, StartedFromTheSetupDirectoryRunsFromACopyInTheTemporaryDirectory)
+{
+    testsupport::WriteTextFile(setup_ + L"\\Setup.exe", "the program");
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/uninstall"});
+    Prepare(worker, setup_);
+    worker.paths[ziz::evInitial] = scratch_ + L"\\SETUPFILES";
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    ASSERT_EQ(1u, g_elevatedCalls.size());
+    EXPECT_EQ(temp_ + L"\\Setup.exe", g_elevatedCalls[0].file);
+    EXPECT_EQ("the program", testsupport::ReadTextFile(temp_ + L"\\Setup.exe"));
+    EXPECT_EQ(L"/uninstall", g_elevatedCalls[0].parameters);
+
+    // A copy that is already there is not overwritten: the relaunch fails instead.
+    LogCapture log;
+    StateWorker again({L"C:\\Media\\Setup.exe", L"/uninstall"});
+    Prepare(again, setup_);
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingUACCheck::Instance()->Exec(again));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to copy app to temp directory"));
+    EXPECT_EQ(1u, g_elevatedCalls.size());
+}
+
+TEST_F(PerformingUACCheck, RefusedRelaunchEndsWithFailure)
+{
+    g_elevationStarts = false;
+    StateWorker worker;
+    Prepare(worker, L"C:\\Media");
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusFailed, 0, 0}}), worker.notifications);
+}
+
+TEST_F(PerformingUACCheck, UnknownPathsFail)
+{
+    for (int missing : {0, 1, 5}) {
+        for (bool fileName : {false, true}) {
+            if (fileName && missing == 5) continue;
+            LogCapture log;
+            StateWorker worker;
+            Prepare(worker, L"C:\\Media");
+            (fileName ? worker.fileNames : worker.paths).erase(missing);
+            EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+            EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to discover directory paths"));
+        }
+    }
+    EXPECT_TRUE(g_elevatedCalls.empty());
+}
+
+}  // namespace
