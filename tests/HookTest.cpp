@@ -6,6 +6,7 @@
 #include "engine/WorkerState.h"
 #include "osh/FileSystem.h"
 #include "osh/ScopedHandle.h"
+#include "support/BrokenPlatform.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
 
@@ -252,13 +253,9 @@ TEST_F(HookRun, MissingScriptSkipsTheHook)
     CountingState only(L"Only", output_, nullptr);
     {
         // The script cannot be extracted when no temporary directory can be made.
-        wchar_t saved[MAX_PATH] = {};
-        const DWORD length = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-        WriteBytes(scratch_ + L"\\file", "in the way");
-        SetEnvironmentVariableW(L"TMP", (scratch_ + L"\\file\\temp").c_str());
+        testsupport::UnusableTempDirectory unusable;
         LogCapture log;
         Run(only);
-        SetEnvironmentVariableW(L"TMP", length > 0 ? saved : nullptr);
         EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to get command script path."));
     }
     EXPECT_EQ(std::vector<int>{-1}, only.seenLines);

@@ -3,6 +3,7 @@
 #include "engine/OSWorker.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
+#include "support/BrokenPlatform.h"
 #include "support/LogCapture.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
@@ -16,6 +17,7 @@
 namespace {
 
 using Poco::Message;
+using testsupport::FailingModuleQuery;
 using testsupport::LogCapture;
 using testsupport::LogLine;
 using testsupport::SavedStoreValue;
@@ -66,21 +68,6 @@ void RemoveSetupValue(const wchar_t* name)
     testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", name);
     testsupport::DeleteStoreValue(HKEY_CURRENT_USER, L"Setup", name);
 }
-
-// Makes the module file name query fail for as long as the object lives.
-class FailingModuleQuery {
-public:
-    FailingModuleQuery() : previous_(osh::SetModuleFileNameFunction(&Fail)) {}
-    ~FailingModuleQuery() { osh::SetModuleFileNameFunction(previous_); }
-
-private:
-    static DWORD WINAPI Fail(HMODULE, LPWSTR, DWORD)
-    {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    osh::ModuleFileNameFunction previous_;
-};
 
 // The directory this test program runs from, as the engine should report it.
 std::wstring TestProgramDirectory() { return testenv::BuildDirectory() + L"\\tests\\"; }

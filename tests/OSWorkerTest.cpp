@@ -4,6 +4,7 @@
 #include "engine/OSWorker.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
+#include "support/BrokenPlatform.h"
 #include "support/LogCapture.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
@@ -22,9 +23,11 @@
 namespace {
 
 using Poco::Message;
+using testsupport::FailingModuleQuery;
 using testsupport::LogCapture;
 using testsupport::LogLine;
 using testsupport::SavedStoreValue;
+using testsupport::UnusableTempDirectory;
 
 std::string ReadBytes(const std::wstring& path)
 {
@@ -50,37 +53,6 @@ std::wstring TempPath()
     const DWORD length = GetTempPathW(MAX_PATH, buffer);
     return std::wstring(buffer, length);
 }
-
-// Points the process's temporary directory below a plain file for as long as the object
-// lives, so no new temporary directory can be made.
-class UnusableTempDirectory {
-public:
-    UnusableTempDirectory()
-    {
-        scratch_ = testenv::MakeScratchDirectory(L"notmp");
-        const std::wstring blocker = scratch_ + L"\\file";
-        std::ofstream(blocker.c_str()) << "in the way";
-        hadTmp_ = Read(L"TMP", tmp_);
-        SetEnvironmentVariableW(L"TMP", (blocker + L"\\temp").c_str());
-    }
-    ~UnusableTempDirectory()
-    {
-        SetEnvironmentVariableW(L"TMP", hadTmp_ ? tmp_.c_str() : nullptr);
-        testenv::RemoveTree(scratch_);
-    }
-
-private:
-    static bool Read(const wchar_t* name, std::wstring& value)
-    {
-        wchar_t buffer[32767] = {};
-        const DWORD length = GetEnvironmentVariableW(name, buffer, 32767);
-        value.assign(buffer, length);
-        return length > 0;
-    }
-    std::wstring scratch_;
-    std::wstring tmp_;
-    bool hadTmp_ = false;
-};
 
 // Removes the directories of the files the engine wrote.
 class WrittenFiles : public ::testing::Test {
@@ -110,17 +82,12 @@ TEST(Construction, KnowsTheSystemAndThatTheTestBuildIsUnsigned)
 
 TEST(Construction, UnreadableProgramFileIsAWarningAndCountsAsUnsigned)
 {
-    struct FailingModuleQuery {
-        static DWORD WINAPI Fail(HMODULE, LPWSTR, DWORD)
-        {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
-        }
-    };
     LogCapture log;
-    const osh::ModuleFileNameFunction previous = osh::SetModuleFileNameFunction(&FailingModuleQuery::Fail);
-    std::unique_ptr<ziz::OSWorker> worker(new ziz::OSWorker());
-    osh::SetModuleFileNameFunction(previous);
+    std::unique_ptr<ziz::OSWorker> worker;
+    {
+        FailingModuleQuery failing;
+        worker.reset(new ziz::OSWorker());
+    }
     EXPECT_FALSE(worker->IsSelfSigned());
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(2u, lines.size());
