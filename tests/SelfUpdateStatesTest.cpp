@@ -16,6 +16,8 @@
 #include "engine/states/StatePerformingUACCheck.h"
 #include "engine/states/StateProcessingDownloads.h"
 #include "engine/states/StateSeekingSelfUpdate.h"
+#include "osh/ScopedHandle.h"
+#include "sequence/SafeFileName.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,98 @@ TEST_F(InitializingFiles, UnreadableVersionGivesNoCandidate)
     ziz::StateInitializing::Instance()->Exec(worker);
     EXPECT_EQ(L"", worker.BestPath());
     EXPECT_EQ(L"", worker.BestVersion());
+}
+
+// Copies of this test program serve as the "stale copies": one repeats a quick test
+// forever, the other runs one test and writes a report when it ends normally.
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+osh::ScopedHandle StartCopy(const std::wstring& program, const std::wstring& arguments)
+{
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+        return osh::ScopedHandle();
+    }
+    CloseHandle(info.hThread);
+    return osh::ScopedHandle(info.hProcess);
+}
+
+const wchar_t* const kForever = L"--gtest_filter=LoadingSequence.SequenceThatCannotBeLoadedFails --gtest_repeat=-1";
+
+using StaleCopies = Scratch;
+
+TEST_F(StaleCopies, CopiesRunningFromASetupFilesFolderAreEnded)
+{
+    const std::wstring stale = MakeDirectory(L"SetupFiles") + L"\\copy.exe";
+    const std::wstring other = MakeDirectory(L"setupfiles-other") + L"\\copy.exe";
+    const std::wstring lower = MakeDirectory(L"Lower");
+    const std::wstring lowerCopy = MakeDirectory(L"Lower\\setupfiles") + L"\\copy.exe";
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), stale.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), other.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), lowerCopy.c_str(), FALSE));
+    osh::ScopedHandle staleProcess = StartCopy(stale, kForever);
+    osh::ScopedHandle otherProcess = StartCopy(other, kForever);
+    osh::ScopedHandle lowerProcess = StartCopy(lowerCopy, kForever);
+    ASSERT_TRUE(staleProcess && otherProcess && lowerProcess);
+    Sleep(1500);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(staleProcess.get(), 0));
+
+    StateWorker worker;
+    EXPECT_EQ(ziz::StateSeekingSelfUpdate::Instance(), ziz::StateInitializing::Instance()->Exec(worker));
+
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(staleProcess.get(), 20000));
+    DWORD exitCode = 1;
+    EXPECT_TRUE(GetExitCodeProcess(staleProcess.get(), &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    // The fragment is matched with its letter case, and only as a whole folder name.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(otherProcess.get(), 0));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(lowerProcess.get(), 0));
+    TerminateProcess(otherProcess.get(), 7);
+    TerminateProcess(lowerProcess.get(), 7);
+    WaitForSingleObject(otherProcess.get(), 20000);
+    WaitForSingleObject(lowerProcess.get(), 20000);
+}
+
+TEST_F(StaleCopies, ACopyRunningFromASetupFilesFolderSparesItself)
+{
+    const std::wstring copy = MakeDirectory(L"SetupFiles") + L"\\copy.exe";
+    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), copy.c_str(), FALSE));
+    const std::wstring report = In(L"report.xml");
+    osh::ScopedHandle process =
+        StartCopy(copy, L"--gtest_filter=Initializing.SuccessorFollowsTheMode --gtest_output=xml:" + report);
+    ASSERT_TRUE(process);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(process.get(), 60000));
+    // A process that ended itself would not have written its report.
+    EXPECT_NE(std::string::npos, testsupport::ReadTextFile(report).find("failures=\"0\""));
+}
+
+TEST(SafeFileName, OnlyBareNamesPass)
+{
+    for (const wchar_t* name : {L"Setup.exe", L"norlo5-custom-5.0.1038.10828__PRE.msi", L"a", L".hidden", L"x..y"}) {
+        EXPECT_TRUE(IsSafeFileName(name)) << Narrow(name);
+    }
+    for (const wchar_t* name : {L"", L".", L"..", L"...", L". .", L" ", L"..\\x.exe", L"a\\b", L"a/b", L"/x",
+                                L"C:x.exe", L"x.exe:stream", L"tab\there"}) {
+        EXPECT_FALSE(IsSafeFileName(name)) << Narrow(name);
+    }
+    EXPECT_FALSE(IsSafeFileName(std::wstring(L"a\0b", 3)));
+    InstallItem item;
+    item.Filename = L"..";
+    try {
+        RequireSafeFileName(item);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ("Install item has an unsafe file name \"..\"", error.what());
+    }
 }
 
 // ---------------------------------------------------------------------------------------
