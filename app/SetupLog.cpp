@@ -1,6 +1,7 @@
 #include "app/SetupLog.h"
 
 #include "app/LogLineFormatter.h"
+#include "app/SafeChannel.h"
 #include "config/LayeredConfiguration.h"
 #include "osh/FileSystem.h"
 #include "osh/Text.h"
@@ -70,7 +71,9 @@ void BuildChain()
     formatter->setProperty("times", "local");
     Poco::AutoPtr<Poco::FormattingChannel> formatting(new Poco::FormattingChannel(formatter));
     Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel();
-    g_asyncChannel = new Poco::AsyncChannel(file);
+    // A file that cannot be written must cost lines, never the writer thread.
+    Poco::AutoPtr<SafeChannel> safeFile(new SafeChannel(file));
+    g_asyncChannel = new Poco::AsyncChannel(safeFile);
     formatting->setChannel(g_asyncChannel);
     formatting->open();
     // get() rather than create(): create() refuses a name that some earlier code already used.

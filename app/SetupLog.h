@@ -6,7 +6,8 @@
 // letter of the priority and the message. The file is archived as "setup.log.0.gz",
 // "setup.log.1.gz"... when it reaches one megabyte; archives older than a month or beyond
 // the tenth are purged. Writes are queued and written by a thread of the log's own;
-// whatever is queued when the process ends is written before it ends.
+// whatever is queued when the process ends is written before it ends. Lines that cannot be
+// written (no directory, full disk) are dropped; they never hold up the program.
 #include <string>
 
 namespace Poco {

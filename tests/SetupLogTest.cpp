@@ -1,6 +1,7 @@
 // The setup log: line format, rotation into numbered compressed archives, two writers,
 // and the lines queued when the process ends.
 #include "app/LogLineFormatter.h"
+#include "app/SafeChannel.h"
 #include "app/SetupLog.h"
 #include "osh/Log.h"
 
@@ -8,6 +9,7 @@
 #include "support/VendorConfigFile.h"
 
 #include <Poco/AsyncChannel.h>
+#include <Poco/Exception.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/InflatingStream.h>
 #include <Poco/LogStream.h>
@@ -426,6 +428,33 @@ TEST(SetupLogThreads, TwoThreadsLoseAndInterleaveNoLineAcrossRotations)
     EXPECT_EQ(kLines, next[1]);
 }
 
+// Records what it is given, or throws when told to.
+class RecordingChannel : public Poco::Channel {
+public:
+    bool fail = false;
+    std::vector<std::string> texts;
+    void log(const Poco::Message& message) override
+    {
+        if (fail) throw Poco::CreateFileException("no such directory");
+        texts.push_back(message.getText());
+    }
+};
+
+TEST(SetupLogSafeChannel, PassesMessagesOnAndDropsTheOnesItsTargetRefuses)
+{
+    Poco::AutoPtr<RecordingChannel> target(new RecordingChannel);
+    Poco::AutoPtr<app::SafeChannel> channel(new app::SafeChannel(target));
+    channel->log(Poco::Message("setup", "one", Poco::Message::PRIO_INFORMATION));
+    target->fail = true;
+    EXPECT_NO_THROW(channel->log(Poco::Message("setup", "two", Poco::Message::PRIO_INFORMATION)));
+    EXPECT_NO_THROW(channel->log(Poco::Message("setup", "three", Poco::Message::PRIO_INFORMATION)));
+    target->fail = false;
+    channel->log(Poco::Message("setup", "four", Poco::Message::PRIO_INFORMATION));
+    EXPECT_EQ((std::vector<std::string>{"one", "four"}), target->texts);
+    EXPECT_EQ(2u, channel->Dropped());
+    EXPECT_EQ(target.get(), channel->Target().get());
+}
+
 // ---------------------------------------------------------------------------------------
 // Child processes: a fresh set-up each, and what is left in the file once they are gone
 
@@ -504,6 +533,21 @@ TEST_F(SetupLogChild, ANonAsciiDataDirectoryHoldsTheLog)
     } while (FindNextFileW(find, &found));
     FindClose(find);
     EXPECT_EQ(1, entries);
+}
+
+TEST_F(SetupLogChild, AnUnusableLogDirectoryNeitherStopsNorHangsTheProgram)
+{
+    // A regular file where the data directory should be: neither the directory nor the
+    // log file can be made below it.
+    const std::wstring blocker = scratch_ + L"\\blocker";
+    HANDLE file = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    testenv::ProcessResult result = RunWithDataDirectory(blocker + L"\\data", 500, 2, Unique("nowhere"));
+    ASSERT_TRUE(result.started);
+    EXPECT_TRUE(result.finished) << "the program did not end";
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_FALSE(Exists(blocker + L"\\data"));
 }
 
 }  // namespace
