@@ -1,0 +1,508 @@
+// The product executable under Wine against the local test server: update checks, the
+// download run, the hand-over to a newer bootstrapper, components taken in from beside the
+// program, the appliance medium, and the elevated relaunch of a real engine.
+#include "support/EndToEnd.h"
+#include "support/StateFiles.h"
+#include "support/StoreKeys.h"
+#include "support/TestEnvironment.h"
+
+#include "engine/FileVersion.h"
+#include "engine/OSWorker.h"
+#include "engine/states/StatePerformingUACCheck.h"
+#include "osh/Elevation.h"
+#include "osh/Process.h"
+#include "osh/ScopedHandle.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testenv::Narrow;
+using testenv::Widen;
+using testsupport::ReadTextFile;
+using testsupport::WriteTextFile;
+
+const std::wstring kRelease = L"5.0.1038.10828";
+const std::wstring kNewerName = L"norlo5-Setup-" + kRelease + L".exe";
+const DWORD kFailed = 0xFFFFFFFF;
+
+const std::vector<std::wstring> kX64Components = {
+    L"norlo5-custom-" + kRelease + L"__PRE.msi", L"vcredist_x64.exe", L"norlo5-runtimes-x64-5.0.msi",
+    L"norlo5-viewer-x64-" + kRelease + L".msi", L"norlo5-services-x64-" + kRelease + L".msi"};
+const std::vector<std::wstring> kX86Components = {
+    L"norlo5-custom-" + kRelease + L"__PRE.msi", L"vcredist_x86.exe", L"norlo5-runtimes-x86-5.0.msi",
+    L"norlo5-viewer-x86-" + kRelease + L".msi", L"norlo5-services-x86-" + kRelease + L".msi"};
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+std::wstring SetupFiles() { return Environment(L"ProgramData") + L"\\Norlo 5\\SetupFiles"; }
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+std::wstring ReleaseUrl(const std::wstring& file)
+{
+    return endtoend::ServerAddress() + L"/5.0/norlo5/" + kRelease + L"/release/" + file;
+}
+std::wstring ServedReleaseFile(const std::wstring& file)
+{
+    return endtoend::ServedRoot() + L"\\5.0\\norlo5\\" + kRelease + L"\\release\\" + file;
+}
+
+std::wstring SetupVersion()
+{
+    std::wstring version;
+    EXPECT_TRUE(ziz::ReadFileVersion(version, testenv::SetupExecutable()));
+    return version;
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << from;
+    text.replace(at, from.size(), to);
+}
+
+// The published update document, changed by the caller.
+std::string PublishedUpdate() { return ReadTextFile(endtoend::ReleaseDocument(L"update.xml")); }
+void Publish(const std::string& document) { WriteTextFile(endtoend::ServedRoot() + L"\\update.xml", document); }
+
+// Image paths of running processes that contain fragment.
+std::vector<DWORD> ProcessesWith(const std::wstring& fragment)
+{
+    std::vector<DWORD> found;
+    osh::ScopedFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || !Process32FirstW(snapshot.get(), &entry)) return found;
+    do {
+        osh::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = ARRAYSIZE(path);
+        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+            std::wstring(path, size).find(fragment) != std::wstring::npos) {
+            found.push_back(entry.th32ProcessID);
+        }
+    } while (Process32NextW(snapshot.get(), &entry));
+    return found;
+}
+
+struct HandedOver {
+    bool seen = false;
+    bool ended = false;
+    DWORD exitCode = 0;
+};
+
+// Waits for a process whose image path contains fragment to appear and then to end.
+HandedOver WaitForHandedOver(const std::wstring& fragment, DWORD appearMs = 15000, DWORD endMs = 180000)
+{
+    HandedOver result;
+    const ULONGLONG until = GetTickCount64() + appearMs;
+    std::vector<DWORD> ids;
+    while ((ids = ProcessesWith(fragment)).empty() && GetTickCount64() < until) Sleep(50);
+    if (ids.empty()) return result;
+    result.seen = true;
+    osh::ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids.front()));
+    if (!process) return result;
+    result.ended = WaitForSingleObject(process.get(), endMs) == WAIT_OBJECT_0;
+    GetExitCodeProcess(process.get(), &result.exitCode);
+    return result;
+}
+
+bool RequestedAny(const std::vector<std::wstring>& names)
+{
+    for (const std::string& request : endtoend::ServerRequests()) {
+        for (const std::wstring& name : names) {
+            if (request.find(Narrow(name)) != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testenv::RemoveTree(SetupFiles());
+        endtoend::LayOutRelease();
+        endtoend::ClearServerRequests();
+        logStart_ = endtoend::LastLogLines(100000000).size();
+    }
+    void TearDown() override
+    {
+        WaitForHandedOver(L"\\" + kNewerName, 0);
+        WaitForHandedOver(L"\\SetupFiles\\Update.exe", 0);
+        endtoend::CleanRelease();
+        testenv::RemoveTree(SetupFiles());
+    }
+    // Lines this test's runs wrote to the setup log.
+    std::vector<std::string> RunLog() const
+    {
+        std::vector<std::string> lines = endtoend::LastLogLines(100000000);
+        if (lines.size() < logStart_) return lines;  // rotated
+        return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(logStart_), lines.end());
+    }
+    int LineWith(const std::string& text) const
+    {
+        const std::vector<std::string> lines = RunLog();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    }
+    void ExpectComponentsIntact(const std::vector<std::wstring>& names) const
+    {
+        for (const std::wstring& name : names) {
+            EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(name)),
+                      Exists(SetupFiles() + L"\\" + name) ? endtoend::FileMd5(SetupFiles() + L"\\" + name) : "")
+                << Narrow(name);
+        }
+    }
+    size_t logStart_ = 0;
+    testsupport::SavedStoreValue newestVersion_{L"Setup", L"NewestVersion"};
+    testsupport::SavedStoreValue newestPath_{L"Setup", L"NewestPath"};
+    testsupport::SavedStoreValue updateUrl_{L"Setup", L"updateURL"};
+};
+
+// ---------------------------------------------------------------------------------------
+// CHECK
+
+using CheckRun = EndToEnd;
+
+TEST_F(CheckRun, NewerBootstrapperPublishedIsRememberedAndSucceeds)
+{
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/check /silent"));
+    std::wstring version;
+    std::wstring path;
+    EXPECT_TRUE(endtoend::ReadStoreValue(L"Setup", L"NewestVersion", version));
+    EXPECT_TRUE(endtoend::ReadStoreValue(L"Setup", L"NewestPath", path));
+    EXPECT_EQ(kRelease, version);
+    EXPECT_EQ(ReleaseUrl(kNewerName), path);
+    EXPECT_FALSE(RequestedAny({kNewerName}));  // a check fetches the document only
+}
+
+TEST_F(CheckRun, SameVersionIsUpToDate)
+{
+    std::string document = PublishedUpdate();
+    Replace(document, "<version>" + Narrow(kRelease) + "</version>", "<version>" + Narrow(SetupVersion()) + "</version>");
+    Publish(document);
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    std::wstring version;
+    EXPECT_TRUE(endtoend::ReadStoreValue(L"Setup", L"NewestVersion", version));
+    EXPECT_EQ(SetupVersion(), version);
+}
+
+TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsAreUpToDateWithTheirLogLines)
+{
+    const std::wstring down = L"http://127.0.0.1:" + std::to_wstring(testsupport::ClosedPort()) + L"/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, down.c_str(),
+                                 static_cast<DWORD>((down.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_GE(LineWith("Could not download " + Narrow(down) + " to "), 0);
+
+    const std::wstring missing = endtoend::ServerAddress() + L"/404/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, missing.c_str(),
+                                 static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
+    logStart_ = endtoend::LastLogLines(100000000).size();
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
+
+    Publish("<?xml version=\"1.0\"?><Installer><bootstrapper><Item><url>x</url></bootstrapper>");
+    logStart_ = endtoend::LastLogLines(100000000).size();
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_GE(LineWith("XML: Parse Error - "), 0);
+    EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+}
+
+TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsIsUpToDate)
+{
+    std::string document = PublishedUpdate();
+    const size_t begin = document.find("<Item", document.find("<bootstrapper>"));
+    const size_t end = document.find("</Item>", begin) + 7;
+    document.insert(end, document.substr(begin, end - begin));
+    Publish(document);
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_GE(LineWith("Sequence bootstrapper has wrong item count (2) is not one)"), 0);
+    EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// DOWNLOAD
+
+using DownloadRun = EndToEnd;
+
+TEST_F(DownloadRun, EverythingEndsUpInTheSetupDirectoryAndASecondRunFetchesNothing)
+{
+    // The newer bootstrapper is saved as Update.exe and takes the run over.
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
+    const HandedOver update = WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    if (update.seen) {
+        EXPECT_TRUE(update.ended);
+        EXPECT_EQ(0u, update.exitCode);
+    }
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(kNewerName)), endtoend::FileMd5(SetupFiles() + L"\\Update.exe"));
+    ExpectComponentsIntact(kX64Components);
+
+    endtoend::ClearServerRequests();
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
+    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    EXPECT_FALSE(endtoend::ServerRequests().empty());
+    EXPECT_FALSE(RequestedAny(kX64Components));
+    ExpectComponentsIntact(kX64Components);
+
+    endtoend::ClearServerRequests();
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent /clean"));
+    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    for (const std::wstring& name : kX64Components) EXPECT_TRUE(RequestedAny({name})) << Narrow(name);
+    ExpectComponentsIntact(kX64Components);
+}
+
+// Without a newer bootstrapper the first process downloads itself and reports the outcome.
+class DownloadFailure : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        std::string document = PublishedUpdate();
+        Replace(document, "<version>" + Narrow(kRelease) + "</version>",
+                "<version>" + Narrow(SetupVersion()) + "</version>");
+        Publish(document);
+    }
+};
+
+TEST_F(DownloadFailure, ComponentWithOtherBytesFailsTheRun)
+{
+    const std::wstring broken = L"norlo5-runtimes-x64-5.0.msi";
+    WriteTextFile(ServedReleaseFile(broken), "not the package the sequence describes");
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent /clean"));
+    EXPECT_TRUE(RequestedAny({broken}));
+    EXPECT_GE(LineWith("Download failed file integrity check"), 0);
+    EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+    // Later components were not tried.
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\norlo5-viewer-x64-" + kRelease + L".msi"));
+}
+
+TEST_F(DownloadFailure, ComponentCutOffMidFileFailsTheRun)
+{
+    const std::wstring cut = L"norlo5-viewer-x64-" + kRelease + L".msi";
+    const std::string whole = ReadTextFile(endtoend::ReleaseFile(cut));
+    WriteTextFile(ServedReleaseFile(cut), whole.substr(0, whole.size() / 2));
+    // "clean" keeps the system's download cache from answering with an earlier whole copy.
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent /clean"));
+    EXPECT_TRUE(RequestedAny({cut}));
+    EXPECT_GE(LineWith("Download failed file integrity check"), 0);
+    EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// INSTALL and UPDATE hand-over. The components are not served, so a run that carries on
+// instead of handing over fails at the downloads and installs nothing.
+
+class HandOver : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        for (const std::wstring& name : kX64Components) DeleteFileW(ServedReleaseFile(name).c_str());
+    }
+};
+
+TEST_F(HandOver, NewerVerifiedBootstrapperIsStartedAndTheFirstRunSucceeds)
+{
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/update /silent"));
+    // It got "/silent" too: otherwise its failure would wait in a message box.
+    const HandedOver next = WaitForHandedOver(L"\\" + kNewerName);
+    EXPECT_TRUE(next.seen);
+    EXPECT_TRUE(next.ended);
+    EXPECT_EQ(kFailed, next.exitCode);
+    EXPECT_GE(LineWith("Downloaded "), 0);
+}
+
+TEST_F(HandOver, NewerBootstrapperFailingItsCheckIsNotStarted)
+{
+    std::string document = PublishedUpdate();
+    const size_t hash = document.find("<Hash>", document.find("<bootstrapper>"));
+    document.replace(hash + 6, 32, "00000000000000000000000000000000");
+    Publish(document);
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/install /silent"));
+    EXPECT_FALSE(WaitForHandedOver(L"\\" + kNewerName, 2000).seen);
+    const int notReady = LineWith(Narrow(kNewerName) + " not ready for install");
+    const int carriedOn = LineWith("Downloading \"" + Narrow(kX64Components.front()) + "\"");
+    EXPECT_GE(notReady, 0);
+    EXPECT_GT(carriedOn, notReady);
+}
+
+// ---------------------------------------------------------------------------------------
+// Components beside the program
+
+using LocalCopies = EndToEnd;
+
+TEST_F(LocalCopies, ComponentsBesideTheProgramAreTakenIntoTheSetupDirectory)
+{
+    endtoend::CleanRelease();  // nothing to download: what is not beside the program fails
+    const std::wstring media = testenv::MakeScratchDirectory(L"statesa-media");
+    const std::wstring left = kX64Components.back();
+    ASSERT_TRUE(CopyFileW(testenv::SetupExecutable().c_str(), (media + L"\\Setup.exe").c_str(), FALSE));
+    std::set<std::wstring> beside(kX64Components.begin(), kX64Components.end() - 1);
+    beside.insert(kX86Components.begin(), kX86Components.end());
+    for (const std::wstring& name : beside) {
+        ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(name).c_str(), (media + L"\\" + name).c_str(), FALSE));
+    }
+    EXPECT_EQ(kFailed, endtoend::RunProgram(media + L"\\Setup.exe", L"/install /silent /nocheck"));
+    testenv::RemoveTree(media);
+    std::vector<std::wstring> copied(beside.begin(), beside.end());
+    ExpectComponentsIntact(copied);
+    EXPECT_GE(LineWith(Narrow(left) + " does not exist, not copied."), 0);
+    EXPECT_GE(LineWith("appliance.exe does not exist, not copied."), 0);
+    EXPECT_TRUE(RequestedAny({left}));
+    EXPECT_FALSE(RequestedAny(std::vector<std::wstring>(kX64Components.begin(), kX64Components.end() - 1)));
+}
+
+// ---------------------------------------------------------------------------------------
+// APPLIANCE
+
+class ApplianceRun : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        target_ = testenv::MakeScratchDirectory(L"statesa-medium");
+        CreateDirectoryW((target_ + L"\\Norlo").c_str(), nullptr);
+        CreateDirectoryW(MediumFiles().c_str(), nullptr);
+        WriteTextFile(MediumFiles() + L"\\norlo5-services-x64-5.0.1000.1.msi", "from an earlier preparation");
+    }
+    void TearDown() override
+    {
+        testenv::RemoveTree(target_);
+        EndToEnd::TearDown();
+    }
+    std::wstring MediumFiles() const { return target_ + L"\\Norlo\\SetupFiles"; }
+    std::vector<std::wstring> MediumNames() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        osh::ScopedFind find(FindFirstFileW((MediumFiles() + L"\\*").c_str(), &data));
+        if (!find) return names;
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+        } while (FindNextFileW(find.get(), &data));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::wstring target_;
+};
+
+TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
+{
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(hiddenSystem, GetFileAttributesW((target_ + L"\\Norlo").c_str()) & hiddenSystem);
+    EXPECT_EQ(hiddenSystem, GetFileAttributesW(MediumFiles().c_str()) & hiddenSystem);
+
+    std::set<std::wstring> expected(kX64Components.begin(), kX64Components.end());
+    expected.insert(kX86Components.begin(), kX86Components.end());
+    expected.insert(L"Setup.exe");
+    EXPECT_EQ(std::vector<std::wstring>(expected.begin(), expected.end()), MediumNames());
+    for (const std::wstring& name : expected) {
+        const std::wstring source = name == L"Setup.exe" ? testenv::SetupExecutable() : endtoend::ReleaseFile(name);
+        EXPECT_EQ(endtoend::FileMd5(source), endtoend::FileMd5(MediumFiles() + L"\\" + name)) << Narrow(name);
+    }
+    const std::string ran = ReadTextFile(SetupFiles() + L"\\appliance.exe.ran");
+    EXPECT_NE(std::string::npos, ran.find("\" -y \r\ndirectory: " + Narrow(target_) + "\r\n")) << ran;
+    EXPECT_GE(LineWith("Executing command: \""), 0);
+    EXPECT_GE(LineWith("appcopy.cmd\" \"" + Narrow(target_) + "\\\" \""), 0);
+    EXPECT_EQ(-1, LineWith("Command failed, exit status: "));
+}
+
+TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
+{
+    CreateDirectoryW((MediumFiles() + L"\\vcredist_x86.exe").c_str(), nullptr);
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    EXPECT_TRUE(Exists(MediumFiles() + L"\\norlo5-services-x64-5.0.1000.1.msi"));
+    EXPECT_GE(LineWith("Could not copy \""), 0);
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\appliance.exe.ran"));
+    RemoveDirectoryW((MediumFiles() + L"\\vcredist_x86.exe").c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// Not elevated: the relaunch of a real engine, seen through the two seams.
+
+struct Relaunch {
+    std::wstring file;
+    std::wstring parameters;
+    std::wstring directory;
+};
+std::vector<Relaunch> g_relaunches;
+bool g_relaunchStarts = true;
+
+HRESULT NotElevated(bool* elevated)
+{
+    if (elevated) *elevated = false;
+    return 1;
+}
+
+bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+{
+    g_relaunches.push_back({file, parameters, directory});
+    return g_relaunchStarts;
+}
+
+class ElevationRelaunch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousQuery_ = osh::SetElevationQueryFunction(NotElevated);
+        previousRun_ = osh::SetRunElevatedFunction(RecordRelaunch);
+        g_relaunches.clear();
+        g_relaunchStarts = true;
+    }
+    void TearDown() override
+    {
+        osh::SetElevationQueryFunction(previousQuery_);
+        osh::SetRunElevatedFunction(previousRun_);
+    }
+    osh::ElevationQueryFunction previousQuery_ = nullptr;
+    osh::RunElevatedFunction previousRun_ = nullptr;
+};
+
+TEST_F(ElevationRelaunch, RealEngineRelaunchesItselfFromItsOwnPath)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ziz::OSWorker worker;
+    worker.ParseCommandLine({self, L"/update", L"/migrate=C:\\Old Data"});
+    worker.SetRestartRequired(true);
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    ASSERT_EQ(1u, g_relaunches.size());
+    EXPECT_EQ(0, lstrcmpiW(self, g_relaunches[0].file.c_str())) << Narrow(g_relaunches[0].file);
+    EXPECT_EQ(L"/update \"/migrate=C:\\Old Data\"", g_relaunches[0].parameters);
+    std::wstring temp;
+    ASSERT_TRUE(worker.GetPath(temp, ziz::evTempDir));
+    EXPECT_EQ(temp, g_relaunches[0].directory);
+    EXPECT_TRUE(Exists(temp));
+    EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+    EXPECT_FALSE(worker.IsRestartRequired());
+}
+
+TEST_F(ElevationRelaunch, RefusedRelaunchEndsWithFailure)
+{
+    g_relaunchStarts = false;
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ziz::OSWorker worker;
+    worker.ParseCommandLine({self, L"/uninstall"});
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    EXPECT_EQ(1u, g_relaunches.size());
+    EXPECT_EQ(ziz::StatusFailed, worker.GetLastStatus());
+}
+
+}  // namespace
