@@ -54,8 +54,14 @@ TEST(CreatingCompleteSequence, BothPlatformsThenTheApplianceProgram)
         L"norlo5-viewer-x64-5.0.1038.10828.msi",  L"norlo5-services-x64-5.0.1038.10828.msi",
         L"appliance.exe",
     };
-    EXPECT_EQ(expected, FileNames(worker.Items()));
-    EXPECT_EQ(L"[APP] /q", worker.Items().begin()->Properties.count(L"installCmd") ? std::next(worker.Items().begin())->Properties.at(L"installCmd") : L"");
+    const InstallSequence items = worker.Items();
+    EXPECT_EQ(expected, FileNames(items));
+    // Whole items, not just their names: the install command travels along.
+    std::wstring command;
+    EXPECT_TRUE(std::next(items.begin())->GetProperty(L"installCmd", command));
+    EXPECT_EQ(L"[APP] /q", command);
+    EXPECT_NE(std::wstring::npos, items.back().Url.find(L"/appliance.exe"));
+    EXPECT_FALSE(items.back().GetProperty(L"installCmd", command));
 }
 
 TEST(CreatingCompleteSequence, InstallAndUpdateGoOnToTheLocalCopies)
@@ -169,7 +175,6 @@ TEST_F(PerformingLocalCopies, UnsafeFileNameFailsWithoutCopyingOutside)
     WriteTextFile(media_ + L"\\..\\outside.msi", "beside the media folder");
     LogCapture log;
     StateWorker worker;
-    worker.paths[ziz::evSetup] = setup_ + L"\\Deeper";
     Prepare(worker, {L"..\\outside.msi"});
     worker.paths[ziz::evSetup] = setup_ + L"\\Deeper";
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
@@ -362,6 +367,16 @@ TEST_F(UpdatingAppliance, UnsafeComponentNameFailsTheRun)
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Install item has an unsafe file name \"..\\..\\escaped.exe\""));
     EXPECT_FALSE(Exists(target_ + L"\\escaped.exe"));
+}
+
+TEST_F(UpdatingAppliance, WithoutATargetNothingIsAssembled)
+{
+    LogCapture log;
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/appliance"});
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "No appliance target given"));
+    EXPECT_FALSE(Exists(program_ + L".ran"));
 }
 
 TEST_F(UpdatingAppliance, WithoutTheDownloadedApplianceProgramTheRunFails)

@@ -158,6 +158,8 @@ WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
 {
     try {
         const std::wstring target = worker.GetApplianceTarget();
+        // Without a target the medium would be assembled in whatever the working directory is.
+        if (target.empty()) throw std::runtime_error("No appliance target given");
         const std::wstring base = Join(target, L"Norlo");
         const std::wstring setupFiles = Join(base, L"SetupFiles");
         InstallItem appliance = EmbeddedApplianceItem();
