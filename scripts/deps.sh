@@ -19,7 +19,7 @@ PACKAGES=(
   xvfb xdotool imagemagick x11-utils
   librapidxml-dev googletest
   osslsigncode wixl openssl python3 file dpkg-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libpoco-dev
 )
 
 packages_missing() {

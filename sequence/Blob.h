@@ -6,6 +6,10 @@
 
 using Blob = std::vector<char>;
 
+// The largest sequence file ReadFileBlob accepts. Real documents are a few kilobytes; a
+// file of hundreds of megabytes read whole would exhaust a 32-bit process.
+constexpr unsigned long long kMaxSequenceFileSize = 4ull * 1024 * 1024;
+
 // Copies the executable's own data resource `id` (RT_RCDATA, language chosen by the
 // system's lookup) into blob, replacing its content; no terminator is added.
 // Throws win::exception ("GetModuleHandle(NULL)", "FindResourceEx()", "SizeofResource()")
@@ -13,5 +17,7 @@ using Blob = std::vector<char>;
 void ReadResourceBlob(unsigned int id, Blob& blob);
 
 // Replaces blob with the bytes of the file at path. Logs "Sequence file open failed" and
-// returns false, leaving blob untouched, when the file cannot be read.
+// returns false, leaving blob untouched, when the file cannot be read; logs "Sequence file
+// too large (N bytes, at most 4194304)" and returns false for a file above
+// kMaxSequenceFileSize.
 bool ReadFileBlob(const std::wstring& path, Blob& blob);

@@ -1,22 +1,29 @@
 #include "sequence/SequenceLoader.h"
 
+#include "sequence/NestingDepth.h"
+
 #include "osh/Log.h"
 #include "osh/Text.h"
 
 #include <rapidxml.hpp>
 
+#include <algorithm>
 #include <cwctype>
 #include <exception>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using XmlNode = rapidxml::xml_node<char>;
 
 constexpr bool kAnyCase = false;
+// Real documents nest four levels (Installer, sequence, Item, value).
+constexpr std::size_t kMaxNesting = 64;
 
 std::wstring Text(const char* text, std::size_t size) { return osh::Widen(std::string(text, size)); }
 
@@ -34,13 +41,17 @@ InstallItem ReadItem(const XmlNode& element)
     return item;
 }
 
-// Places equal to the new item's are passed over, so equal places keep document order.
-void InsertByOrder(InstallSequence& sequence, InstallItem item)
+// Each item's place is read once and the items are sorted stably, so equal places keep
+// document order. (Re-reading the places of all earlier items at every insertion made a
+// document of a few thousand items take minutes.)
+void SortByOrder(std::vector<InstallItem>& items, InstallSequence& sequence)
 {
-    const unsigned int place = ItemOrder(item);
-    auto position = sequence.begin();
-    while (position != sequence.end() && ItemOrder(*position) <= place) ++position;
-    sequence.insert(position, std::move(item));
+    std::vector<std::pair<unsigned int, std::size_t>> places;
+    places.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) places.emplace_back(ItemOrder(items[i]), i);
+    std::stable_sort(places.begin(), places.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& place : places) sequence.push_back(std::move(items[place.second]));
 }
 
 bool ReadSequence(char* text, const std::wstring& name, InstallSequence& sequence)
@@ -60,9 +71,11 @@ bool ReadSequence(char* text, const std::wstring& name, InstallSequence& sequenc
         osh::LogError("XML: Could not detect node " + narrowName);
         return false;
     }
+    std::vector<InstallItem> items;
     for (const XmlNode* element = list->first_node("Item", 0, kAnyCase); element != nullptr;
          element = element->next_sibling("Item", 0, kAnyCase))
-        InsertByOrder(sequence, ReadItem(*element));
+        items.push_back(ReadItem(*element));
+    SortByOrder(items, sequence);
     return true;
 }
 
@@ -116,6 +129,10 @@ bool LoadSequence(Blob& blob, const std::wstring& name, InstallSequence& sequenc
     // The parser writes terminators into the text it parses, so it gets its own copy.
     std::vector<char> scratch(blob);
     if (scratch.empty()) scratch.push_back('\0');
+    if (XmlNestingDepth(scratch.data(), kMaxNesting) > kMaxNesting) {
+        osh::LogError("XML: Document nested deeper than " + std::to_string(kMaxNesting) + " levels");
+        return false;
+    }
     try {
         return ReadSequence(scratch.data(), name, sequence);
     } catch (const rapidxml::parse_error& error) {

@@ -248,6 +248,35 @@ TEST(Versions, NewerIsDecidedPartByPartAsNumbers)
     }
 }
 
+TEST(Versions, EnormousAndOddPartsNeverCrashOrWin)
+{
+    const std::wstring enormous(100000, L'9');
+    const VersionCase cases[] = {
+        {L"5.0", L"99999999999999999999.0", false},  // beyond any file version: not a number
+        {L"5.0", L"999999999999999999.0", true},     // eighteen digits still are
+        {L"999999999999999999.0", L"5.0", false},
+        {L"99999999999999999999.0", L"6.0", false},  // a best that is no number wins nothing either
+        {L"5.0", L"6.\x0665", false},                // digits of other scripts are not digits
+        {L"5.0", L"6.0 ", false},
+        {L"5.0", L" 6.0", false},
+        {L"5.0", L"6.", false},
+        {L"5.0", L".6", false},
+    };
+    for (const VersionCase& c : cases) {
+        TestWorker worker;
+        ASSERT_TRUE(worker.ConsiderCandidate(L"C:\\best.exe", c.best));
+        EXPECT_EQ(c.newer, worker.IsNewerThanBest(c.candidate))
+            << testing::PrintToString(std::wstring(c.candidate)) << " against " << testing::PrintToString(std::wstring(c.best));
+    }
+    TestWorker worker;
+    ASSERT_TRUE(worker.ConsiderCandidate(L"C:\\best.exe", L"5.0"));
+    EXPECT_FALSE(worker.IsNewerThanBest(enormous + L"." + enormous));
+    std::wstring manyParts;
+    for (int i = 0; i < 50000; ++i) manyParts += L"5.0.";
+    EXPECT_FALSE(worker.IsNewerThanBest(manyParts + L"0")) << "5.0 equals the first parts; running out is not newer";
+    EXPECT_TRUE(worker.IsNewerThanBest(L"5.1." + manyParts + L"0"));
+}
+
 TEST(Versions, CandidateReplacesBestOnlyWhenNewer)
 {
     TestWorker worker;
