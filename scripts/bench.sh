@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Measures the bootstrapper side by side with a baseline on this machine and prints a table:
+#   1 size of the stripped Setup.exe, and where its bytes come from (link map)
+#   2 MD5 throughput of osh::CalculateFileHash on a 256 MB file, as a ratio to md5sum
+#   3 wall time of a CHECK run that finds an update, as a ratio to a program that only
+#     downloads the same update.xml
+#   4 a second INSTALL with every component cached: wall time and bytes served
+#   5 start-up until the progress window is visible, as a ratio to a minimal window program
+#   6 setup-log lines per second across rotations, and the peak working set
+# It uses a Wine prefix and an HTTP server of its own (BUILD/bench), serving the sample
+# release on the build's update-server port: do not run it while that build's tests run.
+# Usage: scripts/bench.sh [LINES_FOR_THE_LOG_BENCH]
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${NORLO_BUILD_DIR:-$root/build}
+bench=$build/bench
+log_lines=${1:-20000}
+work=$bench/work
+mkdir -p "$work"
+
+cmake --build "$build" --target setup HashBench LogBench FetchBench StartWatch WindowBench >/dev/null || exit 1
+
+export WINEPREFIX=$bench/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+pids=()
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  n=120
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$n"
+  sleep 1
+fi
+[ -d "$WINEPREFIX" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; }
+wineserver -p >/dev/null 2>&1 || true
+wine cmd.exe /c exit >/dev/null 2>&1
+
+rows=()
+row() { rows+=("$(printf '%-60s | %s' "$1" "$2")"); }
+seconds() { date +%s.%N; }
+elapsed() { echo "$2 - $1" | bc; }
+ratio() { echo "scale=2; $1 / $2" | bc; }
+median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
+
+# 1 size
+setup_exe=$build/bin/Setup.exe
+row "1 Setup.exe, stripped (bytes)" "$(stat -c %s "$setup_exe")"
+if [ -f "$build/bin/Setup.map" ]; then
+  while read -r size what; do
+    row "  of which $what (bytes, linked sections)" "$size"
+  done < <(python3 "$root/tests/bench/map_breakdown.py" "$build/bin/Setup.map")
+fi
+
+# 2 hashing
+big=$work/hash-256M.bin
+[ -f "$big" ] || head -c $((256 * 1024 * 1024)) /dev/urandom >"$big"
+cat "$big" >/dev/null  # both runs read from the page cache
+start=$(seconds); md5sum "$big" >/dev/null; end=$(seconds)
+md5_ms=$(echo "($(elapsed "$start" "$end")) * 1000" | bc)
+read -r hash_ms _ < <(wine "$bench/HashBench.exe" "$(winepath -w "$big")" 2>/dev/null)
+if [ -n "${hash_ms:-}" ]; then
+  row "2 CalculateFileHash 256 MB (MB/s)" "$(echo "scale=1; 256000 / $hash_ms" | bc)"
+  row "  md5sum 256 MB (MB/s)" "$(echo "scale=1; 256000 / $md5_ms" | bc)"
+  row "  ratio CalculateFileHash / md5sum (time)" "$(ratio "$hash_ms" "$md5_ms")"
+else
+  row "2 CalculateFileHash 256 MB" "failed"
+fi
+
+# The sample release on the build's update-server port.
+server=$(sed -n 's/^#define NORLO_UPDATE_SERVER "\(.*\)"$/\1/p' "$build/generated/BuildConfig.h" | head -n 1)
+port=${server##*:}
+www=$work/www
+rm -rf "$www" && cp -r "$build/release/www" "$www"
+: >"$work/requests.log"
+python3 "$root/tests/harness/httpserver.py" "$www" "$work/http.port" "$work/requests.log" "$port" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 1 50); do [ -f "$work/http.port" ] && break; sleep 0.1; done
+
+run_setup() {  # prints the wall seconds; the exit code goes to $work/exit
+  local start end
+  start=$(seconds)
+  wine "$setup_exe" "$@" >/dev/null 2>&1
+  echo $? >"$work/exit"
+  end=$(seconds)
+  elapsed "$start" "$end"
+}
+
+# 3 CHECK against a plain download of update.xml, the median of three runs each
+checks=() fetches=() check_exit=0 fetch_exit=0
+for _ in 1 2 3; do
+  checks+=("$(run_setup /silent /check)")
+  [ "$(cat "$work/exit")" = 0 ] || check_exit=$(cat "$work/exit")
+  start=$(seconds)
+  wine "$bench/FetchBench.exe" "$server/update.xml" "$(winepath -w "$work/fetched.xml")" >/dev/null 2>&1 || fetch_exit=$?
+  fetches+=("$(elapsed "$start" "$(seconds)")")
+done
+check_s=$(median "${checks[@]}")
+fetch_s=$(median "${fetches[@]}")
+if [ "$check_exit" = 0 ] && [ "$fetch_exit" = 0 ] && cmp -s "$work/fetched.xml" "$www/update.xml"; then
+  row "3 CHECK finding an update (s, median of 3)" "$check_s"
+  row "  download of update.xml alone (s, median of 3)" "$fetch_s"
+  row "  ratio CHECK / download" "$(ratio "$check_s" "$fetch_s")"
+else
+  row "3 CHECK finding an update" "not measured (CHECK exit $check_exit, download exit $fetch_exit)"
+fi
+
+# 4 a second INSTALL with every component cached. The published bootstrapper is made no
+# newer than this one, so the runs install instead of handing over to it.
+sed -i 's|<version>[^<]*</version>\(<Hash>[^<]*</Hash>\)\?<universal>yes</universal></Item></bootstrapper>|<version>0.0.0.1</version><universal>yes</universal></Item></bootstrapper>|' "$www/update.xml"
+grep -q '<version>0.0.0.1</version>' "$www/update.xml" || row "  (warning)" "the published bootstrapper could not be made older"
+run_setup /silent >/dev/null
+first_exit=$(cat "$work/exit")
+: >"$work/requests.log"
+install_s=$(run_setup /silent)
+install_exit=$(cat "$work/exit")
+served=0
+while read -r path; do
+  file=$www${path%%\?*}
+  [ -f "$file" ] && served=$((served + $(stat -c %s "$file")))
+done <"$work/requests.log"
+if [ "$first_exit" = 0 ] && [ "$install_exit" = 0 ]; then
+  row "4 second INSTALL, components cached (s)" "$install_s"
+  row "  bytes served / requests" "$served / $(wc -l <"$work/requests.log") ($(sort -u "$work/requests.log" | tr '\n' ' '))"
+else
+  row "4 second INSTALL" "not measured (exit codes $first_exit, $install_exit)"
+fi
+
+# 5 start-up until the window is visible, the median of three runs each
+setups=() windows=()
+for _ in 1 2 3; do
+  setups+=("$(wine "$bench/StartWatch.exe" "$(winepath -w "$setup_exe")" /check 2>/dev/null | tr -d '\r')")
+  windows+=("$(wine "$bench/StartWatch.exe" "$(winepath -w "$bench/WindowBench.exe")" 2>/dev/null | tr -d '\r')")
+done
+setup_ms=$(median "${setups[@]}")
+window_ms=$(median "${windows[@]}")
+if [ -n "$setup_ms" ] && [ -n "$window_ms" ]; then
+  row "5 start-up to visible progress window (ms, median of 3)" "$setup_ms"
+  row "  minimal window program (ms, median of 3)" "$window_ms"
+  row "  ratio Setup.exe / minimal" "$(ratio "$setup_ms" "$window_ms")"
+else
+  row "5 start-up" "not measured (Setup.exe '${setups[*]}', minimal '${windows[*]}')"
+fi
+
+# 6 setup log: the writer queues lines and a thread of the log writes them; the process
+# ends only when every queued line is in the files, so the whole run is timed too.
+find "$WINEPREFIX/drive_c" -name 'setup.log*' -delete 2>/dev/null
+start=$(seconds)
+read -r lines log_ms peak_kib < <(/usr/bin/time -f '%M' -o "$work/log-rss" wine "$bench/LogBench.exe" "$log_lines" 2>/dev/null | tr -d '\r')
+log_s=$(elapsed "$start" "$(seconds)")
+if [ -n "${log_ms:-}" ]; then
+  archives=$(find "$WINEPREFIX/drive_c" -name 'setup.log.*' | wc -l)
+  row "6 setup log, $lines lines of ~100 bytes: queued (lines/s)" "$(echo "scale=0; $lines * 1000 / $log_ms" | bc)"
+  row "  written, whole process incl. start (lines/s)" "$(echo "scale=0; $lines / $log_s" | bc)"
+  row "  archives left after the rotations" "$archives"
+  row "  peak working set when queued (KiB)" "$peak_kib"
+  row "  peak resident size of the Wine process (KiB)" "$(tail -n 1 "$work/log-rss")"
+else
+  row "6 setup log" "failed"
+fi
+
+echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(uname -n): $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
+printf '%-60s | %s\n' "figure" "value"
+printf '%s\n' "${rows[@]}"
