@@ -3,10 +3,12 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/Process.h"
+#include "osh/Text.h"
 
 #include <windows.h>
 
 #include <exception>
+#include <string>
 
 namespace ziz {
 
@@ -32,6 +34,17 @@ bool IsTodayUtc(const FILETIME& time)
 }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Before the first install the installation directory does not exist yet, and no process
+// can start in a missing directory: the hook then runs from the temporary directory, so
+// it still sees every stage.
+std::wstring HookWorkingDirectory(Worker& worker, const std::wstring& installDirectory)
+{
+    if (osh::IsDirectory(installDirectory)) return installDirectory;
+    std::wstring temporary;
+    if (worker.GetPath(temporary, evTempDir)) return temporary;
+    return installDirectory;
+}
 
 }  // namespace
 
@@ -71,8 +84,11 @@ void RunHookScript(Worker& worker, const std::wstring& stateName)
     const std::wstring commandLine =
         HookCommandLine(script, modeName, stateName, installDirectory, HookRedirection(outputFile), outputFile);
     try {
-        // The exit code means nothing to the engine.
-        osh::RunAndWait(commandLine, installDirectory);
+        // The state runs whatever the hook did; a failing hook is only worth a line.
+        const DWORD exitCode = osh::RunAndWait(commandLine, HookWorkingDirectory(worker, installDirectory));
+        if (exitCode != 0)
+            osh::LogWarning("Hook script for state " + osh::Narrow(stateName) + " ended with exit code " +
+                            std::to_string(static_cast<long>(exitCode)));
     } catch (const std::exception& error) {
         osh::LogWarning(error.what());
     }

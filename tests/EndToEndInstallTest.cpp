@@ -184,6 +184,9 @@ TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
 
 TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)
 {
+    // The launcher the viewer install starts; the folder may be gone after an earlier
+    // uninstall, and the stand-in is a program of its own that the build must have made.
+    ASSERT_TRUE(Exists(statetest::StandInProgram())) << "missing " << Narrow(statetest::StandInProgram());
     statetest::MakeFolders(ProgramFolder64());
     statetest::PlaceStandIn(launcher);
 

@@ -6,6 +6,7 @@
 #include "engine/WorkerState.h"
 #include "osh/FileSystem.h"
 #include "osh/ScopedHandle.h"
+#include "osh/Text.h"
 #include "support/BrokenPlatform.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
@@ -82,9 +83,14 @@ void SetTimes(const std::wstring& path, int creationDays, int accessDays, int wr
 class ScratchLogWorker : public ziz::OSWorker {
 public:
     std::wstring logDirectory;
+    std::wstring installDirectory;  // empty: the real one
 
     bool GetPath(std::wstring& path, ziz::PathKind kind) override
     {
+        if (kind == ziz::evInstall && !installDirectory.empty()) {
+            path = installDirectory;
+            return true;
+        }
         if (kind != ziz::evLog) return OSWorker::GetPath(path, kind);
         path = logDirectory;
         return !path.empty();
@@ -233,6 +239,22 @@ TEST_F(HookRun, HookThatCannotStartIsAWarningAndTheStateRuns)
     EXPECT_EQ(Message::PRIO_WARNING, lines[0].priority);
     EXPECT_EQ(0u, lines[0].text.rfind("CreateProcess(\"\"", 0)) << lines[0].text;
     EXPECT_NE(std::string::npos, lines[0].text.find("missing.cmd\" INSTALL Only ")) << lines[0].text;
+}
+
+TEST_F(HookRun, MissingInstallationDirectoryRunsTheHookFromTheTemporaryDirectory)
+{
+    // A first install: the installation directory is only made by the packages.
+    worker_.installDirectory = scratch_ + L"\\not installed yet";
+    std::wstring temporary;
+    ASSERT_TRUE(worker_.GetPath(temporary, ziz::evTempDir));
+    CountingState only(L"Only", output_, nullptr);
+    LogCapture log;
+    Run(only);
+    EXPECT_EQ(std::vector<int>{1}, only.seenLines);
+    EXPECT_EQ(std::vector<std::string>{"[INSTALL][Only][\"" + osh::Narrow(worker_.installDirectory) + "\\\"][" +
+                                       osh::Narrow(temporary) + "]"},
+              LinesOf(output_));
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front().text;
 }
 
 TEST_F(HookRun, UnknownLogDirectorySkipsTheHook)

@@ -70,6 +70,12 @@ MessageBoxWatcher::MessageBoxWatcher(std::vector<int> answers, DWORD processId)
     thread_ = std::thread([this] { Watch(); });
 }
 
+MessageBoxWatcher::MessageBoxWatcher(Chooser chooser, DWORD processId)
+    : chooser_(std::move(chooser)), processId_(processId ? processId : GetCurrentProcessId())
+{
+    thread_ = std::thread([this] { Watch(); });
+}
+
 MessageBoxWatcher::~MessageBoxWatcher()
 {
     Stop();
@@ -126,6 +132,7 @@ void MessageBoxWatcher::Answer(HWND box)
     if (index >= answers_.size() && GetDlgItem(box, IDOK) == nullptr) {
         answer = GetDlgItem(box, IDNO) != nullptr ? IDNO : IDCANCEL;
     }
+    if (chooser_) answer = chooser_(seen, index);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
     for (int i = 0; i < 250 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(20);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +28,9 @@ public:
     // the list are answered with IDOK, or IDNO/IDCANCEL when they have no OK button.
     // processId 0 watches this process.
     explicit MessageBoxWatcher(std::vector<int> answers = {}, DWORD processId = 0);
+    // The answer to each box is chosen from what it shows and its place in line (0 first).
+    using Chooser = std::function<int(const SeenBox& box, size_t index)>;
+    MessageBoxWatcher(Chooser chooser, DWORD processId);
     MessageBoxWatcher(const MessageBoxWatcher&) = delete;
     MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
     ~MessageBoxWatcher();
@@ -43,6 +47,7 @@ private:
     void Answer(HWND box);
 
     std::vector<int> answers_;
+    Chooser chooser_;
     DWORD processId_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
