@@ -1,16 +1,23 @@
 // The process entry: the start-up switches, the engine thread's early ends, and the whole
 // executable started as a user or the product would start it, on a workstation and on a
-// server edition.
+// server edition, failing for want of its setup-files folder or checking for updates
+// against the test server.
 #include "app/EngineThread.h"
 #include "app/ProgressWindow.h"
 #include "app/ShellValues.h"
 #include "app/Startup.h"
+#include "engine/FileVersion.h"
 #include "engine/OSWorker.h"
 #include "engine/PathKind.h"
 #include "osh/ScopedHandle.h"
+#include "support/EndToEnd.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/MessageLoop.h"
+#include "support/StateFiles.h"
+#include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
+
+#include "BuildConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +32,8 @@ constexpr const wchar_t* Title = L"Performing software maintenance...";
 constexpr const wchar_t* ServerRefusal = L"This software cannot be installed on a server operating system.";
 constexpr DWORD FailureExitCode = 0xFFFFFFFF;
 constexpr DWORD RunTimeoutMs = 120000;
+// The version of the newer bootstrapper the sample release publishes.
+const std::wstring kSampleRelease = L"5.0.1038.10828";
 
 // ---- start-up switches --------------------------------------------------------------
 
@@ -296,19 +305,99 @@ RunResult RunSetup(const std::wstring& arguments, std::vector<int> answers = {})
     return result;
 }
 
-TEST(Startup, SilentRunWalksToFailureAndExitsMinusOne)
+std::wstring EnvironmentValue(const wchar_t* name)
 {
-    for (const wchar_t* arguments : {L"/silent", L"/SILENT", L"/Silent /check"}) {
+    wchar_t value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+}
+
+bool IsPlainFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring DataFolder() { return EnvironmentValue(L"ProgramData") + L"\\Norlo 5"; }
+std::wstring DataFolderSetAside() { return DataFolder() + L".set-aside"; }
+
+// Removes a blocking file and brings a folder that was set aside back.
+void LiftDataFolderBlock()
+{
+    if (IsPlainFile(DataFolder())) DeleteFileW(DataFolder().c_str());
+    if (Exists(DataFolderSetAside()) && !Exists(DataFolder()))
+        MoveFileExW(DataFolderSetAside().c_str(), DataFolder().c_str(), 0);
+}
+
+// Makes the product's data folder impossible to create for the life of the object, so
+// every run fails in its first state whatever its mode: a plain file takes the folder's
+// name, and the setup-files folder below it can then never be made (a plain file at the
+// setup-files folder's own name would not do: creating a path that exists counts as done).
+// A folder that was there is set aside and comes back afterwards, also after a test
+// that ended early; a block an interrupted run left behind is lifted first.
+class DataFolderBlock {
+public:
+    DataFolderBlock()
+    {
+        LiftDataFolderBlock();
+        if (Exists(DataFolder()) && !MoveFileExW(DataFolder().c_str(), DataFolderSetAside().c_str(), 0)) return;
+        osh::ScopedFile blocker(CreateFileW(DataFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        blocked_ = blocker.valid();
+    }
+    ~DataFolderBlock() { LiftDataFolderBlock(); }
+    DataFolderBlock(const DataFolderBlock&) = delete;
+    DataFolderBlock& operator=(const DataFolderBlock&) = delete;
+
+    bool Blocked() const { return blocked_ && IsPlainFile(DataFolder()); }
+
+private:
+    bool blocked_ = false;
+};
+
+// The key-store values every whole-executable run may write: the running program becomes
+// the best bootstrapper candidate of each run, and the check tests point "updateURL" at
+// their own document. All of them get their earlier state back.
+class StoreValuesKept {
+    testsupport::SavedStoreValue updateUrl_{L"Setup", L"updateURL"};
+    testsupport::SavedStoreValue newestVersion_{L"Setup", L"NewestVersion"};
+    testsupport::SavedStoreValue newestPath_{L"Setup", L"NewestPath"};
+};
+
+// Runs of the whole executable that cannot get past their first state.
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(block_.Blocked()) << "cannot block " << testenv::Narrow(DataFolder());
+        endtoend::ClearServerRequests();
+    }
+
+    // A run stopped by the missing setup-files folder has asked the server for nothing.
+    void ExpectNothingFetched() const { EXPECT_EQ(std::vector<std::string>{}, endtoend::ServerRequests()); }
+
+    StoreValuesKept store_;
+    DataFolderBlock block_;
+};
+
+TEST_F(Startup, SilentRunWalksToFailureAndExitsMinusOne)
+{
+    for (const wchar_t* arguments : {L"/silent", L"/SILENT", L"/Silent /check", L"/check /sIlEnT"}) {
         SCOPED_TRACE(testenv::Narrow(arguments));
         const auto run = RunSetup(arguments);
         EXPECT_EQ(FailureExitCode, run.exitCode);
         EXPECT_TRUE(run.boxes.empty());
     }
+    ExpectNothingFetched();
+    EXPECT_TRUE(IsPlainFile(DataFolder())) << "a failed run leaves the blocking file alone";
 }
 
-TEST(Startup, LookalikeSwitchesLeaveTheRunInteractive)
+// The failure box is the proof that the run was interactive: a silent run never shows it.
+TEST_F(Startup, LookalikeSwitchesLeaveTheRunInteractive)
 {
-    for (const wchar_t* arguments : {L"--silent /check", L"/silent=yes /check"}) {
+    for (const wchar_t* arguments : {L"--silent /check", L"/silent=yes /check", L"-silent /check"}) {
         SCOPED_TRACE(testenv::Narrow(arguments));
         const auto run = RunSetup(arguments, {IDOK});
         EXPECT_EQ(FailureExitCode, run.exitCode);
@@ -316,6 +405,112 @@ TEST(Startup, LookalikeSwitchesLeaveTheRunInteractive)
         EXPECT_EQ(Title, run.boxes[0].caption);
         EXPECT_EQ(L"Check for update failed", run.boxes[0].text);
     }
+    // The mode chooses the failure text.
+    const auto install = RunSetup(L"--silent", {IDOK});
+    EXPECT_EQ(FailureExitCode, install.exitCode);
+    ASSERT_EQ(1u, install.boxes.size());
+    EXPECT_EQ(L"Software install failed", install.boxes[0].text);
+    ExpectNothingFetched();
+}
+
+// Check runs against the test server: the answer is the exit code, and no box appears
+// whether the run is silent or not.
+class CheckRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        LiftDataFolderBlock();  // a block an interrupted test left would fail every run
+        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            testsupport::DeleteStoreValue(hive, L"Setup", L"updateURL");
+        }
+        endtoend::ClearServerRequests();
+    }
+    void TearDown() override { endtoend::CleanRelease(); }
+
+    static void SetUpdateUrl(const std::wstring& url)
+    {
+        testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, url.c_str(),
+                                     static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t)));
+    }
+
+    static std::wstring StoreValue(const wchar_t* name)
+    {
+        std::wstring value;
+        EXPECT_TRUE(endtoend::ReadStoreValue(L"Setup", name, value)) << testenv::Narrow(name);
+        return value;
+    }
+
+    // Requests whose path ends with the text.
+    static size_t RequestsEndingWith(const std::string& end)
+    {
+        size_t count = 0;
+        for (const auto& request : endtoend::ServerRequests()) {
+            count += request.size() >= end.size() && request.compare(request.size() - end.size(), end.size(), end) == 0;
+        }
+        return count;
+    }
+
+    StoreValuesKept store_;
+};
+
+std::string BootstrapperDocument(const std::wstring& url, const std::wstring& version)
+{
+    return "<?xml version=\"1.0\" encoding=\"us-ascii\"?><Installer><bootstrapper><Item Order=\"0\"><url>" +
+           testenv::Narrow(url) + "</url><filename>Setup.exe</filename><version>" + testenv::Narrow(version) +
+           "</version></Item></bootstrapper></Installer>";
+}
+
+TEST_F(CheckRun, NothingNewerExitsOne)
+{
+    std::wstring running;
+    ASSERT_TRUE(ziz::ReadFileVersion(running, testenv::SetupExecutable()));
+    ASSERT_EQ(testenv::Widen(NORLO_VERSION_TEXT), running);
+    // The document announces the running version itself: an equal version is not newer.
+    testsupport::ServedFolder served(L"startup-check");
+    served.Put(L"update.xml", BootstrapperDocument(served.Url(L"Setup.exe"), running));
+    SetUpdateUrl(served.Url(L"update.xml"));
+
+    for (const wchar_t* arguments : {L"/check", L"/check /silent"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments);
+        EXPECT_EQ(1u, run.exitCode);
+        EXPECT_TRUE(run.boxes.empty());
+    }
+    // Both runs read the document; a check never fetches the bootstrapper itself.
+    EXPECT_EQ(2u, RequestsEndingWith("/update.xml"));
+    EXPECT_EQ(2u, endtoend::ServerRequests().size());
+    EXPECT_EQ(running, StoreValue(L"NewestVersion"));
+}
+
+TEST_F(CheckRun, UnreadableDocumentCountsAsNothingNewer)
+{
+    testsupport::ServedFolder served(L"startup-check");
+    // The server answers with an error page, which the download still reports as fetched.
+    SetUpdateUrl(served.Url(L"update.xml", L"404/"));
+    const auto run = RunSetup(L"/check /silent");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(1u, RequestsEndingWith("/update.xml"));
+}
+
+TEST_F(CheckRun, NewerBootstrapperExitsZeroAndIsRemembered)
+{
+    endtoend::LayOutRelease();
+    // The served copy of the sample release's document; the built-in address names the
+    // port the build chose, which another test server on this machine may hold.
+    SetUpdateUrl(endtoend::ServerAddress() + L"/update.xml");
+    for (const wchar_t* arguments : {L"/check", L"/SILENT /check"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(run.boxes.empty());
+    }
+    EXPECT_EQ(2u, RequestsEndingWith("/update.xml"));
+    EXPECT_EQ(2u, endtoend::ServerRequests().size()) << "a check downloads nothing but the document";
+    EXPECT_EQ(kSampleRelease, StoreValue(L"NewestVersion"));
+    EXPECT_EQ(testenv::Widen(NORLO_UPDATE_SERVER) + L"/5.0/norlo5/" + kSampleRelease + L"/release/norlo5-Setup-" +
+                  kSampleRelease + L".exe",
+              StoreValue(L"NewestPath"));
 }
 
 // Keeps the values of some registry keys and puts them back exactly: values that were
@@ -403,7 +598,15 @@ protected:
         snapshots_.clear();
     }
 
+    void SetUp() override
+    {
+        // A run that is not refused fails in its first state instead of reaching out.
+        ASSERT_TRUE(block_.Blocked()) << "cannot block " << testenv::Narrow(DataFolder());
+    }
+
     static std::vector<RegistrySnapshot> snapshots_;
+    StoreValuesKept store_;
+    DataFolderBlock block_;
 };
 
 std::vector<RegistrySnapshot> ServerEdition::snapshots_;
@@ -423,6 +626,7 @@ TEST_F(ServerEdition, InteractiveRunIsRefused)
     }
 }
 
+// Refused runs end with 0 and a box; these walk the states to the failure.
 TEST_F(ServerEdition, ServerSwitchRuns)
 {
     auto run = RunSetup(L"/server /silent");
