@@ -82,6 +82,20 @@ void PurgeFromInternetCache(const std::wstring& fileName)
     }
 }
 
+// The download writes over an existing file. A copy held open by another program, or
+// marked read-only, must stop the run before the transfer: the system's download call
+// can report success without having written anything.
+void EnsureReplaceable(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    const std::string context = "Cannot replace \"" + osh::Narrow(path) + "\"";
+    if (attributes & FILE_ATTRIBUTE_READONLY) throw win::exception(static_cast<DWORD>(ERROR_ACCESS_DENIED), context);
+    osh::ScopedFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw win::exception(GetLastError(), context);
+}
+
 // Progress lines go to the log only when the engine is the concrete one.
 IBindStatusCallback* ProgressSinkOf(Worker& worker)
 {
@@ -107,14 +121,18 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     worker.Notify(StatusDownloading, index, count);
     osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
 
+    EnsureReplaceable(item.LocalPath);
     const HRESULT result =
         URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
     // Informational success codes count as failures too: only a complete transfer is S_OK.
     if (result != S_OK)
         throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +
                                          osh::Narrow(item.LocalPath) + "\")");
-    if (!worker.VerifyItemFile(item, item.LocalPath))
+    if (!worker.VerifyItemFile(item, item.LocalPath)) {
+        // A full drive shows up here too, so say which file it was.
+        osh::LogError(L"Downloaded file \"" + item.LocalPath + L"\" is not the expected component");
         throw std::runtime_error("Download failed file integrity check");
+    }
 }
 
 }  // namespace ziz

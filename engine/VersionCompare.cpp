@@ -33,6 +33,14 @@ bool ParseNumber(const std::wstring& part, std::uint64_t& number)
 
 }  // namespace
 
+bool IsVersionText(const std::wstring& text)
+{
+    std::uint64_t number = 0;
+    for (const std::wstring& part : SplitAtDots(text))
+        if (!ParseNumber(part, number)) return false;
+    return true;
+}
+
 bool IsNewerVersion(const std::wstring& candidate, const std::wstring& best)
 {
     std::vector<std::uint64_t> candidateNumbers;

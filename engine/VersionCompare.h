@@ -11,4 +11,8 @@ namespace ziz {
 // best that is not a number, met before a difference, also answers "not newer".
 bool IsNewerVersion(const std::wstring& candidate, const std::wstring& best);
 
+// True when every part of the text is an unsigned decimal number of at most 18 digits,
+// the only versions IsNewerVersion can place.
+bool IsVersionText(const std::wstring& text);
+
 }  // namespace ziz

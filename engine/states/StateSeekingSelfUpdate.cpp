@@ -4,6 +4,7 @@
 #include "engine/states/StateDownloadingBootstrapper.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
+#include "engine/VersionCompare.h"
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -47,6 +48,11 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item)
     // The name comes from the network and is joined to a local directory later.
     if (!IsSafeFileName(item.Filename)) {
         osh::LogError(L"Bootstrapper item has an unsafe file name \"" + item.Filename + L"\", ignored");
+        return false;
+    }
+    // A version we cannot place is never newer; say so rather than report "up to date" silently.
+    if (!IsVersionText(item.Version)) {
+        osh::LogError(L"Bootstrapper item has an unreadable version \"" + item.Version + L"\", ignored");
         return false;
     }
     return true;
