@@ -1,8 +1,7 @@
 // Plain downloads from the harness's HTTP server on 127.0.0.1.
 #include "osh/Download.h"
+#include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
-
-#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -20,22 +19,6 @@ std::string ReadFile(const std::wstring& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A port on 127.0.0.1 nobody listens on: bound once, then released.
-int ClosedPort()
-{
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(address.sin_port);
-}
 
 class Download : public ::testing::Test {
 protected:
@@ -74,7 +57,7 @@ TEST_F(Download, FetchesTheWholeFile)
 
 TEST_F(Download, RefusedConnectionIsAFailure)
 {
-    const std::wstring url = testenv::Widen("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/" + name_);
+    const std::wstring url = testenv::Widen("http://127.0.0.1:" + std::to_string(testsupport::ClosedPort()) + "/" + name_);
     EXPECT_FALSE(osh::DownloadToFile(Target(), url));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Target().c_str()));
 }

@@ -8,10 +8,9 @@
 #include "osh/Folders.h"
 #include "osh/ScopedHandle.h"
 #include "support/LogCapture.h"
+#include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorker.h"
-
-#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -152,22 +151,6 @@ private:
     osh::ScopedFile handle_;
 };
 
-// A port on 127.0.0.1 nobody listens on: bound once, then released.
-int ClosedPort()
-{
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int length = sizeof(address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(address.sin_port);
-}
 
 // ---------------------------------------------------------------------------------------
 // Purging a tree
@@ -391,7 +374,7 @@ TEST_F(DownloadItem, RefusedConnectionThrowsTheDownloadCall)
     testsupport::LogCapture log;
     RecordingEngine engine(log);
     InstallItem item = Item();
-    item.Url = Widen("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/" + name_);
+    item.Url = Widen("http://127.0.0.1:" + std::to_string(testsupport::ClosedPort()) + "/" + name_);
     try {
         ziz::DownloadItem(engine, item, 0, 1, false);
         FAIL() << "no exception";
