@@ -99,8 +99,8 @@ class Release:
         self.bootstrapper_hash = bootstrapper_hash
         self.files = {}  # URL -> local file, for publishing
 
-    def _text(self, spec, key, where, required=True):
-        value = spec.get(key)
+    def _text(self, entry, key, where, required=True):
+        value = entry.get(key)
         if value is None:
             if required:
                 raise ReleaseError("%s: \"%s\" is missing" % (where, key))
@@ -118,8 +118,8 @@ class Release:
                                % (where, name, self.release_dir))
         return path
 
-    def _url(self, spec, name, where):
-        url = self._text(spec, "url", where, required=False)
+    def _url(self, entry, name, where):
+        url = self._text(entry, "url", where, required=False)
         if url is None:
             base = self._text(self.layout, "baseUrl", "layout")
             url = base if base.endswith("/") else base + "/"
@@ -133,25 +133,25 @@ class Release:
             raise ReleaseError("%s: %s has no readable file version" % (where, path))
         return version
 
-    def _flag(self, spec, key, where):
-        value = spec.get(key, False)
+    def _flag(self, entry, key, where):
+        value = entry.get(key, False)
         if not isinstance(value, bool):
             raise ReleaseError("%s: \"%s\" must be true or false" % (where, key))
         return "yes" if value else "no"
 
-    def _order(self, spec, default, where):
-        order = spec.get("order", default)
+    def _order(self, entry, default, where):
+        order = entry.get("order", default)
         if not isinstance(order, int) or isinstance(order, bool) or not 0 <= order < 2**32:
             raise ReleaseError("%s: \"order\" must be a number from 0 to 4294967295" % where)
         return order
 
-    def component(self, spec, default_order, where, with_hash=True):
-        if not isinstance(spec, dict):
+    def component(self, entry, default_order, where, with_hash=True):
+        if not isinstance(entry, dict):
             raise ReleaseError("%s: must be an object" % where)
-        name = self._text(spec, "file", where)
-        url = self._url(spec, name, where)
+        name = self._text(entry, "file", where)
+        url = self._url(entry, name, where)
         fields = [("url", url), ("filename", name)]
-        expected_version = self._text(spec, "version", where, required=False)
+        expected_version = self._text(entry, "version", where, required=False)
         if with_hash:
             path = self._local_file(name, where)
             if name.lower().endswith(EXECUTABLE_SUFFIXES):
@@ -164,19 +164,19 @@ class Release:
             self.files[url] = path
         elif expected_version is not None:
             fields.append(("version", expected_version))
-        return Item(self._order(spec, default_order, where), fields)
+        return Item(self._order(entry, default_order, where), fields)
 
     def universal_item(self, section):
-        spec = self.layout.get(section)
-        if spec is None:
+        entry = self.layout.get(section)
+        if entry is None:
             raise ReleaseError("layout: section \"%s\" is missing" % section)
         # The bootstrapper that embeds this document cannot carry its own digest; that
         # document names the bootstrapper by version only (see the sample release build).
         with_hash = self.bootstrapper_hash or section != "bootstrapper"
-        if not with_hash and spec.get("version") is None:
+        if not with_hash and entry.get("version") is None:
             raise ReleaseError("layout: \"bootstrapper\" needs a \"version\" when written "
                                "without its hash")
-        item = self.component(spec, 0, section, with_hash)
+        item = self.component(entry, 0, section, with_hash)
         item.fields.append(("universal", "yes"))
         return item
 
@@ -185,12 +185,12 @@ class Release:
         if not isinstance(specs, list) or not specs:
             raise ReleaseError("layout: section \"%s\" must list at least one item" % platform)
         items = []
-        for index, spec in enumerate(specs):
+        for index, entry in enumerate(specs):
             where = "%s item %d" % (platform, index)
-            item = self.component(spec, index, where)
+            item = self.component(entry, index, where)
             for install_type in INSTALL_TYPES:
-                item.fields.append((install_type, self._flag(spec, install_type, where)))
-            command = self._text(spec, "installCmd", where, required=False)
+                item.fields.append((install_type, self._flag(entry, install_type, where)))
+            command = self._text(entry, "installCmd", where, required=False)
             if command is not None:
                 item.fields.append(("installCmd", command))
             items.append(item)
