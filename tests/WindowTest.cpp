@@ -8,10 +8,11 @@
 #include "osh/Elevation.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/MessageLoop.h"
+#include "support/ScreenCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <commctrl.h>
-#include <wincodec.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -419,75 +420,9 @@ TEST_F(ProgressWindow, DestroyingTheWindowQuitsWithZero)
     EXPECT_EQ(0, RunUntilQuit());
 }
 
-// Captures the screen while the window shows a status; the picture is kept as an artifact
-// of the build, and two captures a moment apart prove that the marquee moves.
-class ScreenCapture {
-public:
-    explicit ScreenCapture(const RECT& area)
-        : width_(area.right - area.left), height_(area.bottom - area.top)
-    {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        bitmap_ = CreateCompatibleBitmap(screen, width_, height_);
-        HGDIOBJ previous = SelectObject(memory, bitmap_);
-        BitBlt(memory, 0, 0, width_, height_, screen, area.left, area.top, SRCCOPY);
-        SelectObject(memory, previous);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width_;
-        info.bmiHeader.biHeight = -height_;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        pixels_.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
-        GetDIBits(memory, bitmap_, 0, height_, pixels_.data(), &info, DIB_RGB_COLORS);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-    }
-    ~ScreenCapture() { DeleteObject(bitmap_); }
-    ScreenCapture(const ScreenCapture&) = delete;
-    ScreenCapture& operator=(const ScreenCapture&) = delete;
-
-    DWORD Pixel(int x, int y) const { return pixels_[static_cast<size_t>(y) * width_ + x] & 0xFFFFFF; }
-    const std::vector<DWORD>& Pixels() const { return pixels_; }
-
-    // Writes the capture as PNG through the imaging component.
-    bool SavePng(const std::wstring& path) const
-    {
-        static const GUID imagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
-        IWICImagingFactory* factory = nullptr;
-        if (FAILED(CoCreateInstance(imagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                    reinterpret_cast<void**>(&factory)))) {
-            return false;
-        }
-        bool saved = false;
-        IWICBitmap* source = nullptr;
-        IWICStream* stream = nullptr;
-        IWICBitmapEncoder* encoder = nullptr;
-        IWICBitmapFrameEncode* frame = nullptr;
-        if (SUCCEEDED(factory->CreateBitmapFromHBITMAP(bitmap_, nullptr, WICBitmapIgnoreAlpha, &source)) &&
-            SUCCEEDED(factory->CreateStream(&stream)) &&
-            SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-            SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-            SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-            SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
-            SUCCEEDED(frame->WriteSource(source, nullptr)) && SUCCEEDED(frame->Commit())) {
-            saved = SUCCEEDED(encoder->Commit());
-        }
-        if (frame) frame->Release();
-        if (encoder) encoder->Release();
-        if (stream) stream->Release();
-        if (source) source->Release();
-        factory->Release();
-        return saved;
-    }
-
-private:
-    int width_;
-    int height_;
-    HBITMAP bitmap_ = nullptr;
-    std::vector<DWORD> pixels_;
-};
+// The picture is kept as an artifact of the build, and two captures a moment apart prove
+// that the marquee moves.
+using testenv::ScreenCapture;
 
 // Under Wine without a window manager nobody draws window frames, unless Wine is told to
 // draw them itself. That setting is read when a process starts, so the picture is taken by

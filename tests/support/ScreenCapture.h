@@ -18,6 +18,7 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
     DWORD Pixel(int x, int y) const { return pixels_[static_cast<size_t>(y) * width_ + x] & 0xFFFFFF; }
+    const std::vector<DWORD>& Pixels() const { return pixels_; }
     // Number of different colours in the picture (an empty screen has one).
     size_t ColourCount() const;
 
