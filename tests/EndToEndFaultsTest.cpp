@@ -140,14 +140,14 @@ protected:
 };
 
 // ---------------------------------------------------------------------------------------
-// The setup-files folder on a nearly full drive (a tmpfs the CTest fixture mounts as Q:).
+// The setup-files folder on a nearly full drive (a tmpfs the CTest fixture mounts as K:).
 
 class FullDrive : public Faults {
 protected:
     void SetUp() override
     {
-        if (GetDriveTypeW(L"Q:\\") == DRIVE_NO_ROOT_DIR)
-            GTEST_SKIP() << "the small drive Q: is not mounted (the fixture could not mount a tmpfs here)";
+        if (GetDriveTypeW(L"K:\\") == DRIVE_NO_ROOT_DIR)
+            GTEST_SKIP() << "the small drive K: is not mounted (the fixture could not mount a tmpfs here)";
         Faults::SetUp();
         redirected_ = true;
         ASSERT_TRUE(Redirect(L"on", true)) << "the setup-files folder is not on the small drive";

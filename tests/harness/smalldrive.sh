@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A nearly full drive for the fault tests: a tiny tmpfs below the harness directory,
-# mapped as drive Q: of the test prefix.
+# mapped as drive K: of the test prefix (a letter no other test takes for a missing drive).
 #   smalldrive.sh mount HARNESS     mounts it (exit 77, reported as skipped, when the
 #                                   machine does not let us mount)
 #   smalldrive.sh unmount HARNESS   puts the setup-files folder back and unmounts it
@@ -12,7 +12,7 @@ harness=$2
 # shellcheck source=env.sh
 . "$(dirname "$0")/env.sh" "$harness"
 drive=$harness/smalldrive
-letter=$WINEPREFIX/dosdevices/q:
+letter=$WINEPREFIX/dosdevices/k:
 size=${NORLO_SMALL_DRIVE_SIZE:-64k}
 
 case $action in
@@ -26,7 +26,7 @@ case $action in
       fi
     fi
     ln -sfn "$drive" "$letter"
-    echo "small drive of $size mounted at $drive as Q:"
+    echo "small drive of $size mounted at $drive as K:"
     ;;
   unmount)
     # A test that died half-way may have left the setup-files folder redirected.
