@@ -58,23 +58,11 @@ std::wstring ServedReleaseFile(const std::wstring& file)
     return endtoend::ServedRoot() + L"\\5.0\\norlo5\\" + kRelease + L"\\release\\" + file;
 }
 
-std::wstring SetupVersion()
-{
-    std::wstring version;
-    EXPECT_TRUE(ziz::ReadFileVersion(version, testenv::SetupExecutable()));
-    return version;
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to)
-{
-    const size_t at = text.find(from);
-    ASSERT_NE(std::string::npos, at) << from;
-    text.replace(at, from.size(), to);
-}
-
-// The published update document, changed by the caller.
-std::string PublishedUpdate() { return ReadTextFile(endtoend::ReleaseDocument(L"update.xml")); }
-void Publish(const std::string& document) { WriteTextFile(endtoend::ServedRoot() + L"\\update.xml", document); }
+using endtoend::Publish;
+using endtoend::PublishedUpdate;
+using endtoend::Replace;
+using endtoend::ServedUpdate;
+using endtoend::SetupVersion;
 
 // Image paths of running processes that contain fragment.
 std::vector<DWORD> ProcessesWith(const std::wstring& fragment)

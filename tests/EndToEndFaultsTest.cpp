@@ -44,23 +44,11 @@ std::wstring DataFolder() { return Environment(L"ProgramData") + L"\\Norlo 5"; }
 std::wstring SetupFiles() { return DataFolder() + L"\\SetupFiles"; }
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::wstring SetupVersion()
-{
-    std::wstring version;
-    EXPECT_TRUE(ziz::ReadFileVersion(version, testenv::SetupExecutable()));
-    return version;
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to)
-{
-    const size_t at = text.find(from);
-    ASSERT_NE(std::string::npos, at) << from;
-    text.replace(at, from.size(), to);
-}
-
-std::string PublishedUpdate() { return ReadTextFile(endtoend::ReleaseDocument(L"update.xml")); }
-std::wstring ServedUpdate() { return endtoend::ServedRoot() + L"\\update.xml"; }
-void Publish(const std::string& document) { WriteTextFile(ServedUpdate(), document); }
+using endtoend::Publish;
+using endtoend::PublishedUpdate;
+using endtoend::Replace;
+using endtoend::ServedUpdate;
+using endtoend::SetupVersion;
 
 // The published document announcing the running version: no hand-over, so the process
 // under test does the whole run itself.

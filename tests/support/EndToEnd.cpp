@@ -1,13 +1,17 @@
 #include "support/EndToEnd.h"
 
+#include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
 
 #include "config/LayeredConfiguration.h"
+#include "engine/FileVersion.h"
 #include "osh/ScopedHandle.h"
 
 #include <wincrypt.h>
 
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace endtoend {
 namespace {
@@ -244,5 +248,23 @@ std::string FileMd5(const std::wstring& path)
     }
     return text;
 }
+
+std::wstring SetupVersion()
+{
+    std::wstring version;
+    EXPECT_TRUE(ziz::ReadFileVersion(version, testenv::SetupExecutable()));
+    return version;
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    ASSERT_NE(std::string::npos, at) << from;
+    text.replace(at, from.size(), to);
+}
+
+std::string PublishedUpdate() { return testsupport::ReadTextFile(ReleaseDocument(L"update.xml")); }
+std::wstring ServedUpdate() { return ServedRoot() + L"\\update.xml"; }
+void Publish(const std::string& document) { testsupport::WriteTextFile(ServedUpdate(), document); }
 
 }  // namespace endtoend

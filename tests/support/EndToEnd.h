@@ -64,4 +64,15 @@ void ClearServerRequests();
 // product's own digest code.
 std::string FileMd5(const std::wstring& path);
 
+// The version of the Setup.exe under test.
+std::wstring SetupVersion();
+
+// Replaces the first occurrence of from, which must be there.
+void Replace(std::string& text, const std::string& from, const std::string& to);
+
+// The update document the release tool wrote, and publishing one on the test server.
+std::string PublishedUpdate();
+std::wstring ServedUpdate();
+void Publish(const std::string& document);
+
 }  // namespace endtoend
