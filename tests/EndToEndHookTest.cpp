@@ -1,11 +1,15 @@
-// The hook that runs before every stage, missing in the real executable under Wine: the
-// run must go on through every stage with a warning each time, and end as it would
-// without the hook.
+// The hook that runs before every stage, in the real executable under Wine. Missing, the
+// run must go on through every stage with a warning each time; failing (the embedded
+// script ends its finishing stage with the exit code of a registry query for an autoplay
+// handler the machine does not have), the install must still complete with one warning
+// that names the stage and the code. Either way the run ends as it would without the hook.
 #include "support/BrokenPlatform.h"
 #include "support/EndToEnd.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <fstream>
 #include <string>
@@ -58,6 +62,73 @@ TEST(HookMissing, CheckRunGoesOnWithAWarningBeforeEveryStage)
     EXPECT_EQ(2u, CountEnding(lines, ":W:Unable to get command script path.")) << lines.size() << " lines";
     EXPECT_EQ(1u, CountEnding(lines, ":E:Could not find temp directory"));
     EXPECT_EQ(0u, CountEnding(lines, ":E:Software process complete, failure detected."));
+}
+
+const wchar_t kAutoplayHandlers[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers\\EventHandlers\\"
+    L"UnknownContentOnArrival";
+
+// Without these handlers the hook's finishing stage ends with the failed query's code 1.
+void RemoveAutoplayHandlers()
+{
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAutoplayHandlers, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+            continue;
+        RegDeleteValueW(key, L"MSSdConfigBackup");
+        RegDeleteValueW(key, L"MSSdRunBackup");
+        RegCloseKey(key);
+    }
+}
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+std::string FileText(const std::wstring& path)
+{
+    std::ifstream in(testenv::Narrow(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class HookFails : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        endtoend::UninstallWhatRunsLeft();
+        RemoveAutoplayHandlers();
+        endtoend::LayOutRelease();
+    }
+    void TearDown() override
+    {
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::CleanRelease();
+    }
+};
+
+TEST_F(HookFails, InstallCompletesWithOneWarningNamingTheStageAndTheCode)
+{
+    const std::wstring hookOutput = Environment(L"ProgramData") + L"\\Norlo 5\\log\\.nodelete";
+    const std::streamoff before = LogSize();
+
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/install /silent /nocheck"));
+
+    const std::vector<std::string> lines = LinesAfter(before);
+    EXPECT_EQ(1u, CountEnding(lines, ":W:Hook script for state FinishingInstall ended with exit code 1"));
+    size_t hookWarnings = 0;
+    for (const auto& line : lines) hookWarnings += line.find(":W:Hook script for state ") != std::string::npos;
+    EXPECT_EQ(1u, hookWarnings) << "only the finishing stage fails";
+    EXPECT_EQ(0u, CountEnding(lines, ":E:Software process complete, failure detected."));
+    // The hook did run: its line for the stage is in the output it appends to.
+    EXPECT_NE(std::string::npos, FileText(hookOutput).find("Norlo Norlo Tessel INSTALL FINISHINGINSTALL"));
+    // And the install it followed is all there.
+    std::wstring command;
+    EXPECT_TRUE(endtoend::ReadStoreValue(L"uninstall", L"4", command));
+    const std::wstring programFolder = Environment(L"ProgramW6432") + L"\\Norlo 5";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((programFolder + L"\\services-x64.txt").c_str()));
 }
 
 }  // namespace

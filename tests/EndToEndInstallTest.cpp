@@ -89,26 +89,15 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        RemoveInstalledPackages();
+        endtoend::UninstallWhatRunsLeft();
         endtoend::LayOutRelease();
     }
     void TearDown() override
     {
-        RemoveInstalledPackages();
+        endtoend::UninstallWhatRunsLeft();
         DeleteFileW(launcher.c_str());
         DeleteFileW((launcher + L".log").c_str());
         endtoend::CleanRelease();
-    }
-    // What a run left installed goes with its own registered command, in both views.
-    static void RemoveInstalledPackages()
-    {
-        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-            for (int number = 0; number < 6; ++number) {
-                std::wstring command;
-                if (endtoend::ReadStoreValue(L"uninstall", std::to_wstring(number), command, HKEY_LOCAL_MACHINE, view))
-                    testenv::Run(command, 120000);
-            }
-        }
     }
     // The uninstall commands the last run logged; every run starts with the system's name.
     std::vector<std::string> UninstallCommandsInLog(const std::vector<std::string>& lines)

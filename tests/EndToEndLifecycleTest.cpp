@@ -97,17 +97,11 @@ int LineEndingWith(const std::vector<std::string>& lines, const std::string& tex
     return -1;
 }
 
-// What a run left installed goes with its own registered command, in both views; then the
-// data the runs wrote, except the log folder that other tests read.
+// What a run left installed goes with its own registered command; then the data the runs
+// wrote, except the log folder that other tests read.
 void RemoveWhatRunsLeft()
 {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        for (const std::wstring& name : endtoend::StoreValueNames(L"uninstall", HKEY_LOCAL_MACHINE, view)) {
-            std::wstring command;
-            if (endtoend::ReadStoreValue(L"uninstall", name, command, HKEY_LOCAL_MACHINE, view))
-                testenv::Run(command, 120000);
-        }
-    }
+    endtoend::UninstallWhatRunsLeft();
     testenv::RemoveTree(SetupFolder());
 }
 

@@ -196,6 +196,16 @@ std::vector<std::wstring> StoreValueNames(const std::wstring& group, HKEY hive, 
     return names;
 }
 
+void UninstallWhatRunsLeft()
+{
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        for (const std::wstring& name : StoreValueNames(L"uninstall", HKEY_LOCAL_MACHINE, view)) {
+            std::wstring command;
+            if (ReadStoreValue(L"uninstall", name, command, HKEY_LOCAL_MACHINE, view)) testenv::Run(command, 120000);
+        }
+    }
+}
+
 std::wstring SetupLogPath()
 {
     const std::string data = Norlo::Config::LayeredConfiguration().getString("product.data.pathname");

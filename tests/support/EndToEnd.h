@@ -48,6 +48,10 @@ bool ReadStoreValue(const std::wstring& group, const std::wstring& name, std::ws
 std::vector<std::wstring> StoreValueNames(const std::wstring& group, HKEY hive = HKEY_LOCAL_MACHINE,
                                           REGSAM view = KEY_WOW64_64KEY);
 
+// Runs the uninstall command every installed package registered in the key store, in both
+// registry views, so a test leaves nothing installed for the next one.
+void UninstallWhatRunsLeft();
+
 // The setup log the product writes ("setup.log" in the "log" folder of its data folder).
 std::wstring SetupLogPath();
 
