@@ -55,6 +55,9 @@ if [ -f "$build/bin/Setup.map" ]; then
     row "  of which $what (bytes, linked sections)" "$size"
   done < <(python3 "$root/tests/bench/map_breakdown.py" "$build/bin/Setup.map")
 fi
+read -r table stale < <(python3 "$root/tests/link/unwind_frames.py" "$setup_exe")
+row "  unwind tables, all origins (bytes)" "$table"
+row "    of them frames of discarded functions (bytes)" "$stale"
 
 # 2 hashing
 big=$work/hash-256M.bin
