@@ -60,11 +60,6 @@ protected:
     }
     void TearDown() override { testenv::RemoveTree(scratch); }
 
-    void Parse(std::vector<std::wstring> arguments)
-    {
-        arguments.insert(arguments.begin(), L"Setup.exe");
-        worker.ParseCommandLine(arguments);
-    }
 
     std::wstring scratch, temp, recorder;
     statetest::RecordingWorker worker;
@@ -159,7 +154,7 @@ TEST_F(SoftwareStops, NoInstalledDirectoriesClosesNothing)
 
 TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
 {
-    Parse({L"/install", L"/viewer"});
+    worker.ParseArguments({L"/install", L"/viewer"});
     const std::wstring command = Quoted(recorder) + L" [APP] [LOG] [INSTALLDIR32] [INSTALLDIR64] [TEMPDIR]";
     InstallSequence items{Item(L"both.msi", L"yes", L"yes", command),
                           Item(L"services-only.msi", L"no", L"yes", Quoted(recorder) + L" services"),
@@ -202,7 +197,7 @@ TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
 
 TEST_F(ExecutionStates, InstallsOfTheServicesTypeIncludeServicesOnlyItems)
 {
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     worker.SetItems({Item(L"services-only.msi", L"no", L"yes", Quoted(recorder) + L" services"),
                      Item(L"viewer-only.msi", L"yes", L"no", Quoted(recorder) + L" viewer")});
     EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
@@ -212,7 +207,7 @@ TEST_F(ExecutionStates, InstallsOfTheServicesTypeIncludeServicesOnlyItems)
 
 TEST_F(ExecutionStates, InstallsOnA32BitSystemLeaveThe64BitPlaceholder)
 {
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     worker.is64BitOs = false;
     worker.paths.erase(ziz::evInstall64);
     worker.SetItems({Item(L"a.msi", L"yes", L"yes", Quoted(recorder) + L" [INSTALLDIR64] [INSTALLDIR32]")});
@@ -224,7 +219,7 @@ TEST_F(ExecutionStates, InstallsOnA32BitSystemLeaveThe64BitPlaceholder)
 
 TEST_F(ExecutionStates, InstallsFailWhenADirectoryIsUnknown)
 {
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     worker.SetItems({Item(L"a.msi", L"yes", L"yes", Quoted(recorder) + L" a")});
     for (ziz::PathKind kind : {ziz::evTempDir, ziz::evInstall32, ziz::evSetup}) {
         statetest::RecordingWorker partial;
@@ -244,7 +239,7 @@ TEST_F(ExecutionStates, InstallsFailWhenADirectoryIsUnknown)
 
 TEST_F(ExecutionStates, InstallCommandThatCannotStartHandsTheInstalledItemsToTheUninstalls)
 {
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     worker.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
                      Item(L"broken.msi", L"yes", L"yes", Quoted(scratch + L"\\missing\\none.exe") + L" [APP]"),
                      Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
@@ -299,7 +294,7 @@ TEST_F(Uninstalls, RunLastRegisteredFirstAndRemoveTheirEntries)
     Register(L"0", Quoted(recorder) + L" zero");
     Register(L"1", Quoted(recorder) + L" one");
     Register(L"2", Quoted(recorder) + L" two");
-    Parse({L"/uninstall"});
+    worker.ParseArguments({L"/uninstall"});
     EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
     EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"two", "one", "zero"}));
     for (const wchar_t* name : {L"0", L"1", L"2"}) EXPECT_FALSE(Registered(name)) << Narrow(name);
@@ -316,14 +311,14 @@ TEST_F(Uninstalls, RunLastRegisteredFirstAndRemoveTheirEntries)
 TEST_F(Uninstalls, PurgeOptionLeadsToPurging)
 {
     Register(L"0", Quoted(recorder) + L" zero");
-    Parse({L"/uninstall", L"/purge"});
+    worker.ParseArguments({L"/uninstall", L"/purge"});
     EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StatePurgingFiles::Instance());
     EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"zero"});
 }
 
 TEST_F(Uninstalls, NothingRegisteredFinishesAtOnce)
 {
-    Parse({L"/uninstall"});
+    worker.ParseArguments({L"/uninstall"});
     EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
     EXPECT_TRUE(worker.notifications.empty());
 }
@@ -333,7 +328,7 @@ TEST_F(Uninstalls, ACommandThatCannotStartFailsTheRunAfterTheOthersRan)
     Register(L"0", Quoted(recorder) + L" zero");
     Register(L"1", Quoted(scratch + L"\\missing\\uninstall.exe"));
     Register(L"2", Quoted(recorder) + L" two");
-    Parse({L"/uninstall", L"/purge"});
+    worker.ParseArguments({L"/uninstall", L"/purge"});
     EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
     EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"two", "zero"}));
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Execution failed"));

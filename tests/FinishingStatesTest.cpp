@@ -89,11 +89,6 @@ protected:
         saved.clear();
         testenv::RemoveTree(scratch);
     }
-    void Parse(std::vector<std::wstring> arguments)
-    {
-        arguments.insert(arguments.begin(), L"Setup.exe");
-        worker.ParseCommandLine(arguments);
-    }
 
     std::vector<std::unique_ptr<testsupport::SavedStoreValue>> saved;
     std::wstring scratch, runDir, setupDir, installDir;
@@ -103,7 +98,7 @@ protected:
 
 TEST_F(FinishingInstall, PlacesTheBootstrapperAndRecordsTheRun)
 {
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
 
     const std::wstring source = runDir + L"\\norlo5-Setup-5.0.exe";
@@ -128,7 +123,7 @@ TEST_F(FinishingInstall, RunningFromTheSetupCopyCopiesNothingButStillRecords)
     worker.updateUrl.clear();
     worker.overrideType = true;
     worker.type = static_cast<ziz::InstallType>(7);
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     for (const auto& line : log.Lines()) EXPECT_EQ(line.text.find(" was copied to "), std::string::npos) << line.text;
     EXPECT_EQ(log.IndexOf("File not copied, will be moved at reboot"), -1);
@@ -141,7 +136,7 @@ TEST_F(FinishingInstall, RunningFromTheSetupCopyCopiesNothingButStillRecords)
 TEST_F(FinishingInstall, AFailedLookupSkipsTheCopyAndTheRecords)
 {
     worker.fileNames.erase(ziz::evSetup);
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     EXPECT_FALSE(Exists(setupDir + L"\\Setup.exe"));
     EXPECT_EQ(StoredSetupValue(L"xmlurl"), L"http://127.0.0.1:9/5.0/update.xml");
@@ -153,7 +148,7 @@ TEST_F(FinishingInstall, AFailedLookupSkipsTheCopyAndTheRecords)
 TEST_F(FinishingInstall, ViewerInstallStartsTheNamespaceExtensionLauncher)
 {
     PlaceStandIn(installDir + L"\\OpenSkiv.exe");
-    Parse({L"/install", L"/viewer"});
+    worker.ParseArguments({L"/install", L"/viewer"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     EXPECT_EQ(RecordedLines(installDir + L"\\OpenSkiv.exe"), std::vector<std::string>{""});
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Launched namespace extension."));
@@ -163,7 +158,7 @@ TEST_F(FinishingInstall, ViewerInstallStartsTheNamespaceExtensionLauncher)
 TEST_F(FinishingInstall, WithoutTheViewerSwitchTheLauncherNeverRuns)
 {
     PlaceStandIn(installDir + L"\\OpenSkiv.exe");
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     EXPECT_TRUE(RecordedLines(installDir + L"\\OpenSkiv.exe").empty());
     EXPECT_EQ(log.IndexOf("Launched namespace extension."), -1);
@@ -171,7 +166,7 @@ TEST_F(FinishingInstall, WithoutTheViewerSwitchTheLauncherNeverRuns)
 
 TEST_F(FinishingInstall, AMissingLauncherIsLoggedAndTheRunStillSucceeds)
 {
-    Parse({L"/install", L"/viewer"});
+    worker.ParseArguments({L"/install", L"/viewer"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     const int failure = log.IndexOf("Could not launch openSkiv.");
     ASSERT_GT(failure, 0);
@@ -224,7 +219,7 @@ TEST_F(FinishingInstall, ACopyThatFailsIsMovedAtRestart)
     PendingRenames restore;
     // A folder in the target's place makes the copy fail.
     statetest::MakeFolders(setupDir + L"\\Setup.exe");
-    Parse({L"/install"});
+    worker.ParseArguments({L"/install"});
     EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "File not copied, will be moved at reboot"));
     EXPECT_EQ(log.IndexOf("MoveFileEx() failed, GetLastError(): "), -1);

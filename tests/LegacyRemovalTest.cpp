@@ -64,11 +64,6 @@ protected:
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5.0", KEY_WOW64_64KEY, 0);
         testenv::RemoveTree(scratch);
     }
-    void Parse(std::vector<std::wstring> arguments)
-    {
-        arguments.insert(arguments.begin(), L"Setup.exe");
-        worker.ParseCommandLine(arguments);
-    }
 
     std::wstring scratch, programs, setupDir;
     statetest::RecordingWorker worker;
@@ -96,7 +91,7 @@ protected:
         std::wstring lower = oldDir;
         for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
         WriteString(KEY_WOW64_32KEY, kInnoKey, L"InstallDir", lower);
-        Parse({L"/install"});
+        worker.ParseArguments({L"/install"});
     }
 
     std::wstring oldDir, bin, uninstaller;
@@ -180,7 +175,7 @@ TEST_F(InnoRemoval, FailingUninstallerFailsWithoutTheRestartQuestion)
 
 TEST_F(InnoRemoval, ViewerInstallFailsWithoutAsking)
 {
-    Parse({L"/install", L"/viewer"});
+    worker.ParseArguments({L"/install", L"/viewer"});
     testenv::MessageBoxWatcher watcher({IDYES, IDOK});
     EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
     EXPECT_TRUE(watcher.Stop().empty());
@@ -230,7 +225,7 @@ protected:
         // What an unquoted "...\Norlo 5.0\uninstall.exe" would start instead.
         trap = programs + L"\\Norlo.exe";
         PlaceStandIn(trap);
-        Parse({L"/install"});
+        worker.ParseArguments({L"/install"});
     }
 
     std::wstring betaDir, uninstaller, dashboard, trap;

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -35,6 +36,13 @@ public:
         return false;
     }
     bool Is64BitOs() override { return is64BitOs; }
+
+    // Parses the program's arguments as Setup.exe would be started with them.
+    void ParseArguments(std::vector<std::wstring> arguments)
+    {
+        arguments.insert(arguments.begin(), L"Setup.exe");
+        ParseCommandLine(arguments);
+    }
 
 private:
     static bool Answer(const std::map<int, std::wstring>& table, ziz::PathKind kind, std::wstring& out)
