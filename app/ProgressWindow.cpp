@@ -16,8 +16,6 @@ namespace {
 // Formatted captions get room for the two numbers on top of the text buffer.
 constexpr size_t FormattedTextLength = StringBufferLength + 10;
 
-enum OutcomeCode { OutcomeFailed = 0, OutcomeSucceeded = 1, OutcomeRestart = 2 };
-
 enum OutcomeText : UINT {
     RestartRequiredCaption = 417,
     UninstallRestartText = 418,
@@ -83,10 +81,15 @@ std::wstring FinishSuccess(HWND window, int mode, int outcome, UINT textId)
     switch (mode) {
     case ziz::INSTALL:
         // The user agreed to the restart before the engine set the flag: no second question.
-        if (outcome == OutcomeRestart && IsElevated()) osh::RebootSystem(L"", L"", window);
+        if (outcome == ziz::OutcomeRestartAgreed && IsElevated()) osh::RebootSystem(L"", L"", window);
+        // A component asked for a restart: never without asking, and a silent run does not restart.
+        if (outcome == ziz::OutcomeRestart && Shell().Interactive && IsElevated()) {
+            osh::RebootSystem(RestartQuestion(UpdateRestartText, UpdateRestartQuestion),
+                              LoadText(RestartRequiredCaption), window);
+        }
         return L"";
     case ziz::UPDATE:
-        if (outcome == OutcomeRestart && IsElevated()) {
+        if (outcome != ziz::OutcomeSucceeded && IsElevated()) {
             osh::RebootSystem(RestartQuestion(UpdateRestartText, UpdateRestartQuestion),
                               LoadText(RestartRequiredCaption), window);
         }
@@ -112,6 +115,14 @@ bool TakeFirstOutcome(HWND window)
     return true;
 }
 
+// -1 failure, 0 success, 1 success with a restart request (or up to date).
+int ExitCodeOf(int outcome)
+{
+    if (outcome == ziz::OutcomeSucceeded) return 0;
+    if (outcome == ziz::OutcomeRestart || outcome == ziz::OutcomeRestartAgreed) return 1;
+    return -1;
+}
+
 void OnEngineDone(HWND window, WPARAM outcomeAndMode, LPARAM textId)
 {
     if (!TakeFirstOutcome(window)) return;
@@ -119,7 +130,7 @@ void OnEngineDone(HWND window, WPARAM outcomeAndMode, LPARAM textId)
     const int outcome = HIBYTE(outcomeAndMode);
     ShowWindow(window, SW_HIDE);
     std::wstring finalText;
-    if (outcome != OutcomeSucceeded && outcome != OutcomeRestart) {
+    if (outcome == ziz::OutcomeFailed || outcome > ziz::OutcomeRestartAgreed) {
         finalText = LoadText(static_cast<UINT>(textId));
     } else {
         finalText = FinishSuccess(window, mode, outcome, static_cast<UINT>(textId));
@@ -127,7 +138,14 @@ void OnEngineDone(HWND window, WPARAM outcomeAndMode, LPARAM textId)
     if (Shell().Interactive && !finalText.empty()) {
         MessageBoxW(window, finalText.c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONWARNING);
     }
-    PostQuitMessage(outcome - 1);
+    PostQuitMessage(ExitCodeOf(outcome));
+}
+
+void OnEngineExit(HWND window, WPARAM exitCode)
+{
+    if (!TakeFirstOutcome(window)) return;
+    ShowWindow(window, SW_HIDE);
+    PostQuitMessage(static_cast<int>(static_cast<DWORD>(exitCode)));
 }
 
 }  // namespace
@@ -159,6 +177,12 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return 0;
     case WM_ENGINE_DONE:
         OnEngineDone(window, wParam, lParam);
+        return 0;
+    case WM_ENGINE_HIDE:
+        ShowWindow(window, SW_HIDE);
+        return 0;
+    case WM_ENGINE_EXIT:
+        OnEngineExit(window, wParam);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

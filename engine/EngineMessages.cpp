@@ -23,11 +23,14 @@ bool IsProgress(EngineStatus status) { return status >= StatusChecking && status
 
 bool IsOutcome(EngineStatus status) { return status >= StatusSucceeded && status <= StatusFailed; }
 
-int OutcomeCode(EngineStatus status, bool restartRequired)
+int OutcomeCode(EngineStatus status, bool restartRequired, RestartNeed restart)
 {
-    if (status == StatusSucceeded) return restartRequired ? 2 : 1;
-    if (status == StatusUpToDate) return 2;
-    return 0;
+    if (status == StatusSucceeded) {
+        if (restart == RestartAgreed) return OutcomeRestartAgreed;
+        return restartRequired || restart == RestartAsk ? OutcomeRestart : OutcomeSucceeded;
+    }
+    if (status == StatusUpToDate) return OutcomeRestart;
+    return OutcomeFailed;
 }
 
 }  // namespace
@@ -39,8 +42,20 @@ int OutcomeStringId(EngineStatus status, InstallMode mode)
 }
 
 bool ComposeEngineMessage(EngineStatus status, int a, int b, InstallMode mode, bool restartRequired,
-                          EngineMessage& out)
+                          EngineMessage& out, RestartNeed restart)
 {
+    if (status == StatusHandingOver) {
+        out.message = WM_ENGINE_HIDE;
+        out.wParam = 0;
+        out.lParam = 0;
+        return true;
+    }
+    if (status == StatusHandedOver) {
+        out.message = WM_ENGINE_EXIT;
+        out.wParam = static_cast<WPARAM>(static_cast<DWORD>(a));
+        out.lParam = mode;
+        return true;
+    }
     if (IsProgress(status)) {
         // The status text's string id is 400 + the status.
         out.message = WM_ENGINE_STATUS;
@@ -51,7 +66,7 @@ bool ComposeEngineMessage(EngineStatus status, int a, int b, InstallMode mode, b
     const int textId = OutcomeStringId(status, mode);
     if (textId == 0) return false;
     out.message = WM_ENGINE_DONE;
-    out.wParam = PackBytes(mode, OutcomeCode(status, restartRequired));
+    out.wParam = PackBytes(mode, OutcomeCode(status, restartRequired, restart));
     out.lParam = textId;
     return true;
 }

@@ -8,8 +8,23 @@
 
 #define WM_ENGINE_STATUS (WM_USER + 100)
 #define WM_ENGINE_DONE (WM_USER + 101)
+// The run waits for a bootstrapper it started: the window hides, nothing else.
+#define WM_ENGINE_HIDE (WM_USER + 102)
+// The bootstrapper the run waited for ended: wParam is its exit code (a 32-bit value),
+// lParam the mode. The process ends with that code, without a box or restart.
+#define WM_ENGINE_EXIT (WM_USER + 103)
 
 namespace ziz {
+
+// The outcome code in the high byte of WM_ENGINE_DONE's wParam.
+enum EngineOutcomeCode : int {
+    OutcomeFailed = 0,
+    OutcomeSucceeded = 1,
+    // Success and a restart is needed (asked for), or the software is up to date.
+    OutcomeRestart = 2,
+    // Success and the user already agreed to restart: restart without a question.
+    OutcomeRestartAgreed = 3
+};
 
 struct EngineMessage {
     UINT message = 0;
@@ -20,8 +35,10 @@ struct EngineMessage {
 // Fills `out` with the message that a notification posts. False when it posts nothing:
 // statuses 0, 1 and out of range, and outcomes in a mode above APPLIANCE.
 // a and b keep their low byte only; outcome ids depend on the mode.
+// restartRequired with RestartNone reads as RestartAsk (the switches' restart flag);
+// RestartAgreed wins over both.
 bool ComposeEngineMessage(EngineStatus status, int a, int b, InstallMode mode, bool restartRequired,
-                          EngineMessage& out);
+                          EngineMessage& out, RestartNeed restart = RestartNone);
 
 // String id of the outcome text for a final status in a mode; 0 when nothing is shown.
 int OutcomeStringId(EngineStatus status, InstallMode mode);

@@ -13,7 +13,22 @@ enum EngineStatus : int {
     StatusCompleting = 7,
     StatusSucceeded = 8,
     StatusUpToDate = 9,
-    StatusFailed = 10
+    StatusFailed = 10,
+    // The run started another bootstrapper (newer, or elevated) and waits for it: the
+    // window hides. Posts WM_ENGINE_HIDE.
+    StatusHandingOver = 11,
+    // That process ended; a carries its exit code, which becomes this process's exit
+    // code. Posts WM_ENGINE_EXIT.
+    StatusHandedOver = 12
+};
+
+// How a successful outcome stands with a restart.
+enum RestartNeed : int {
+    RestartNone = 0,
+    // A component asked for a restart: ask the user (never restart unasked).
+    RestartAsk = 1,
+    // The user already agreed to the restart (older generation removed): restart unasked.
+    RestartAgreed = 2
 };
 
 }  // namespace ziz

@@ -40,7 +40,9 @@ void OSWorker::Notify(EngineStatus status, int a, int b)
     // A null window would make PostMessageW post to this thread's own queue.
     if (window_ == nullptr) return;
     EngineMessage message;
-    if (!ComposeEngineMessage(status, a, b, GetMode(), IsRestartRequired(), message)) return;
+    if (!ComposeEngineMessage(status, a, b, GetMode(), IsRestartRequired(), message,
+                              IsRestartAgreed() ? RestartAgreed : RestartNone))
+        return;
     // The worker never waits for the window; a failed post is not examined.
     PostMessageW(window_, message.message, message.wParam, message.lParam);
 }

@@ -5,6 +5,7 @@
 #include "engine/EngineStatus.h"
 #include "engine/InstallMode.h"
 #include "engine/PathKind.h"
+#include "engine/RunReport.h"
 #include "sequence/InstallSequence.h"
 
 #include <map>
@@ -71,6 +72,11 @@ public:
     bool HasOption(const std::wstring& name);
     const std::wstring& GetApplianceTarget() const { return applianceTarget_; }
     bool IsRestartRequired() const { return restartRequired_; }
+    // The user agreed to restart (older generation removed): the window restarts unasked.
+    void SetRestartAgreed(bool agreed) { restartAgreed_ = agreed; }
+    bool IsRestartAgreed() const { return restartAgreed_; }
+    // What this run did, for the result file.
+    RunReport& Report() { return report_; }
 
 protected:
     void SetSelfSigned(bool selfSigned) { selfSigned_ = selfSigned; }
@@ -79,6 +85,8 @@ private:
     std::wstring setupScriptPath_;
     bool selfSigned_ = false;
     bool restartRequired_ = false;
+    bool restartAgreed_ = false;
+    RunReport report_;
     EngineStatus lastStatus_ = StatusFailed;
     std::wstring bestVersion_;
     std::wstring bestPath_;

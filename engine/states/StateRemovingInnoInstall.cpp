@@ -161,6 +161,7 @@ WorkerState* StateRemovingInnoInstall::RemoveLegacyProduct(Worker& worker, const
 
     ScheduleAtNextLogon(product, Quote(PlaceSetupCopy(worker)));
     worker.SetRestartRequired(true);
+    worker.SetRestartAgreed(true);
     worker.Notify(StatusSucceeded);
     return nullptr;
 }

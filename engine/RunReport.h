@@ -1,0 +1,53 @@
+#pragma once
+// What one run did, component by component, for the caller that reads the result file:
+// filled by the states as they work, read by the process entry once the engine has ended.
+// Free of Windows headers.
+#include <string>
+#include <vector>
+
+namespace ziz {
+
+enum class ComponentAction { Reused, Copied, Downloaded, Installed, Uninstalled, Failed };
+
+// "reused", "copied", "downloaded", "installed", "uninstalled", "failed".
+const char* ComponentActionName(ComponentAction action);
+
+struct ComponentRecord {
+    std::wstring file;  // the item's file name, or the command for an uninstall entry
+    ComponentAction action = ComponentAction::Reused;
+    bool hasExitCode = false;
+    long exitCode = 0;        // the installer's or uninstaller's exit code, when it ran
+    std::string failedCheck;  // "open", "size", "md5", "sha256", "signature", "version", ... when a check failed
+};
+
+class RunReport {
+public:
+    // Adds the file's record or updates the one already there (a file reused by the
+    // download step and then installed keeps one record).
+    void Record(const std::wstring& file, ComponentAction action);
+    void RecordExitCode(const std::wstring& file, long exitCode);
+    // The first failed check of a file counts; the file's action becomes Failed.
+    void RecordFailedCheck(const std::wstring& file, const std::string& check);
+
+    // The run handed the work over to another bootstrapper (newer, or elevated) and ended
+    // with that process's exit code; only the process that did the work writes a result.
+    void SetHandedOver(long childExitCode);
+    bool HandedOver() const { return handedOver_; }
+    long ChildExitCode() const { return childExitCode_; }
+
+    // One line of the failure, for the failure box and the result file; empty when none.
+    void SetFailureReason(const std::string& reason);
+    const std::string& FailureReason() const { return failureReason_; }
+
+    const std::vector<ComponentRecord>& Components() const { return components_; }
+
+private:
+    ComponentRecord& Find(const std::wstring& file);
+
+    std::vector<ComponentRecord> components_;
+    bool handedOver_ = false;
+    long childExitCode_ = 0;
+    std::string failureReason_;
+};
+
+}  // namespace ziz
