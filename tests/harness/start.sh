@@ -6,6 +6,12 @@ harness=$1
 mkdir -p "$harness"
 # shellcheck source=env.sh
 . "$(dirname "$0")/env.sh" "$harness"
+# shellcheck source=host32.sh
+. "$(dirname "$0")/host32.sh"
+if ! host_runs_32bit; then
+  host_32bit_notice
+  exit 0
+fi
 
 start_display() {
   if [ -f "$harness/xvfb.pid" ] && kill -0 "$(cat "$harness/xvfb.pid")" 2>/dev/null; then
