@@ -48,6 +48,17 @@ int AskUser(unsigned firstId, unsigned secondId, unsigned type, const std::wstri
     return MessageBoxW(nullptr, text.c_str(), product.c_str(), type);
 }
 
+int AskRemoval(Worker& worker, const std::wstring& product, const std::wstring& oldProduct)
+{
+    if (!worker.HasOption(L"norestart"))
+        return AskUser(425, 426, MB_ICONQUESTION | MB_YESNO, product, oldProduct);
+    const std::wstring reason =
+        oldProduct + L" must be removed before installing " + product + L"; an unattended run does not remove it";
+    osh::LogInformation(reason);
+    worker.Report().SetFailureReason(osh::Narrow(reason));
+    return IDNO;
+}
+
 std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText)
 {
     std::wstring value;

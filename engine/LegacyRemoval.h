@@ -22,6 +22,10 @@ std::wstring FillNames(std::wstring text, const std::wstring& product, const std
 int AskUser(unsigned firstId, unsigned secondId, unsigned type, const std::wstring& product,
             const std::wstring& oldProduct);
 
+// The removal question of AskUser (strings 425 and 426, Yes and No). An unattended run
+// ("/norestart") shows no box at all: it counts as No, and the failure reason says why.
+int AskRemoval(Worker& worker, const std::wstring& product, const std::wstring& oldProduct);
+
 // The named setting ("company", "product"); throws std::runtime_error missingText when
 // it is not available.
 std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText);

@@ -3,8 +3,12 @@
 // leaves out the services-only package and starts the namespace-extension launcher, and
 // the uninstall that runs every registered command last first, removes the entries and
 // the remnants, and with "purge" the product's data folder except what holds ".nodelete".
+// Installers' results count: a failing component rolls the install back and fails the run,
+// one asking for a restart ends with 1 and restarts nothing, and an uninstall command that
+// fails keeps its entry and fails the uninstall.
 #include "support/EndToEnd.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/SetupRun.h"
 #include "support/StateTestFiles.h"
 #include "support/TestEnvironment.h"
 
@@ -203,6 +207,127 @@ TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)
     // The hook's output keeps the log folder, and so the data folder above it.
     EXPECT_TRUE(Exists(DataFolder() + L"\\log\\.nodelete"));
     EXPECT_TRUE(Exists(DataFolder() + L"\\log\\setup.log"));
+}
+
+// --- Installers' results --------------------------------------------------------------------
+
+const DWORD kFailed = 0xFFFFFFFFu;
+
+class InstallerResults : public EndToEnd {
+protected:
+    void TearDown() override
+    {
+        DeleteFileW(redistExitCode.c_str());
+        EndToEnd::TearDown();
+    }
+    // The redistributable stand-in of the release ends with this code when it runs from the
+    // setup-files folder.
+    void RedistributableEndsWith(int code) { statetest::WriteTextFile(redistExitCode, std::to_string(code)); }
+
+    std::vector<std::string> LastRunLines()
+    {
+        const auto lines = endtoend::LastLogLines(600);
+        size_t start = 0;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].find(":Microsoft Windows") != std::string::npos) start = i;
+        return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
+    }
+
+    const std::wstring redistributable = DataFolder() + L"\\SetupFiles\\vcredist_x64.exe";
+    const std::wstring redistExitCode = redistributable + L".exitcode";
+};
+
+TEST_F(InstallerResults, FailingComponentRollsBackWhatWasInstalledAndFailsTheRun)
+{
+    // An earlier install registered the x64 packages' uninstall commands; the roll-back runs them.
+    ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
+    for (const Package& package : kX64Packages) ASSERT_TRUE(Registered(L"uninstall", package.number));
+
+    RedistributableEndsWith(1603);
+    const endtoend::SetupOutcome run =
+        endtoend::RunSetupWatched(L"/install /silent /nocheck", endtoend::NeverRestart({}));
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, kFailed);
+    EXPECT_TRUE(run.boxes.empty());
+
+    for (const Package& package : kX64Packages) {
+        EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+        EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
+    }
+    const auto lines = LastRunLines();
+    const int failed = LineWith(lines, ":E:Installing vcredist_x64.exe failed: \"" + Narrow(redistributable) +
+                                           "\" /q returned exit code 1603");
+    ASSERT_GE(failed, 0);
+    // Nothing after the failing component is installed; the roll-back ends as a failure.
+    EXPECT_LT(LineWith(lines, "norlo5-runtimes-x64-5.0.msi\" /log"), 0);
+    const int rolledBack = LineWith(lines, ":I:Roll-back complete");
+    EXPECT_GT(rolledBack, failed);
+    EXPECT_GT(LineWith(lines, "Software process complete, failure detected."), rolledBack);
+}
+
+TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothingUnasked)
+{
+    RedistributableEndsWith(3010);
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(L"/install /nocheck", endtoend::NeverRestart({}));
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1u);
+    // The only box is the restart question, which was declined.
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_TRUE(endtoend::IsRestartQuestion(run.boxes[0])) << Narrow(run.boxes[0].text);
+    for (const Package& package : kX64Packages)
+        EXPECT_TRUE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+    EXPECT_GE(LineWith(LastRunLines(), "Installing vcredist_x64.exe needs a restart to complete (exit code 3010)"), 0);
+
+    // A silent run asks nothing and does not restart either.
+    const endtoend::SetupOutcome silent =
+        endtoend::RunSetupWatched(L"/install /silent /nocheck", endtoend::NeverRestart({}));
+    ASSERT_TRUE(silent.ended);
+    EXPECT_EQ(silent.exitCode, 1u);
+    EXPECT_TRUE(silent.boxes.empty());
+}
+
+TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninstall)
+{
+    ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
+    // Runs first (highest number) and ends with a real failure code.
+    const std::wstring failingName = L"9";
+    const std::wstring failing = L"cmd /c exit 1603";
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5\\uninstall", 0, nullptr, 0,
+                                  KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, failingName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(failing.c_str()),
+                       static_cast<DWORD>((failing.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(L"/uninstall /silent", endtoend::NeverRestart({}));
+    std::wstring kept;
+    const bool stillRegistered = endtoend::ReadStoreValue(L"uninstall", failingName, kept);
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5\\uninstall", 0,
+                          KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, failingName.c_str());
+            RegCloseKey(key);
+        }
+    }
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, kFailed);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_TRUE(stillRegistered);
+    EXPECT_EQ(kept, failing);
+    // The packages were still uninstalled, and their entries, which their own uninstall
+    // removes, are no warning.
+    for (const Package& package : kX64Packages) {
+        EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+        EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
+    }
+    const auto lines = LastRunLines();
+    EXPECT_GE(LineWith(lines, ":E:Uninstalling with cmd /c exit 1603 failed: exit code 1603; its entry 9 is kept"), 0);
+    EXPECT_LT(LineWith(lines, ":W:RegDeleteValue"), 0);
+    EXPECT_GE(LineWith(lines, "Software process complete, failure detected."), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // install type, running the registered uninstall commands last first, and purging the
 // product's data folder.
 #include "engine/DeleteDirectory.h"
+#include "engine/InstallerRun.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingInstall.h"
 #include "engine/states/StateFinishingUninstall.h"
@@ -43,6 +44,49 @@ InstallItem Item(const std::wstring& file, const std::wstring& viewer, const std
     if (!command.empty()) item.SetProperty(L"installCmd", command);
     return item;
 }
+
+// The run report's record of a file; a default record when there is none.
+ziz::ComponentRecord RecordOf(ziz::Worker& worker, const std::wstring& file)
+{
+    for (const ziz::ComponentRecord& record : worker.Report().Components())
+        if (record.file == file) return record;
+    return ziz::ComponentRecord{L"<none>", ziz::ComponentAction::Reused, false, 0, std::string()};
+}
+
+// The wait between retries of a busy installer, replaced for one test: every wait is
+// recorded, and after `waitsBeforeSuccess` waits the stand-in named in `calmedStandIn`
+// ends with 0 from then on (the other installation finished).
+std::vector<unsigned long> g_waits;
+size_t g_waitsBeforeSuccess = 0;
+std::wstring g_calmedStandIn;
+
+void RecordWait(unsigned long milliseconds)
+{
+    g_waits.push_back(milliseconds);
+    if (!g_calmedStandIn.empty() && g_waits.size() == g_waitsBeforeSuccess)
+        statetest::SetStandInExitCode(g_calmedStandIn, 0);
+}
+
+class RecordedWaits {
+public:
+    explicit RecordedWaits(const std::wstring& calmedStandIn = L"", size_t waitsBeforeSuccess = 0)
+        : previous_(ziz::SetInstallerSleepFunction(RecordWait))
+    {
+        g_waits.clear();
+        g_calmedStandIn = calmedStandIn;
+        g_waitsBeforeSuccess = waitsBeforeSuccess;
+    }
+    ~RecordedWaits()
+    {
+        ziz::SetInstallerSleepFunction(previous_);
+        g_calmedStandIn.clear();
+    }
+    RecordedWaits(const RecordedWaits&) = delete;
+    RecordedWaits& operator=(const RecordedWaits&) = delete;
+
+private:
+    ziz::InstallerSleepFunction previous_;
+};
 
 class ExecutionStates : public ::testing::Test {
 protected:
@@ -162,8 +206,6 @@ TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
                           Item(L"no-property.msi", L"", L"yes", Quoted(recorder) + L" none"),
                           Item(L"upper.msi", L"YES", L"no", Quoted(recorder) + L" upper")};
     worker.SetItems(items);
-    // An installer that fails still counts as installed.
-    statetest::SetStandInExitCode(recorder, 1603);
     const std::wstring appliance = worker.paths[ziz::evSetup] + L"\\appliance.exe";
     statetest::WriteTextFile(appliance, "old");
 
@@ -250,6 +292,119 @@ TEST_F(ExecutionStates, InstallCommandThatCannotStartHandsTheInstalledItemsToThe
     worker.GetItems(handedOver);
     ASSERT_EQ(handedOver.size(), 1u);
     EXPECT_EQ(handedOver.front().Filename, L"first.msi");
+}
+
+TEST_F(ExecutionStates, FailingInstallerNamesItsCommandAndLogAndHandsTheInstalledItemsToTheUninstalls)
+{
+    worker.ParseArguments({L"/install"});
+    const std::wstring failing = scratch + L"\\tools\\failing.exe";
+    PlaceStandIn(failing);
+    statetest::SetStandInExitCode(failing, 1603);
+    worker.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
+                     Item(L"broken.msi", L"yes", L"yes", Quoted(failing) + L" /log [LOG]"),
+                     Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"first"});
+    EXPECT_EQ(RecordedLines(failing), std::vector<std::string>{"/log " + Narrow(Quoted(temp + L"\\broken.msi.log"))});
+    const std::string line = "Installing broken.msi failed: " + Narrow(Quoted(failing)) + " /log " +
+                             Narrow(Quoted(temp + L"\\broken.msi.log")) + " returned exit code 1603; see the " +
+                             "installer's log " + Narrow(temp) + "\\broken.msi.log";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line));
+    EXPECT_EQ(worker.Report().FailureReason(), line);
+    EXPECT_FALSE(worker.IsRestartRequired());
+    InstallSequence handedOver;
+    worker.GetItems(handedOver);
+    ASSERT_EQ(handedOver.size(), 1u);
+    EXPECT_EQ(handedOver.front().Filename, L"first.msi");
+
+    const ziz::ComponentRecord first = RecordOf(worker, L"first.msi");
+    EXPECT_EQ(first.action, ziz::ComponentAction::Installed);
+    EXPECT_TRUE(first.hasExitCode);
+    EXPECT_EQ(first.exitCode, 0);
+    const ziz::ComponentRecord broken = RecordOf(worker, L"broken.msi");
+    EXPECT_EQ(broken.action, ziz::ComponentAction::Failed);
+    EXPECT_TRUE(broken.hasExitCode);
+    EXPECT_EQ(broken.exitCode, 1603);
+    EXPECT_EQ(RecordOf(worker, L"last.msi").file, L"<none>");
+}
+
+TEST_F(ExecutionStates, FailingInstallerWithoutALogOfItsOwnPointsNowhere)
+{
+    worker.ParseArguments({L"/install"});
+    statetest::SetStandInExitCode(recorder, 2);
+    worker.SetItems({Item(L"redist.exe", L"yes", L"yes", Quoted(recorder) + L" /q")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    const std::string line = "Installing redist.exe failed: " + Narrow(Quoted(recorder)) + " /q returned exit code 2";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line));
+    EXPECT_EQ(log.IndexOf("see the installer's log"), -1);
+    EXPECT_EQ(log.IndexOf("Execution complete"), -1);
+}
+
+TEST_F(ExecutionStates, InstallCommandThatCannotStartIsRecordedAsFailedWithItsReason)
+{
+    worker.ParseArguments({L"/install"});
+    const std::wstring missing = Quoted(scratch + L"\\missing\\none.exe");
+    worker.SetItems({Item(L"broken.msi", L"yes", L"yes", missing)});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    const std::string reason = worker.Report().FailureReason();
+    EXPECT_EQ(reason.rfind("Installing broken.msi failed: CreateProcess(\"" + Narrow(missing) + "\")", 0), 0u) << reason;
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, reason));
+    EXPECT_EQ(RecordOf(worker, L"broken.msi").action, ziz::ComponentAction::Failed);
+    EXPECT_FALSE(RecordOf(worker, L"broken.msi").hasExitCode);
+}
+
+TEST_F(ExecutionStates, InstallerAskingForARestartSucceedsAndSetsTheFlag)
+{
+    for (unsigned long code : {3010ul, 1641ul}) {
+        statetest::RecordingWorker run;
+        run.paths = worker.paths;
+        run.ParseArguments({L"/install"});
+        statetest::SetStandInExitCode(recorder, static_cast<int>(code));
+        run.SetItems({Item(L"needs-restart.msi", L"yes", L"yes", Quoted(recorder) + L" restart")});
+        log.Clear();
+        EXPECT_FALSE(run.IsRestartRequired());
+        EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(run), ziz::StateFinishingInstall::Instance()) << code;
+        EXPECT_TRUE(run.IsRestartRequired()) << code;
+        EXPECT_FALSE(run.IsRestartAgreed()) << code;
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Installing needs-restart.msi needs a restart to complete "
+                                                            "(exit code " + std::to_string(code) + ")"));
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Execution complete"));
+        EXPECT_EQ(RecordOf(run, L"needs-restart.msi").action, ziz::ComponentAction::Installed);
+        EXPECT_EQ(RecordOf(run, L"needs-restart.msi").exitCode, static_cast<long>(code));
+    }
+}
+
+TEST_F(ExecutionStates, BusyInstallerIsRetriedUntilTheWaitsAreUsedUpThenFails)
+{
+    RecordedWaits waits;
+    worker.ParseArguments({L"/install"});
+    statetest::SetStandInExitCode(recorder, 1618);
+    worker.SetItems({Item(L"busy.msi", L"yes", L"yes", Quoted(recorder) + L" busy")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    EXPECT_EQ(g_waits, (std::vector<unsigned long>{5000, 10000, 20000, 40000, 80000, 145000}));
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>(7, "busy"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING,
+                             "Another installation is running (exit code 1618), trying again in 5 seconds"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING,
+                             "Another installation is running (exit code 1618), trying again in 145 seconds"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Installing busy.msi failed: " + Narrow(Quoted(recorder)) +
+                                                      " busy returned exit code 1618"));
+    EXPECT_EQ(RecordOf(worker, L"busy.msi").action, ziz::ComponentAction::Failed);
+    EXPECT_EQ(RecordOf(worker, L"busy.msi").exitCode, 1618);
+}
+
+TEST_F(ExecutionStates, BusyInstallerThatGetsItsTurnCountsAsInstalled)
+{
+    RecordedWaits waits(recorder, 2);
+    worker.ParseArguments({L"/install"});
+    statetest::SetStandInExitCode(recorder, 1618);
+    worker.SetItems({Item(L"busy.msi", L"yes", L"yes", Quoted(recorder) + L" busy")});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+    EXPECT_EQ(g_waits, (std::vector<unsigned long>{5000, 10000}));
+    EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>(3, "busy"));
+    EXPECT_EQ(RecordOf(worker, L"busy.msi").action, ziz::ComponentAction::Installed);
+    EXPECT_EQ(RecordOf(worker, L"busy.msi").exitCode, 0);
 }
 
 // --- Uninstalls -------------------------------------------------------------------------
@@ -347,6 +502,80 @@ TEST_F(Uninstalls, UnknownTemporaryDirectoryFails)
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Unable to discover directory paths"));
     EXPECT_TRUE(RecordedLines(recorder).empty());
     EXPECT_TRUE(Registered(L"0"));
+}
+
+TEST_F(Uninstalls, FailingCommandKeepsItsEntryAndFailsTheRunAfterTheOthersRan)
+{
+    const std::wstring failing = scratch + L"\\tools\\failing.exe";
+    PlaceStandIn(failing);
+    statetest::SetStandInExitCode(failing, 1603);
+    Register(L"0", Quoted(recorder) + L" zero");
+    Register(L"1", Quoted(failing) + L" one");
+    Register(L"2", Quoted(recorder) + L" two");
+    worker.ParseArguments({L"/uninstall", L"/purge"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"two", "zero"}));
+    EXPECT_EQ(RecordedLines(failing), std::vector<std::string>{"one"});
+    EXPECT_FALSE(Registered(L"0"));
+    EXPECT_TRUE(Registered(L"1"));
+    EXPECT_FALSE(Registered(L"2"));
+    const std::string line =
+        "Uninstalling with " + Narrow(Quoted(failing)) + " one failed: exit code 1603; its entry 1 is kept";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line));
+    EXPECT_EQ(worker.Report().FailureReason(), line);
+    EXPECT_EQ(worker.notifications.back().status, ziz::StatusFailed);
+    EXPECT_EQ(RecordOf(worker, Quoted(failing) + L" one").action, ziz::ComponentAction::Failed);
+    EXPECT_EQ(RecordOf(worker, Quoted(failing) + L" one").exitCode, 1603);
+    EXPECT_EQ(RecordOf(worker, Quoted(recorder) + L" two").action, ziz::ComponentAction::Uninstalled);
+    EXPECT_EQ(RecordOf(worker, Quoted(recorder) + L" two").exitCode, 0);
+}
+
+TEST_F(Uninstalls, RestartRequestOfAnUninstallerRemovesTheEntryAndSetsTheFlag)
+{
+    for (unsigned long code : {3010ul, 1641ul}) {
+        statetest::RecordingWorker run;
+        run.paths = worker.paths;
+        run.ParseArguments({L"/uninstall"});
+        run.SetRestartRequired(false);  // the switch sets it; here only the uninstaller may
+        statetest::SetStandInExitCode(recorder, static_cast<int>(code));
+        Register(L"0", Quoted(recorder) + L" zero");
+        EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(run), ziz::StateFinishingUninstall::Instance())
+            << code;
+        EXPECT_FALSE(Registered(L"0")) << code;
+        EXPECT_TRUE(run.IsRestartRequired()) << code;
+        EXPECT_EQ(RecordOf(run, Quoted(recorder) + L" zero").action, ziz::ComponentAction::Uninstalled);
+    }
+}
+
+TEST_F(Uninstalls, RollBackOfAnInstallOrUpdateEndsAsAFailure)
+{
+    for (const wchar_t* mode : {L"/install", L"/update"}) {
+        Register(L"0", Quoted(recorder) + L" zero");
+        statetest::RecordingWorker run;
+        run.paths = worker.paths;
+        run.ParseArguments({mode, L"/purge"});
+        log.Clear();
+        EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(run), ziz::StateFailed::Instance())
+            << Narrow(mode);
+        EXPECT_FALSE(Registered(L"0"));
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Roll-back complete"));
+        for (const auto& notification : run.notifications)
+            EXPECT_EQ(notification.status, ziz::StatusUninstalling) << Narrow(mode);
+    }
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"zero", "zero"}));
+}
+
+TEST_F(Uninstalls, EntryTheUninstallerRemovedItselfIsNoWarning)
+{
+    // The command deletes its own entry from the key store, as a real package's uninstall does.
+    const std::wstring command = L"reg delete \"HKLM\\SOFTWARE\\Norlo\\Norlo 5\\uninstall\" /v 0 /f /reg:64";
+    Register(L"0", command);
+    worker.ParseArguments({L"/uninstall"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+    EXPECT_FALSE(Registered(L"0"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Execution succeeded"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Uninstall entry 0 was already removed"));
+    for (const auto& line : log.Lines()) EXPECT_NE(line.priority, Message::PRIO_WARNING) << line.text;
 }
 
 // --- Purging and DeleteDirectory -------------------------------------------------------

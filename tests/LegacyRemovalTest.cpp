@@ -170,7 +170,28 @@ TEST_F(InnoRemoval, FailingUninstallerFailsWithoutTheRestartQuestion)
     EXPECT_EQ(watcher.Stop().size(), 1u);
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Uninstaller " + Narrow(Quoted(uninstaller)) +
                                                       " /NORESTART /SILENT returned exit code 5"));
+    EXPECT_EQ(worker.Report().FailureReason(),
+              "Uninstaller " + Narrow(Quoted(uninstaller)) + " /NORESTART /SILENT returned exit code 5");
     EXPECT_EQ(RunOnceCommand(), L"<missing>");
+}
+
+TEST_F(InnoRemoval, UnattendedRunCountsTheRemovalAsRefusedWithoutABox)
+{
+    worker.ParseArguments({L"/install", L"/norestart"});
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "User chose to NOT remove the existing product."));
+    const std::string reason = "Norlo Tessel 4 must be removed before installing Norlo 5; an unattended run does "
+                               "not remove it";
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, reason));
+    EXPECT_EQ(worker.Report().FailureReason(), reason);
+    EXPECT_TRUE(RecordedLines(uninstaller).empty());
+    EXPECT_TRUE(Exists(bin + L"\\myreset.dat"));
+    EXPECT_TRUE(Exists(bin + L"\\RESET.ini"));
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+    EXPECT_FALSE(worker.IsRestartRequired());
+    EXPECT_FALSE(worker.IsRestartAgreed());
 }
 
 TEST_F(InnoRemoval, ViewerInstallFailsWithoutAsking)
@@ -288,6 +309,21 @@ TEST_F(BetaRemoval, RefusedRemovalOrFailingUninstallerFails)
     }
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
                              "Uninstaller " + Narrow(Quoted(uninstaller)) + " returned exit code 3"));
+    EXPECT_EQ(RunOnceCommand(), L"<missing>");
+}
+
+TEST_F(BetaRemoval, UnattendedRunCountsTheRemovalAsRefusedWithoutABox)
+{
+    worker.ParseArguments({L"/update", L"/norestart"});
+    testenv::MessageBoxWatcher watcher({IDYES});
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), ziz::StateFailed::Instance());
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "User chose to NOT remove the beta product."));
+    EXPECT_EQ(worker.Report().FailureReason(),
+              "Norlo 5 Beta must be removed before installing Norlo 5; an unattended run does not remove it");
+    EXPECT_TRUE(RecordedLines(uninstaller).empty());
+    EXPECT_TRUE(RecordedLines(dashboard).empty());
+    EXPECT_TRUE(Exists(dashboard));
     EXPECT_EQ(RunOnceCommand(), L"<missing>");
 }
 

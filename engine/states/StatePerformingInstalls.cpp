@@ -1,5 +1,6 @@
 #include "engine/states/StatePerformingInstalls.h"
 
+#include "engine/InstallerRun.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingInstall.h"
 #include "engine/states/StatePerformingUninstalls.h"
@@ -8,6 +9,9 @@
 #include "osh/Process.h"
 #include "osh/Text.h"
 #include "sequence/CommandTemplate.h"
+
+#include <exception>
+#include <string>
 
 namespace ziz {
 
@@ -51,12 +55,61 @@ bool ResolveDirectories(Worker& worker, Directories& directories)
     return true;
 }
 
-std::wstring InstallCommand(Worker& worker, const InstallItem& item, const std::wstring& commandTemplate,
-                            const Directories& directories)
+std::wstring InstallerLogFile(const InstallItem& item, const Directories& directories)
 {
-    const std::wstring logFile = osh::AppendBackslash(directories.temp) + item.Filename + L".log";
-    return ExpandCommand(worker.Is64BitOs(), logFile, commandTemplate, item.LocalPath, directories.install32,
-                         directories.install64, directories.temp);
+    return osh::AppendBackslash(directories.temp) + item.Filename + L".log";
+}
+
+// One line naming the component, its command and exit code, and the installer's own log
+// when its command writes one.
+std::string InstallerFailureLine(const InstallItem& item, const std::wstring& commandTemplate,
+                                 const std::wstring& command, unsigned long exitCode, const Directories& directories)
+{
+    std::wstring line = L"Installing " + item.Filename + L" failed: " + command + L" returned exit code " +
+                        std::to_wstring(exitCode);
+    if (commandTemplate.find(L"[LOG]") != std::wstring::npos)
+        line += L"; see the installer's log " + InstallerLogFile(item, directories);
+    return osh::Narrow(line);
+}
+
+void RecordFailure(Worker& worker, const std::wstring& file, const std::string& line)
+{
+    osh::LogError(line);
+    worker.Report().Record(file, ComponentAction::Failed);
+    worker.Report().SetFailureReason(line);
+}
+
+// Runs the item's command; true when it succeeded (perhaps needing a restart).
+bool InstallComponent(Worker& worker, const InstallItem& item, const std::wstring& commandTemplate,
+                      const Directories& directories)
+{
+    const std::wstring command =
+        ExpandCommand(worker.Is64BitOs(), InstallerLogFile(item, directories), commandTemplate, item.LocalPath,
+                      directories.install32, directories.install64, directories.temp);
+    osh::LogInformation(L"Executing " + command);
+    InstallerOutcome outcome;
+    try {
+        outcome = RunInstaller(command, directories.temp);
+    } catch (const std::exception& error) {
+        osh::LogError("Execution failed");
+        RecordFailure(worker, item.Filename,
+                      "Installing " + osh::Narrow(item.Filename) + " failed: " + OneLine(error.what()));
+        return false;
+    }
+    worker.Report().RecordExitCode(item.Filename, static_cast<long>(outcome.exitCode));
+    if (!IsInstallerSuccess(outcome.result)) {
+        RecordFailure(worker, item.Filename,
+                      InstallerFailureLine(item, commandTemplate, command, outcome.exitCode, directories));
+        return false;
+    }
+    if (outcome.result == InstallerResult::SucceededRestartRequired) {
+        osh::LogInformation(L"Installing " + item.Filename + L" needs a restart to complete (exit code " +
+                            std::to_wstring(outcome.exitCode) + L")");
+        worker.SetRestartRequired(true);
+    }
+    osh::LogInformation("Execution complete");
+    worker.Report().Record(item.Filename, ComponentAction::Installed);
+    return true;
 }
 
 }  // namespace
@@ -88,15 +141,11 @@ WorkerState* StatePerformingInstalls::Exec(Worker& worker)
         }
         std::wstring commandTemplate;
         if (!item.GetProperty(L"installCmd", commandTemplate)) continue;
-        const std::wstring command = InstallCommand(worker, item, commandTemplate, directories);
-        osh::LogInformation(L"Executing " + command);
-        if (!osh::StartProgram(command, directories.temp, true)) {
-            osh::LogError("Execution failed");
+        if (!InstallComponent(worker, item, commandTemplate, directories)) {
             // What this run installed so far is rolled back by the uninstall commands.
             worker.SetItems(installed);
             return StatePerformingUninstalls::Instance();
         }
-        osh::LogInformation("Execution complete");
         installed.push_back(item);
     }
     return StateFinishingInstall::Instance();

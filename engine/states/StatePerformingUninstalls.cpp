@@ -1,33 +1,78 @@
 #include "engine/states/StatePerformingUninstalls.h"
 
+#include "engine/InstallerRun.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingUninstall.h"
 #include "engine/states/StatePurgingFiles.h"
+#include "osh/Exception.h"
 #include "osh/Log.h"
 #include "osh/PersistentStore.h"
-#include "osh/Process.h"
+#include "osh/Text.h"
+
+#include <windows.h>
 
 #include <exception>
 #include <map>
+#include <string>
 
 namespace ziz {
 
 namespace {
 
-// Runs one registered command; false when it could not be started (its entry stays).
-bool RunUninstallCommand(const std::wstring& name, const std::wstring& command, const std::wstring& tempDir)
+// The uninstalls run after a failed install or update undo it; the run stays a failure.
+bool IsRollBack(InstallMode mode) { return mode == INSTALL || mode == UPDATE; }
+
+void RecordFailure(Worker& worker, const std::wstring& command, const std::string& line)
 {
-    osh::LogInformation(L"Executing " + command);
-    if (!osh::StartProgram(command, tempDir, true)) {
-        osh::LogError("Execution failed");
-        return false;
-    }
-    osh::LogInformation("Execution succeeded");
+    osh::LogError(line);
+    worker.Report().Record(command, ComponentAction::Failed);
+    worker.Report().SetFailureReason(line);
+}
+
+// An uninstaller may take its own entry with it; that is no reason for a warning.
+void DeleteUninstallEntry(const std::wstring& name)
+{
     try {
         osh::DeletePersistentValue(L"Uninstall", name);
+    } catch (const win::exception& error) {
+        if (error.code() == ERROR_FILE_NOT_FOUND)
+            osh::LogInformation(L"Uninstall entry " + name + L" was already removed");
+        else
+            osh::LogWarning(error.what());
     } catch (const std::exception& error) {
         osh::LogWarning(error.what());
     }
+}
+
+// Runs one registered command; false when it could not be started or failed (its entry
+// stays, so a later run can try again).
+bool RunUninstallCommand(Worker& worker, const std::wstring& name, const std::wstring& command,
+                         const std::wstring& tempDir)
+{
+    osh::LogInformation(L"Executing " + command);
+    InstallerOutcome outcome;
+    try {
+        outcome = RunInstaller(command, tempDir);
+    } catch (const std::exception& error) {
+        osh::LogError("Execution failed");
+        RecordFailure(worker, command, "Uninstalling with " + osh::Narrow(command) + " failed: " + OneLine(error.what()));
+        return false;
+    }
+    worker.Report().RecordExitCode(command, static_cast<long>(outcome.exitCode));
+    if (!IsInstallerSuccess(outcome.result)) {
+        RecordFailure(worker, command,
+                      "Uninstalling with " + osh::Narrow(command) + " failed: exit code " +
+                          std::to_string(outcome.exitCode) + "; its entry " + osh::Narrow(name) + " is kept");
+        return false;
+    }
+    if (outcome.result == InstallerResult::SucceededRestartRequired) {
+        osh::LogInformation("Uninstall needs a restart to complete (exit code " + std::to_string(outcome.exitCode) +
+                            ")");
+        worker.SetRestartRequired(true);
+    }
+    osh::LogInformation("Execution succeeded");
+    worker.Report().Record(command, ComponentAction::Uninstalled);
+    DeleteUninstallEntry(name);
     return true;
 }
 
@@ -54,10 +99,14 @@ WorkerState* StatePerformingUninstalls::Exec(Worker& worker)
     // Last registered first: later components may depend on earlier ones.
     for (auto entry = commands.rbegin(); entry != commands.rend(); ++entry) {
         worker.Notify(StatusUninstalling, index++, count);
-        if (!RunUninstallCommand(entry->first, entry->second, tempDir)) failed = true;
+        if (!RunUninstallCommand(worker, entry->first, entry->second, tempDir)) failed = true;
     }
     if (failed) {
         worker.Notify(StatusFailed);
+        return StateFailed::Instance();
+    }
+    if (IsRollBack(worker.GetMode())) {
+        osh::LogInformation("Roll-back complete");
         return StateFailed::Instance();
     }
     if (worker.HasOption(L"purge")) return StatePurgingFiles::Instance();

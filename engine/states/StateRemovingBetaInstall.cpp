@@ -7,6 +7,7 @@
 #include "osh/Log.h"
 #include "osh/Process.h"
 #include "osh/Registry.h"
+#include "osh/Text.h"
 
 #include <windows.h>
 
@@ -85,6 +86,7 @@ WorkerState* StateRemovingBetaInstall::Exec(Worker& worker)
         return RemoveBeta(worker, betaDir, uninstaller);
     } catch (const std::exception& error) {
         osh::LogError(error.what());
+        worker.Report().SetFailureReason(error.what());
         return StateFailed::Instance();
     }
 }
@@ -94,7 +96,7 @@ WorkerState* StateRemovingBetaInstall::RemoveBeta(Worker& worker, const std::wst
 {
     const std::wstring company = RequireWellKnownValue(L"company", "Unable to load company name.");
     const std::wstring product = RequireWellKnownValue(L"product", "Unable to load product name.");
-    const int removal = AskUser(425, 426, MB_ICONQUESTION | MB_YESNO, product, kBetaProduct);
+    const int removal = AskRemoval(worker, product, kBetaProduct);
     if (removal == IDNO) throw std::runtime_error("User chose to NOT remove the beta product.");
     if (removal != IDYES) throw std::runtime_error("User gave unexpected response to remove query.");
     osh::LogInformation("User chose to remove the beta product.");
@@ -107,7 +109,9 @@ WorkerState* StateRemovingBetaInstall::RemoveBeta(Worker& worker, const std::wst
     osh::LogInformation(L"Executing " + command);
     const DWORD exitCode = osh::RunAndWait(command, tempDir);
     if (exitCode != 0) {
-        osh::LogError(L"Uninstaller " + command + L" returned exit code " + std::to_wstring(exitCode));
+        const std::wstring line = L"Uninstaller " + command + L" returned exit code " + std::to_wstring(exitCode);
+        osh::LogError(line);
+        worker.Report().SetFailureReason(osh::Narrow(line));
         return StateFailed::Instance();
     }
 

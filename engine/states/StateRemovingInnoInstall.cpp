@@ -120,9 +120,10 @@ WorkerState* StateRemovingInnoInstall::Exec(Worker& worker)
             return RemoveLegacyProduct(worker, legacy.productName, candidate, parent, next);
         }
     } catch (const std::exception& error) {
-        if (next == StateFailed::Instance())
+        if (next == StateFailed::Instance()) {
             osh::LogError(error.what());
-        else
+            worker.Report().SetFailureReason(error.what());
+        } else
             osh::LogWarning(error.what());
     }
     return next;
@@ -138,7 +139,7 @@ WorkerState* StateRemovingInnoInstall::RemoveLegacyProduct(Worker& worker, const
     }
     next = StateFailed::Instance();
     const std::wstring product = RequireWellKnownValue(L"product", "Unable to load product name.");
-    const int removal = AskUser(425, 426, MB_ICONQUESTION | MB_YESNO, product, oldProduct);
+    const int removal = AskRemoval(worker, product, oldProduct);
     if (removal == IDNO) throw std::runtime_error("User chose to NOT remove the existing product.");
     if (removal != IDYES) throw std::runtime_error("User gave unexpected response to remove query.");
     osh::LogInformation("User chose to remove the existing product.");
@@ -150,7 +151,9 @@ WorkerState* StateRemovingInnoInstall::RemoveLegacyProduct(Worker& worker, const
     osh::LogInformation(L"Executing " + command);
     const DWORD exitCode = osh::RunAndWait(command, parent);
     if (exitCode != 0) {
-        osh::LogError(L"Uninstaller " + command + L" returned exit code " + std::to_wstring(exitCode));
+        const std::wstring line = L"Uninstaller " + command + L" returned exit code " + std::to_wstring(exitCode);
+        osh::LogError(line);
+        worker.Report().SetFailureReason(osh::Narrow(line));
         return StateFailed::Instance();
     }
     next = StateFailed::Instance();

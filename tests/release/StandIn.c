@@ -1,7 +1,9 @@
 /* Stand-in for a component program of the sample release (runtime redistributable,
  * appliance program). It records how it was started in "<own path>.ran" (one block per
  * run: the command line and the working directory) so tests can see that and how it
- * ran, and succeeds only when the switch its real counterpart needs is given. */
+ * ran, and succeeds only when the switch its real counterpart needs is given. A test
+ * makes a copy end with another exit code (a failing or restart-requesting installer) by
+ * writing the number into "<own path>.exitcode". */
 #include <windows.h>
 #include <shellapi.h>
 
@@ -44,6 +46,25 @@ static BOOL RecordRun(void)
     return ok;
 }
 
+/* The number in "<own path>.exitcode", or -1 when there is none. */
+static int ConfiguredExitCode(void)
+{
+    wchar_t path[MAX_PATH + 16];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return -1;
+    lstrcatW(path, L".exitcode");
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    char text[16] = {0};
+    DWORD read = 0;
+    BOOL ok = ReadFile(file, text, sizeof(text) - 1, &read, NULL);
+    CloseHandle(file);
+    if (!ok || read == 0) return -1;
+    int code = 0;
+    for (DWORD i = 0; i < read && text[i] >= '0' && text[i] <= '9'; ++i) code = code * 10 + (text[i] - '0');
+    return code;
+}
+
 static BOOL HasSwitch(void)
 {
     int count = 0;
@@ -64,5 +85,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
     (void)commandLine;
     (void)show;
     if (!RecordRun()) return EXIT_NOT_RECORDED;
+    int configured = ConfiguredExitCode();
+    if (configured >= 0) return configured;
     return HasSwitch() ? EXIT_RAN : EXIT_WITHOUT_SWITCH;
 }

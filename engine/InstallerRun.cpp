@@ -1,0 +1,49 @@
+#include "engine/InstallerRun.h"
+
+#include "osh/Log.h"
+#include "osh/Process.h"
+
+#include <windows.h>
+
+namespace ziz {
+
+namespace {
+
+void SystemSleep(unsigned long milliseconds) { Sleep(milliseconds); }
+
+InstallerSleepFunction g_sleep = SystemSleep;
+
+}  // namespace
+
+std::string OneLine(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+InstallerSleepFunction SetInstallerSleepFunction(InstallerSleepFunction function)
+{
+    const InstallerSleepFunction previous = g_sleep;
+    g_sleep = function != nullptr ? function : SystemSleep;
+    return previous;
+}
+
+InstallerOutcome RunInstaller(const std::wstring& command, const std::wstring& directory)
+{
+    InstallerOutcome outcome;
+    for (unsigned retry = 0;; ++retry) {
+        outcome.exitCode = osh::RunAndWait(command, directory);
+        outcome.result = ClassifyInstallerExitCode(outcome.exitCode);
+        if (outcome.result != InstallerResult::Busy) return outcome;
+        const unsigned long delay = BusyRetryDelayMs(retry);
+        if (delay == 0) {
+            outcome.result = InstallerResult::Failed;
+            return outcome;
+        }
+        osh::LogWarning("Another installation is running (exit code " + std::to_string(outcome.exitCode) +
+                        "), trying again in " + std::to_string(delay / 1000) + " seconds");
+        g_sleep(delay);
+    }
+}
+
+}  // namespace ziz
