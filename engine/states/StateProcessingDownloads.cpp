@@ -27,7 +27,9 @@ bool TakeInLocalCopy(Worker& worker, const InstallItem& item, const std::wstring
         osh::LogWarning(L"Unable to copy " + local + L" to " + item.LocalPath);
         return false;
     }
-    return worker.VerifyItemFile(item, item.LocalPath);
+    if (!worker.VerifyItemFile(item, item.LocalPath)) return false;
+    worker.Report().Record(item.Filename, ComponentAction::Copied);
+    return true;
 }
 
 // Points every item at its place in the setup directory and queues those not intact there.
@@ -40,8 +42,9 @@ DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const st
         item.SetLocalPath(osh::AppendBackslash(setupDirectory) + item.Filename);
         if (clean) {
             queue.push_back(item);
-        } else if (!worker.VerifyItemFile(item, item.LocalPath) &&
-                   !TakeInLocalCopy(worker, item, programDirectory)) {
+        } else if (worker.VerifyItemFile(item, item.LocalPath)) {
+            worker.Report().Record(item.Filename, ComponentAction::Reused);
+        } else if (!TakeInLocalCopy(worker, item, programDirectory)) {
             queue.push_back(item);
         }
     }
