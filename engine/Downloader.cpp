@@ -131,7 +131,7 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
         throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +
                                          osh::Narrow(item.LocalPath) + "\")");
     }
-    // A check a probe of an older copy failed is history now; the check below records its own.
+    // The check below turns this into Failed with the check's name.
     worker.Report().Record(item.Filename, ComponentAction::Downloaded);
     if (!worker.VerifyItemFile(item, item.LocalPath)) {
         // A full drive shows up here too, so say which file it was.

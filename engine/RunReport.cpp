@@ -24,14 +24,7 @@ ComponentRecord& RunReport::Find(const std::wstring& file)
     return components_.back();
 }
 
-void RunReport::Record(const std::wstring& file, ComponentAction action)
-{
-    ComponentRecord& record = Find(file);
-    record.action = action;
-    // A check that failed on an earlier copy (a stale cache, a missing file) is not the
-    // file's outcome once the file was fetched or used after all.
-    record.failedCheck.clear();
-}
+void RunReport::Record(const std::wstring& file, ComponentAction action) { Find(file).action = action; }
 
 void RunReport::RecordExitCode(const std::wstring& file, long exitCode)
 {

@@ -23,8 +23,7 @@ struct ComponentRecord {
 class RunReport {
 public:
     // Adds the file's record or updates the one already there (a file reused by the
-    // download step and then installed keeps one record). A new action clears a failed
-    // check recorded before it.
+    // download step and then installed keeps one record).
     void Record(const std::wstring& file, ComponentAction action);
     void RecordExitCode(const std::wstring& file, long exitCode);
     // The first failed check of a file counts; the file's action becomes Failed.

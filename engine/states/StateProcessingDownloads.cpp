@@ -27,9 +27,22 @@ bool TakeInLocalCopy(Worker& worker, const InstallItem& item, const std::wstring
         osh::LogWarning(L"Unable to copy " + local + L" to " + item.LocalPath);
         return false;
     }
-    if (!worker.VerifyItemFile(item, item.LocalPath)) return false;
-    worker.Report().Record(item.Filename, ComponentAction::Copied);
-    return true;
+    return worker.VerifyItemFile(item, item.LocalPath);
+}
+
+// Where an intact copy came from; Failed when the item must be fetched.
+ComponentAction FindIntactCopy(Worker& worker, const InstallItem& item, const std::wstring& programDirectory)
+{
+    // Looking for a copy is not the item's outcome: checks that fail here are forgotten.
+    const RunReport before = worker.Report();
+    ComponentAction found = ComponentAction::Failed;
+    if (worker.VerifyItemFile(item, item.LocalPath)) {
+        found = ComponentAction::Reused;
+    } else if (TakeInLocalCopy(worker, item, programDirectory)) {
+        found = ComponentAction::Copied;
+    }
+    worker.Report() = before;
+    return found;
 }
 
 // Points every item at its place in the setup directory and queues those not intact there.
@@ -40,12 +53,12 @@ DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const st
     for (InstallItem& item : items) {
         RequireSafeFileName(item);
         item.SetLocalPath(osh::AppendBackslash(setupDirectory) + item.Filename);
-        if (clean) {
+        const ComponentAction found =
+            clean ? ComponentAction::Failed : FindIntactCopy(worker, item, programDirectory);
+        if (found == ComponentAction::Failed) {
             queue.push_back(item);
-        } else if (worker.VerifyItemFile(item, item.LocalPath)) {
-            worker.Report().Record(item.Filename, ComponentAction::Reused);
-        } else if (!TakeInLocalCopy(worker, item, programDirectory)) {
-            queue.push_back(item);
+        } else {
+            worker.Report().Record(item.Filename, found);
         }
     }
     return queue;

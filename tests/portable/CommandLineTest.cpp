@@ -196,10 +196,10 @@ TEST(Options, ProgramPathElementIsSearchedToo)
 TEST(KnownSwitches, EverySwitchTheProgramReadsIsAccepted)
 {
     const wchar_t* const known[] = {
-        L"/silent", L"/SILENT", L"/server", L"/norestart", L"/NoRestart", L"/result=C:\out\r.json",
+        L"/silent", L"/SILENT", L"/server", L"/norestart", L"/NoRestart", L"/result=C:\\out\\r.json",
         L"/result=r.json", L"/install", L"--install=x", L"/update", L"--UPDATE", L"/download", L"/check",
-        L"/uninstall", L"/appliance=E:\", L"--appliance", L"/viewer", L"/viewer=no", L"--nocheck", L"/clean",
-        L"/purge", L"/migrate=C:\old", L"--clid=a=b", L"",
+        L"/uninstall", L"/appliance=E:\\", L"--appliance", L"/viewer", L"/viewer=no", L"--nocheck", L"/clean",
+        L"/purge", L"/migrate=C:\\old", L"--clid=a=b", L"",
     };
     for (const wchar_t* element : known) {
         std::wstring unknown = L"<untouched>";
@@ -213,7 +213,7 @@ TEST(KnownSwitches, TyposLookalikesAndBareWordsAreRefused)
     const wchar_t* const refused[] = {
         L"/unistall",  L"--unistall", L"/install2", L"/ install", L"/",        L"--",          L"-install",
         L"uninstall",  L"update",     L"--silent",  L"/silent=yes", L"/server=1", L"--norestart", L"/norestart=x",
-        L"/result",    L"/result=",   L"--result=r.json", L"/silently", L"/clid_x", L"\install",
+        L"/result",    L"/result=",   L"--result=r.json", L"/silently", L"/clid_x", L"\\install",
     };
     for (const wchar_t* element : refused) {
         std::wstring unknown;
