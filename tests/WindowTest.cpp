@@ -485,7 +485,10 @@ TEST_F(FailureBox, FallsBackToTheLastErrorLineThenToNoCause)
     app::NoteLoggedError("Download failed file integrity check");
     EXPECT_EQ(L"Download failed file integrity check (" + logFile_ + L")", SecondLine());
     app::ResetRunSummary();
-    if (!IsWindow(window_)) window_ = app::CreateProgressWindow(app::Shell().Instance);
+    // A window takes one outcome only: the second run gets a fresh one.
+    DestroyWindow(window_);
+    Pump(10);
+    window_ = app::CreateProgressWindow(app::Shell().Instance);
     EXPECT_EQ(L"No cause was recorded (" + logFile_ + L")", SecondLine());
 }
 
