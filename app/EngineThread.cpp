@@ -1,5 +1,6 @@
 #include "app/EngineThread.h"
 
+#include "app/RunSummary.h"
 #include "app/ShellValues.h"
 #include "app/Startup.h"
 #include "engine/EngineMessages.h"
@@ -36,6 +37,31 @@ bool EnsureWorkingDirectory(ziz::OSWorker& engine)
     return osh::CreatePath(temp, false);
 }
 
+// Copies what the shell needs at the end out of the engine before it is deleted, also
+// when a state's exception leaves the run loop.
+class SummaryOnExit {
+public:
+    explicit SummaryOnExit(ziz::OSWorker& engine) : engine_(engine) {}
+    ~SummaryOnExit()
+    {
+        try {
+            EngineSummary summary;
+            summary.ran = true;
+            summary.mode = engine_.GetMode();
+            summary.lastStatus = engine_.GetLastStatus();
+            summary.report = engine_.Report();
+            PublishEngineSummary(summary);
+        } catch (...) {
+            // Out of memory: the end of the run reports without the engine's details.
+        }
+    }
+    SummaryOnExit(const SummaryOnExit&) = delete;
+    SummaryOnExit& operator=(const SummaryOnExit&) = delete;
+
+private:
+    ziz::OSWorker& engine_;
+};
+
 }  // namespace
 
 EngineFactory SetEngineFactory(EngineFactory factory)
@@ -53,6 +79,7 @@ int RunEngine(HWND window)
     engine->ParseCommandLine(ReadCommandLine());
     if (!EnsureWorkingDirectory(*engine)) return NoWorkingDirectory;
     osh::LogInformation(osh::GetOSDescription());
+    SummaryOnExit summary(*engine);
     ziz::RunStateMachine(*engine, Shell().ShutdownEvent);
     return 0;
 }

@@ -1,9 +1,13 @@
 #include "app/ProgressWindow.h"
 
+#include "app/OutcomePolicy.h"
+#include "app/RunSummary.h"
+#include "app/SetupLog.h"
 #include "app/ShellValues.h"
 #include "engine/EngineMessages.h"
 #include "engine/InstallMode.h"
 #include "osh/Elevation.h"
+#include "osh/Text.h"
 
 #include <commctrl.h>
 
@@ -75,34 +79,36 @@ void OnEngineStatus(HWND window, WPARAM counts, LPARAM textId)
     SetForegroundWindow(window);  // may be refused; the caption is what matters
 }
 
-// The text of the final box, after any restart handling of the mode.
-std::wstring FinishSuccess(HWND window, int mode, int outcome, UINT textId)
+// Carries out the restart part of the decision; false when a question was answered No
+// (or the restart could not be started).
+bool CarryOutRestart(HWND window, RestartPrompt prompt)
 {
-    switch (mode) {
-    case ziz::INSTALL:
-        // The user agreed to the restart before the engine set the flag: no second question.
-        if (outcome == ziz::OutcomeRestartAgreed && IsElevated()) osh::RebootSystem(L"", L"", window);
-        // A component asked for a restart: never without asking, and a silent run does not restart.
-        if (outcome == ziz::OutcomeRestart && Shell().Interactive && IsElevated()) {
-            osh::RebootSystem(RestartQuestion(UpdateRestartText, UpdateRestartQuestion),
-                              LoadText(RestartRequiredCaption), window);
-        }
-        return L"";
-    case ziz::UPDATE:
-        if (outcome != ziz::OutcomeSucceeded && IsElevated()) {
-            osh::RebootSystem(RestartQuestion(UpdateRestartText, UpdateRestartQuestion),
-                              LoadText(RestartRequiredCaption), window);
-        }
-        return L"";
-    case ziz::UNINSTALL:
-        if (IsElevated() && !osh::RebootSystem(RestartQuestion(UninstallRestartText, UninstallRestartQuestion),
-                                               LoadText(RestartRequiredCaption), nullptr)) {
-            return LoadText(textId);
-        }
-        return L"";
-    default:
-        return L"";
+    switch (prompt) {
+    case RestartPrompt::Unasked:
+        return osh::RebootSystem(L"", L"", window);
+    case RestartPrompt::AskUpdate:
+        return osh::RebootSystem(RestartQuestion(UpdateRestartText, UpdateRestartQuestion),
+                                 LoadText(RestartRequiredCaption), window);
+    case RestartPrompt::AskUninstall:
+        // Asked without an owner: the window is already hidden.
+        return osh::RebootSystem(RestartQuestion(UninstallRestartText, UninstallRestartQuestion),
+                                 LoadText(RestartRequiredCaption), nullptr);
+    case RestartPrompt::None:
+        break;
     }
+    return true;
+}
+
+// The engine ends right after its final notification; its report says more than the log's
+// last error line, so the box waits a moment for it.
+constexpr DWORD ReportWaitMs = 10000;
+
+std::wstring FailureText(UINT textId)
+{
+    const std::wstring text = LoadText(textId);
+    if (text.empty()) return text;
+    if (Shell().WorkerThread != nullptr) WaitForSingleObject(Shell().WorkerThread, ReportWaitMs);
+    return text + L"\n" + FailureLine(FailureReasonOf(ReadEngineSummary(), LastLoggedError()), SetupLogFile());
 }
 
 // Only the first outcome of a run counts: the engine may report a failure twice, and a
@@ -115,40 +121,53 @@ bool TakeFirstOutcome(HWND window)
     return true;
 }
 
-// -1 failure, 0 success, 1 success with a restart request (or up to date).
-int ExitCodeOf(int outcome)
+void Remember(int mode, int outcome, int exitCode, bool handedOver)
 {
-    if (outcome == ziz::OutcomeSucceeded) return 0;
-    if (outcome == ziz::OutcomeRestart || outcome == ziz::OutcomeRestartAgreed) return 1;
-    return -1;
+    HandledOutcome& record = Shell().Outcome;
+    record.handled = true;
+    record.handedOver = handedOver;
+    record.mode = mode;
+    record.outcome = outcome;
+    record.exitCode = exitCode;
 }
 
 void OnEngineDone(HWND window, WPARAM outcomeAndMode, LPARAM textId)
 {
     if (!TakeFirstOutcome(window)) return;
-    const int mode = LOBYTE(outcomeAndMode);
-    const int outcome = HIBYTE(outcomeAndMode);
+    OutcomeFacts facts;
+    facts.mode = LOBYTE(outcomeAndMode);
+    facts.outcome = HIBYTE(outcomeAndMode);
+    facts.interactive = Shell().Interactive;
+    facts.unattended = Shell().Unattended;
+    facts.elevated = IsElevated();
+    const OutcomeDecision decision = DecideOutcome(facts);
+    Remember(facts.mode, facts.outcome, decision.exitCode, false);
     ShowWindow(window, SW_HIDE);
     std::wstring finalText;
-    if (outcome == ziz::OutcomeFailed || outcome > ziz::OutcomeRestartAgreed) {
-        finalText = LoadText(static_cast<UINT>(textId));
-    } else {
-        finalText = FinishSuccess(window, mode, outcome, static_cast<UINT>(textId));
-    }
-    if (Shell().Interactive && !finalText.empty()) {
-        MessageBoxW(window, finalText.c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONWARNING);
-    }
-    PostQuitMessage(ExitCodeOf(outcome));
+    if (decision.box == FinalBox::Always) finalText = FailureText(static_cast<UINT>(textId));
+    const bool restarted = CarryOutRestart(window, decision.prompt);
+    if (decision.box == FinalBox::WhenRestartDeclined && !restarted) finalText = LoadText(static_cast<UINT>(textId));
+    if (!finalText.empty()) MessageBoxW(window, finalText.c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONWARNING);
+    PostQuitMessage(decision.exitCode);
 }
 
-void OnEngineExit(HWND window, WPARAM exitCode)
+void OnEngineExit(HWND window, WPARAM exitCode, LPARAM mode)
 {
     if (!TakeFirstOutcome(window)) return;
+    const int code = static_cast<int>(static_cast<DWORD>(exitCode));
+    Remember(static_cast<int>(mode), code < 0 ? ziz::OutcomeFailed : ziz::OutcomeSucceeded, code, true);
     ShowWindow(window, SW_HIDE);
-    PostQuitMessage(static_cast<int>(static_cast<DWORD>(exitCode)));
+    PostQuitMessage(code);
 }
 
 }  // namespace
+
+std::wstring FailureLine(const std::string& reason, const std::wstring& logFile)
+{
+    std::wstring line = osh::Widen(reason);
+    if (!logFile.empty()) line += L" (" + logFile + L")";
+    return line;
+}
 
 std::wstring FormatStatusText(const std::wstring& text, WPARAM counts)
 {
@@ -182,7 +201,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         ShowWindow(window, SW_HIDE);
         return 0;
     case WM_ENGINE_EXIT:
-        OnEngineExit(window, wParam);
+        OnEngineExit(window, wParam, lParam);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

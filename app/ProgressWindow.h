@@ -26,6 +26,9 @@ POINT CenteredWindowOrigin(int desktopWidth, int desktopHeight);
 // Creates the hidden pop-up window of the registered class, centred on the desktop.
 HWND CreateProgressWindow(HINSTANCE instance);
 
+// The line a failure box adds under its text: the reason and, in brackets, the log file.
+std::wstring FailureLine(const std::string& reason, const std::wstring& logFile);
+
 // The status text as the caption shows it: with a count b (high byte of `counts`) the
 // text is a C format that receives a + 1 and b (a = low byte); with b = 0 it is unchanged.
 std::wstring FormatStatusText(const std::wstring& text, WPARAM counts);

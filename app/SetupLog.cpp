@@ -1,5 +1,6 @@
 #include "app/SetupLog.h"
 
+#include "app/ErrorWatchChannel.h"
 #include "app/LogLineFormatter.h"
 #include "app/SafeChannel.h"
 #include "config/LayeredConfiguration.h"
@@ -42,11 +43,15 @@ void WriteQueuedLinesAtExit()
 
 int BuildRevision() { return Norlo::Config::LayeredConfiguration().getInt("base.version.revision"); }
 
+std::string LogDirectory()
+{
+    return Norlo::Config::JoinPath(Norlo::Config::LayeredConfiguration().getString("product.data.pathname"), "log");
+}
+
 // "<product data directory>\log\setup.log" (UTF-8), with the directory created.
 std::string PrepareLogFilePath()
 {
-    std::string directory = Norlo::Config::JoinPath(
-        Norlo::Config::LayeredConfiguration().getString("product.data.pathname"), "log");
+    std::string directory = LogDirectory();
     // The configuration holds UTF-8, which is also what the file channel expects; the
     // directory must be made from the same text, or a non-ASCII path would split in two.
     osh::CreatePath(osh::FromUtf8(directory), false);  // a failure surfaces when the file opens
@@ -78,7 +83,9 @@ void BuildChain()
     formatting->open();
     // get() rather than create(): create() refuses a name that some earlier code already used.
     Poco::Logger& logger = Poco::Logger::get("setup");
-    logger.setChannel(formatting);
+    // The failure box and the result name the last error line the log saw.
+    Poco::AutoPtr<ErrorWatchChannel> watch(new ErrorWatchChannel(formatting));
+    logger.setChannel(watch);
     logger.setLevel(Poco::Message::PRIO_INFORMATION);
     g_stream.store(new Poco::LogStream(logger, Poco::Message::PRIO_INFORMATION));
 }
@@ -105,5 +112,14 @@ void SetUpLog()
 }
 
 Poco::LogStream* SharedLogStream() { return g_stream.load(); }
+
+std::wstring SetupLogFile()
+{
+    try {
+        return osh::FromUtf8(Norlo::Config::JoinPath(LogDirectory(), "setup.log"));
+    } catch (const std::exception&) {
+        return std::wstring();
+    }
+}
 
 }  // namespace app

@@ -23,6 +23,9 @@ void SetUpLog();
 // The shared log stream; null until SetUpLog ran.
 Poco::LogStream* SharedLogStream();
 
+// Where the log is written ("...\log\setup.log"); empty when the configuration cannot say.
+std::wstring SetupLogFile();
+
 // The line pattern for a build revision.
 std::string SetupLogPattern(int revision);
 

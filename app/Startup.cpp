@@ -2,12 +2,18 @@
 
 #include "app/EngineThread.h"
 #include "app/ProgressWindow.h"
+#include "app/ResultFile.h"
+#include "app/RunEnd.h"
+#include "app/RunSummary.h"
 #include "app/SetupLog.h"
 #include "app/ShellValues.h"
+#include "engine/CommandLine.h"
+#include "engine/FileVersion.h"
 #include "osh/Elevation.h"
 #include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
+#include "osh/Text.h"
 
 #include <shellapi.h>
 
@@ -45,8 +51,25 @@ bool RefuseServer(bool interactive)
 {
     std::wstring description;
     if (!IsServerOrUnknown(description) || !interactive) return false;
-    MessageBoxW(nullptr, LoadText(ServerRefusalText).c_str(), description.c_str(), MB_SYSTEMMODAL | MB_ICONERROR);
+    osh::LogWarning(L"Refused on a server edition: " + description);
+    if (!Shell().Unattended) {
+        MessageBoxW(nullptr, LoadText(ServerRefusalText).c_str(), description.c_str(), MB_SYSTEMMODAL | MB_ICONERROR);
+    }
     return true;
+}
+
+std::wstring OwnVersion()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring version;
+    if (length == 0 || length >= MAX_PATH || !ziz::ReadFileVersion(version, path)) return std::wstring();
+    return version;
+}
+
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& start)
+{
+    return text.size() >= start.size() && osh::EqualsIgnoreAsciiCase(text.substr(0, start.size()), start);
 }
 
 void StartEngineThread(HWND window)
@@ -80,6 +103,9 @@ StartSwitches ReadStartSwitches(const std::vector<std::wstring>& arguments)
         const std::wstring word = ToLower(argument);
         if (word == L"/silent") switches.Silent = true;
         if (word == L"/server") switches.AllowServer = true;
+        if (word == L"/norestart") switches.Unattended = true;
+        if (switches.ResultPath.empty() && StartsWithIgnoringCase(argument, L"/result="))
+            switches.ResultPath = argument.substr(8);
     }
     return switches;
 }
@@ -95,21 +121,43 @@ bool IsServerOrUnknown(std::wstring& description)
     }
 }
 
-bool SetUpWindow(HINSTANCE instance, int showCommand)
+WindowStart SetUpWindow(HINSTANCE instance, int showCommand)
 {
     Shell().Instance = instance;
     const StartSwitches switches = ReadStartSwitches(ReadCommandLine());
     if (switches.Silent) Shell().Interactive = false;
-    if (!switches.AllowServer && RefuseServer(Shell().Interactive)) return false;
+    if (switches.Unattended) Shell().Unattended = true;
+    if (!switches.AllowServer && RefuseServer(Shell().Interactive)) return WindowStart::RefusedServer;
 
     HWND window = CreateProgressWindow(instance);
-    if (window == nullptr) return false;
+    if (window == nullptr) {
+        const DWORD error = GetLastError();
+        osh::LogError("Cannot create the progress window (no desktop?), error " + std::to_string(error));
+        return WindowStart::NoWindow;
+    }
     if (Shell().Interactive) {
         ShowWindow(window, showCommand);
         UpdateWindow(window);
     }
     StartEngineThread(window);
-    return true;
+    return WindowStart::Started;
+}
+
+void RefuseUnknownSwitch(const std::wstring& element)
+{
+    osh::LogError(L"Unknown switch \"" + element + L"\"; known switches: " + ziz::KnownSwitchList());
+    if (!Shell().Interactive || Shell().Unattended) return;
+    const std::wstring text = L"Unknown switch \"" + element + L"\".\n\nKnown switches: " + ziz::KnownSwitchList();
+    MessageBoxW(nullptr, text.c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONERROR);
+}
+
+int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, bool refused)
+{
+    const RunFacts facts =
+        GatherRunFacts(Shell().Outcome, ReadEngineSummary(), LastLoggedError(), exitCode, commandLineMode, refused);
+    if (!switches.ResultPath.empty() && !facts.handedOver) WriteResultFile(switches.ResultPath, ResultJson(facts));
+    osh::LogInformation(LastLogLine(facts));
+    return exitCode;
 }
 
 int RunMessageLoop(HACCEL accelerators)
@@ -127,15 +175,33 @@ int RunProcess(HINSTANCE instance, int showCommand)
 {
     SetUpLog();
     osh::SetLogStream(SharedLogStream());
-    SwitchOffVirtualization();
+    const std::vector<std::wstring> arguments = ReadCommandLine();
+    const StartSwitches switches = ReadStartSwitches(arguments);
+    const ziz::InstallMode mode = ziz::ChooseMode(arguments).mode;
+    osh::LogInformation(FirstLogLine(OwnVersion(), mode, GetCommandLineW()));
     LoadTextInto(WindowTitleText, Shell().WindowTitle);
     LoadTextInto(WindowClassText, Shell().WindowClass);
+    Shell().Interactive = !switches.Silent;
+    Shell().Unattended = switches.Unattended;
+
+    // A typo must not turn into an install: nothing happens before the command line is known good.
+    std::wstring unknown;
+    if (ziz::FindUnknownSwitch(arguments, unknown)) {
+        RefuseUnknownSwitch(unknown);
+        return EndRun(-1, switches, mode);
+    }
+
+    SwitchOffVirtualization();
     Shell().Instance = instance;
     RegisterProgressWindowClass(instance);
 
     osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     Shell().ShutdownEvent = shutdownEvent.get();
-    if (!SetUpWindow(instance, showCommand)) return 0;
+    switch (SetUpWindow(instance, showCommand)) {
+    case WindowStart::RefusedServer: return EndRun(0, switches, mode, true);
+    case WindowStart::NoWindow: return EndRun(-1, switches, mode);
+    case WindowStart::Started: break;
+    }
     osh::ScopedHandle workerThread(Shell().WorkerThread);
 
     // The table is optional; without it every message goes the ordinary way.
@@ -145,7 +211,8 @@ int RunProcess(HINSTANCE instance, int showCommand)
     SetEvent(shutdownEvent.get());
     HANDLE waitFor[] = {workerThread.get()};
     if (workerThread) WaitForMultipleObjects(1, waitFor, FALSE, WorkerStopTimeoutMs);
-    return exitCode;
+    // The engine thread has ended (or the hour is over): its summary is complete.
+    return EndRun(exitCode, switches, mode);
 }
 
 }  // namespace app

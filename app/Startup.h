@@ -3,6 +3,8 @@
 // progress window with its engine thread, the message loop and the orderly stop.
 #include <windows.h>
 
+#include "engine/InstallMode.h"
+
 #include <string>
 #include <vector>
 
@@ -14,20 +16,33 @@ std::vector<std::wstring> ReadCommandLine();
 struct StartSwitches {
     bool Silent = false;       // "/silent": no window, no message boxes
     bool AllowServer = false;  // "/server": run on a server edition as well
+    bool Unattended = false;   // "/norestart": no box, no restart question, no restart
+    std::wstring ResultPath;   // "/result=PATH": where the run's result goes
 };
 
 // Only the exact words count, in any case; every element, the program path included,
-// takes part in the comparison.
+// takes part in the comparison. "/result=" counts with a non-empty path (the first one).
 StartSwitches ReadStartSwitches(const std::vector<std::wstring>& arguments);
 
 // True on a server edition, and when the system cannot be described or classified.
 // `description` receives the system's description when it was obtained.
 bool IsServerOrUnknown(std::wstring& description);
 
-// Window set-up: reads the switches, refuses a server edition in an interactive run,
-// creates the progress window, shows it when interactive and starts the engine thread
-// (its handle goes to Shell().WorkerThread). False when no window was created.
-bool SetUpWindow(HINSTANCE instance, int showCommand);
+enum class WindowStart { Started, RefusedServer, NoWindow };
+
+// Window set-up: refuses a server edition in an interactive run, creates the progress
+// window, shows it when interactive and starts the engine thread (its handle goes to
+// Shell().WorkerThread). NoWindow (logged) when the window cannot be created, for example
+// without a desktop.
+WindowStart SetUpWindow(HINSTANCE instance, int showCommand);
+
+// Ends a run whose command line holds a switch the program does not know: a log line and,
+// when someone is at the screen, a box naming it and listing the known ones.
+void RefuseUnknownSwitch(const std::wstring& element);
+
+// The end of every run: the result file (unless another bootstrapper did the work) and
+// the last log line. Returns exitCode.
+int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, bool refused = false);
 
 // Dispatches messages until WM_QUIT and returns its wParam.
 int RunMessageLoop(HACCEL accelerators);

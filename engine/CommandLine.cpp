@@ -50,7 +50,68 @@ void SplitAtEquals(const std::wstring& text, std::wstring& key, std::wstring& va
     }
 }
 
+// Switches of the shell: "/" only, exact words.
+const wchar_t* const kShellSwitches[] = {L"silent", L"server", L"norestart"};
+// Read with "/" only and a path after "=".
+const wchar_t kResultSwitch[] = L"result";
+// Mode switches and engine options: "/" or "--", any value.
+const wchar_t* const kEngineOptions[] = {L"viewer", L"nocheck", L"clean", L"purge", L"migrate", L"clid"};
+
+bool IsOneOf(const std::wstring& name, const wchar_t* const* words, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (osh::EqualsIgnoreAsciiCase(name, words[i])) return true;
+    }
+    return false;
+}
+
+bool IsEngineSwitch(const std::wstring& name)
+{
+    for (const ModeSwitch& entry : kModeSwitches) {
+        if (osh::EqualsIgnoreAsciiCase(name, entry.word)) return true;
+    }
+    return IsOneOf(name, kEngineOptions, sizeof(kEngineOptions) / sizeof(kEngineOptions[0]));
+}
+
+bool IsKnownElement(const std::wstring& element)
+{
+    if (element.empty()) return true;
+    std::wstring option;
+    if (!StripPrefix(element, option)) return false;
+    const bool slashed = element[0] == L'/';
+    const bool hasValue = option.find(L'=') != std::wstring::npos;
+    std::wstring name, value;
+    SplitAtEquals(option, name, value);
+    if (IsOneOf(name, kShellSwitches, sizeof(kShellSwitches) / sizeof(kShellSwitches[0])))
+        return slashed && !hasValue;
+    if (osh::EqualsIgnoreAsciiCase(name, kResultSwitch)) return slashed && !value.empty();
+    return IsEngineSwitch(name);
+}
+
 }  // namespace
+
+bool FindUnknownSwitch(const std::vector<std::wstring>& arguments, std::wstring& unknown)
+{
+    // The first element is the program path.
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (!IsKnownElement(arguments[i])) {
+            unknown = arguments[i];
+            return true;
+        }
+    }
+    return false;
+}
+
+std::wstring KnownSwitchList()
+{
+    std::wstring list;
+    auto add = [&list](const std::wstring& text) { list += (list.empty() ? L"" : L", ") + text; };
+    for (const wchar_t* word : kShellSwitches) add(std::wstring(L"/") + word);
+    add(std::wstring(L"/") + kResultSwitch + L"=PATH");
+    for (const ModeSwitch& entry : kModeSwitches) add(std::wstring(L"/") + entry.word);
+    for (const wchar_t* word : kEngineOptions) add(std::wstring(L"/") + word);
+    return list;
+}
 
 CommandLineChoice ChooseMode(const std::vector<std::wstring>& arguments)
 {

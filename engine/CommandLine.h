@@ -22,4 +22,15 @@ CommandLineChoice ChooseMode(const std::vector<std::wstring>& arguments);
 // is everything after the first "=". Every element is searched, the program path too.
 bool FindOption(const std::vector<std::wstring>& arguments, const std::wstring& name, std::wstring& value);
 
+// The first element after the program path that the program does not know, so that a
+// typo ends the run before anything happens; false when every element is known. Known:
+// the shell's "/silent", "/server" and "/norestart" written exactly so (any case, "/" only,
+// no value), "/result=" with a path, and the mode switches and engine options with "/" or
+// "--", alone or with "=" and a value. A word without a prefix is refused too (a missing
+// slash must not turn "uninstall" into an install); an empty element is harmless.
+bool FindUnknownSwitch(const std::vector<std::wstring>& arguments, std::wstring& unknown);
+
+// The known switches as the refusal lists them: "/silent, /server, ...".
+std::wstring KnownSwitchList();
+
 }  // namespace ziz

@@ -125,9 +125,14 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     const HRESULT result =
         URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
     // Informational success codes count as failures too: only a complete transfer is S_OK.
-    if (result != S_OK)
+    if (result != S_OK) {
+        worker.Report().Record(item.Filename, ComponentAction::Failed);
+        worker.Report().RecordFailedCheck(item.Filename, "download");
         throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +
                                          osh::Narrow(item.LocalPath) + "\")");
+    }
+    // The check below turns this into Failed with the check's name.
+    worker.Report().Record(item.Filename, ComponentAction::Downloaded);
     if (!worker.VerifyItemFile(item, item.LocalPath)) {
         // A full drive shows up here too, so say which file it was.
         osh::LogError(L"Downloaded file \"" + item.LocalPath + L"\" is not the expected component");

@@ -20,9 +20,11 @@ bool CanOpenForReading(const std::wstring& path)
     return file.valid();
 }
 
-bool Fail(const wchar_t* reason, const std::wstring& path)
+// The result names the check by its short name; the record is the item's file name.
+bool Fail(RunReport& report, const InstallItem& item, const char* check, const wchar_t* reason, const std::wstring& path)
 {
     osh::LogWarning(reason + path);
+    report.RecordFailedCheck(item.Filename, check);
     return false;
 }
 
@@ -31,21 +33,21 @@ bool Fail(const wchar_t* reason, const std::wstring& path)
 // The order of the checks is fixed; only the first failure is reported.
 bool Worker::VerifyItemFile(const InstallItem& item, const std::wstring& path)
 {
-    if (!CanOpenForReading(path)) return Fail(L"Unable to open file ", path);
+    if (!CanOpenForReading(path)) return Fail(Report(), item, "open", L"Unable to open file ", path);
 
     if (!item.Hash.empty()) {
         std::wstring hash;
-        if (!osh::CalculateFileHash(path, hash)) return Fail(L"Hash calculation failure on file ", path);
-        if (osh::ToLowerAscii(hash) != osh::ToLowerAscii(item.Hash)) return Fail(L"Hash comparison failure on file ", path);
+        if (!osh::CalculateFileHash(path, hash)) return Fail(Report(), item, "md5", L"Hash calculation failure on file ", path);
+        if (osh::ToLowerAscii(hash) != osh::ToLowerAscii(item.Hash)) return Fail(Report(), item, "md5", L"Hash comparison failure on file ", path);
     }
 
-    if (IsSelfSigned() && !osh::CheckFileSignature(path)) return Fail(L"Signature check failure on file ", path);
+    if (IsSelfSigned() && !osh::CheckFileSignature(path)) return Fail(Report(), item, "signature", L"Signature check failure on file ", path);
 
     if (!item.Version.empty()) {
         std::wstring version;
-        if (!GetFileVersion(version, path)) return Fail(L"Version retrieval failure on file ", path);
+        if (!GetFileVersion(version, path)) return Fail(Report(), item, "version", L"Version retrieval failure on file ", path);
         // Compared as stored: "5, 0, 1, 2" is not "5.0.1.2".
-        if (version != item.Version) return Fail(L"Version comparison failure on file ", path);
+        if (version != item.Version) return Fail(Report(), item, "version", L"Version comparison failure on file ", path);
     }
     return true;
 }

@@ -40,6 +40,29 @@ const Component kComponents[] = {
     {L"third.msi", std::string(7000, 'c') + "third"},
 };
 
+struct Recorded {
+    std::wstring file;
+    std::string action;
+    std::string failedCheck;
+    bool operator==(const Recorded& other) const
+    {
+        return file == other.file && action == other.action && failedCheck == other.failedCheck;
+    }
+};
+
+void PrintTo(const Recorded& record, std::ostream* out)
+{
+    *out << Narrow(record.file) << ":" << record.action << ":" << record.failedCheck;
+}
+
+std::vector<Recorded> RecordsOf(ziz::Worker& worker)
+{
+    std::vector<Recorded> records;
+    for (const ziz::ComponentRecord& record : worker.Report().Components())
+        records.push_back({record.file, ziz::ComponentActionName(record.action), record.failedCheck});
+    return records;
+}
+
 class ProcessingDownloads : public ::testing::Test {
 protected:
     void SetUp() override
@@ -131,6 +154,10 @@ TEST_F(ProcessingDownloads, IntactCopiesAreKeptAndBrokenOnesFetchedAgain)
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 1}}), Downloads(worker));
     EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
     for (const InstallItem& item : worker.Items()) EXPECT_EQ(setup_ + L"\\" + item.Filename, item.LocalPath);
+    // The damaged copy's failed check was only the search for a copy, not the outcome.
+    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"second.exe", "downloaded", ""},
+                                     {L"third.msi", "reused", ""}}),
+              RecordsOf(worker));
 
     // Everything intact now: nothing to fetch, no download notification.
     StateWorker again({L"C:\\Media\\Setup.exe", L"/uninstall"});
@@ -165,6 +192,9 @@ TEST_F(ProcessingDownloads, IntactCopiesBesideTheProgramAreTakenIn)
     EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 2}, {ziz::StatusDownloading, 1, 2}}),
               Downloads(worker));
+    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "copied", ""}, {L"second.exe", "downloaded", ""},
+                                     {L"third.msi", "downloaded", ""}}),
+              RecordsOf(worker));
 }
 
 TEST_F(ProcessingDownloads, CopyThatFailsIsLoggedAndDownloadedInstead)
@@ -194,6 +224,9 @@ TEST_F(ProcessingDownloads, FirstBrokenDownloadEndsTheStateAndLaterItemsAreNotTr
         EXPECT_EQ(kComponents[0].content, testsupport::ReadTextFile(InSetup(kComponents[0])));
         EXPECT_EQ(-1, log.IndexOf("Downloading \"third.msi\" from \"" + Narrow(served_->Url(L"third.msi")) + "\""));
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(InSetup(kComponents[2]).c_str()));
+        // The item never tried has no record; the broken one names the check it failed.
+        EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "downloaded", ""}, {L"second.exe", "failed", "md5"}}),
+                  RecordsOf(worker));
         testenv::RemoveTree(setup_);
         CreateDirectoryW(setup_.c_str(), nullptr);
     }
@@ -207,6 +240,7 @@ TEST_F(ProcessingDownloads, UnreachableServerFailsTheState)
     StateWorker worker;
     Prepare(worker, {item});
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "failed", "download"}}), RecordsOf(worker));
     bool found = false;
     std::string all;
     for (const auto& line : log.Lines()) {

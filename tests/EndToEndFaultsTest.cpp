@@ -194,11 +194,26 @@ TEST_F(LockedFiles, ReadOnlyStaleComponentFailsTheRunAndStaysAsItWas)
     WriteTextFile(stale, "an older redistributable");
     ASSERT_TRUE(SetFileAttributesW(stale.c_str(), FILE_ATTRIBUTE_READONLY));
 
-    const DWORD exitCode = endtoend::RunSetup(L"/download /silent");
+    const std::wstring results = testenv::MakeScratchDirectory(L"faults-result");
+    const DWORD exitCode = endtoend::RunSetup(L"/download /silent /result=" + results + L"\\result.json");
     SetFileAttributesW(stale.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(kFailed, exitCode);
     EXPECT_GE(LineWith({":setup:E:Cannot replace \"" + Narrow(stale) + "\": "}), 0) << LogText();
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+    // The deployment tool's view: the intact package was reused, the stale one failed, and why.
+    const std::string result = ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+    EXPECT_EQ(0u, result.find("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,"
+                              "\"restartRequired\":false,\"failureReason\":\"")) << result;
+    EXPECT_NE(std::string::npos, result.find("Cannot replace")) << result;
+    EXPECT_NE(std::string::npos, result.find("{\"file\":\"" + Narrow(kPackage) + "\",\"action\":\"reused\"}")) << result;
+    EXPECT_NE(std::string::npos, result.find("{\"file\":\"" + Narrow(kRedistributable) + "\",\"action\":\"failed\""))
+        << result;
+    const std::vector<std::string> lines = RunLog();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(std::string::npos,
+              lines.back().find(":setup:I:Setup ended, mode DOWNLOAD, outcome failed, exit code -1, restart needed no"))
+        << lines.back();
     EXPECT_TRUE(ReadTextFile(stale) == "an older redistributable");
     EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(kPackage)), Md5Of(SetupFiles() + L"\\" + kPackage));
 }

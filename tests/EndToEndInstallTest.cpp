@@ -9,6 +9,7 @@
 #include "support/EndToEnd.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/SetupRun.h"
+#include "support/StateFiles.h"
 #include "support/StateTestFiles.h"
 #include "support/TestEnvironment.h"
 
@@ -122,7 +123,28 @@ protected:
 
 TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
 {
-    ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
+    const std::wstring results = testenv::MakeScratchDirectory(L"install-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck /result=" + resultFile), 0u);
+    {
+        // First and last line of the run, and the result a deployment tool reads.
+        const auto lines = endtoend::LastLogLines(400);
+        const int first = LineWith(lines, ":setup:I:Setup " + Narrow(endtoend::SetupVersion()) +
+                                              " started, mode INSTALL, command line: ");
+        ASSERT_GE(first, 0);
+        EXPECT_NE(std::string::npos, lines[first].find("Setup.exe\" /install /silent /nocheck /result=")) << lines[first];
+        EXPECT_NE(std::string::npos,
+                  lines.back().find(":setup:I:Setup ended, mode INSTALL, outcome succeeded, exit code 0, restart needed no"))
+            << lines.back();
+        const std::string result = testsupport::ReadTextFile(resultFile);
+        EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"succeeded\",\"exitCode\":0,"
+                                  "\"restartRequired\":false,\"components\":[{\"file\":\""))
+            << result;
+        EXPECT_EQ(std::string::npos, result.find("failed")) << result;
+        EXPECT_EQ(std::string::npos, result.find("failedCheck")) << result;
+        EXPECT_NE(std::string::npos, result.find("vcredist_x64.exe")) << result;
+        testenv::RemoveTree(results);
+    }
 
     std::vector<std::string> commands;  // by uninstall number, ascending
     for (const Package& package : kX64Packages) {

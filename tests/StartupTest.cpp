@@ -4,11 +4,17 @@
 // against the test server.
 #include "app/EngineThread.h"
 #include "app/ProgressWindow.h"
+#include "app/ResultFile.h"
+#include "app/RunEnd.h"
+#include "app/RunSummary.h"
+#include "app/SetupLog.h"
 #include "app/ShellValues.h"
 #include "app/Startup.h"
+#include "engine/CommandLine.h"
 #include "engine/FileVersion.h"
 #include "engine/OSWorker.h"
 #include "engine/PathKind.h"
+#include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 #include "support/EndToEnd.h"
 #include "support/MessageBoxWatcher.h"
@@ -61,6 +67,17 @@ TEST(StartSwitches, ProgramPathTakesPart)
 {
     EXPECT_TRUE(app::ReadStartSwitches({L"/Silent"}).Silent);
     EXPECT_TRUE(app::ReadStartSwitches({L"/server"}).AllowServer);
+}
+
+TEST(StartSwitches, NoRestartAndResultPath)
+{
+    auto switches = app::ReadStartSwitches({L"Setup.exe", L"/NoRestart", L"/RESULT=C:\\Out\\R.json", L"/result=x"});
+    EXPECT_TRUE(switches.Unattended);
+    EXPECT_FALSE(switches.Silent) << "unattended does not hide the window";
+    EXPECT_EQ(L"C:\\Out\\R.json", switches.ResultPath) << "the first path counts, as written";
+    switches = app::ReadStartSwitches({L"Setup.exe", L"--norestart", L"/result", L"/result=", L"--result=x"});
+    EXPECT_FALSE(switches.Unattended);
+    EXPECT_EQ(L"", switches.ResultPath);
 }
 
 TEST(StartSwitches, CommandLineListStartsWithTheProgram)
@@ -195,6 +212,10 @@ TEST_F(EngineThread, NoEngineEndsTheProcessWithMinusOne)
 
 TEST_F(EngineThread, NoEngineTellsAnInteractiveUser)
 {
+    // The log's error watch gives the box its reason.
+    app::SetUpLog();
+    osh::SetLogStream(app::SharedLogStream());
+    app::ResetRunSummary();
     app::Shell().Interactive = true;
     app::SetEngineFactory(NoEngine);
     testenv::MessageBoxWatcher watcher({IDOK});
@@ -203,7 +224,165 @@ TEST_F(EngineThread, NoEngineTellsAnInteractiveUser)
     const auto boxes = watcher.Stop();
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(Title, boxes[0].caption);
-    EXPECT_EQ(L"Fatal Error", boxes[0].text);
+    EXPECT_EQ(L"Fatal Error\nEngine ended with -1 before reporting an outcome (" + app::SetupLogFile() + L")",
+              boxes[0].text);
+}
+
+TEST_F(EngineThread, SummaryIsCopiedOutBeforeTheEngineIsDeleted)
+{
+    app::ResetRunSummary();
+    app::SetEngineFactory(MakeScriptedEngine);
+    g_setupDirectory = scratch_ + L"\\setup";
+    // Stopped before the first state, so the summary holds the parsed command line only.
+    SetEvent(shutdown_.get());
+    DWORD threadExit = 1234;
+    EXPECT_EQ(std::nullopt, RunEngineThread(threadExit, 1500));
+    const app::EngineSummary summary = app::ReadEngineSummary();
+    EXPECT_TRUE(summary.ran);
+    EXPECT_EQ(ziz::INSTALL, summary.mode) << "the test program's command line has no mode switch";
+    EXPECT_TRUE(summary.report.Components().empty());
+    app::ResetRunSummary();
+}
+
+// ---- end of a run: log lines and the result ------------------------------------------
+
+TEST(RunEnd, FirstLineNamesVersionModeAndWholeCommandLine)
+{
+    EXPECT_EQ("Setup 5.0.1036.11000 started, mode UNINSTALL, command line: \"C:\\a b\\Setup.exe\" /uninstall /silent",
+              app::FirstLogLine(L"5.0.1036.11000", ziz::UNINSTALL, L"\"C:\\a b\\Setup.exe\" /uninstall /silent"));
+    EXPECT_EQ("Setup (unknown version) started, mode INSTALL, command line: x", app::FirstLogLine(L"", ziz::INSTALL, L"x"));
+}
+
+TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
+{
+    app::EngineSummary engine;
+    engine.ran = true;
+    engine.mode = ziz::UPDATE;
+    engine.lastStatus = ziz::StatusSucceeded;
+    app::EngineSummary upToDate = engine;
+    upToDate.mode = ziz::CHECK;
+    upToDate.lastStatus = ziz::StatusUpToDate;
+    app::EngineSummary handedOver = engine;
+    handedOver.report.SetHandedOver(1);
+    app::EngineSummary failed = engine;
+    failed.lastStatus = ziz::StatusFailed;
+    failed.report.SetFailureReason("Installer of base.msi ended with 1603");
+    const app::EngineSummary none;
+    app::HandledOutcome exited;
+    exited.handedOver = true;
+
+    struct Row {
+        const char* name;
+        app::HandledOutcome outcome;
+        app::EngineSummary summary;
+        int exitCode;
+        bool refused;
+        const char* line;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"success", {}, engine, 0, false, "Setup ended, mode UPDATE, outcome succeeded, exit code 0, restart needed no", ""},
+        {"restart", {}, engine, 1, false, "Setup ended, mode UPDATE, outcome succeeded, exit code 1, restart needed yes", ""},
+        {"up to date", {}, upToDate, 1, false, "Setup ended, mode CHECK, outcome up to date, exit code 1, restart needed no", ""},
+        {"hand-over by the engine", {}, handedOver, 1, false,
+         "Setup ended, mode UPDATE, outcome handed over, exit code 1, restart needed yes", ""},
+        {"hand-over by the window", exited, none, -1, false,
+         "Setup ended, mode DOWNLOAD, outcome handed over, exit code -1, restart needed no", "No cause was recorded"},
+        {"failure", {}, failed, -1, false, "Setup ended, mode UPDATE, outcome failed, exit code -1, restart needed no",
+         "Installer of base.msi ended with 1603"},
+        {"no engine", {}, none, -1, false, "Setup ended, mode DOWNLOAD, outcome failed, exit code -1, restart needed no",
+         "Cannot create the progress window"},
+        {"server", {}, none, 0, true, "Setup ended, mode DOWNLOAD, outcome refused, exit code 0, restart needed no", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string lastError = std::string(row.name) == "no engine" ? "Cannot create the progress window" : "";
+        const app::RunFacts facts =
+            app::GatherRunFacts(row.outcome, row.summary, lastError, row.exitCode, ziz::DOWNLOAD, row.refused);
+        EXPECT_EQ(row.line, app::LastLogLine(facts));
+        EXPECT_EQ(row.reason, facts.failureReason);
+    }
+}
+
+TEST(ResultFile, JsonOfASuccessfulAndOfAFailedRun)
+{
+    app::RunFacts facts;
+    facts.mode = "INSTALL";
+    facts.outcome = "succeeded";
+    facts.exitCode = 1;
+    facts.restartRequired = true;
+    ziz::RunReport report;
+    report.Record(L"base.msi", ziz::ComponentAction::Reused);
+    report.Record(L"base.msi", ziz::ComponentAction::Installed);
+    report.RecordExitCode(L"base.msi", 3010);
+    report.Record(L"b\u00e4ckup \"x\".msi", ziz::ComponentAction::Downloaded);
+    facts.components = report.Components();
+    EXPECT_EQ("{\"mode\":\"INSTALL\",\"outcome\":\"succeeded\",\"exitCode\":1,\"restartRequired\":true,"
+              "\"components\":[{\"file\":\"base.msi\",\"action\":\"installed\",\"exitCode\":3010},"
+              "{\"file\":\"b\xC3\xA4" "ckup \\\"x\\\".msi\",\"action\":\"downloaded\"}]}",
+              app::ResultJson(facts));
+
+    app::RunFacts failed;
+    failed.mode = "DOWNLOAD";
+    failed.outcome = "failed";
+    failed.failureReason = "Download failed file integrity check";
+    ziz::RunReport checks;
+    checks.Record(L"a.msi", ziz::ComponentAction::Downloaded);
+    checks.Record(L"b.msi", ziz::ComponentAction::Downloaded);
+    checks.RecordFailedCheck(L"b.msi", "md5");
+    checks.RecordFailedCheck(L"b.msi", "version");
+    failed.components = checks.Components();
+    EXPECT_EQ("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+              "\"failureReason\":\"Download failed file integrity check\",\"components\":["
+              "{\"file\":\"a.msi\",\"action\":\"downloaded\"},"
+              "{\"file\":\"b.msi\",\"action\":\"failed\",\"failedCheck\":\"md5\"}]}",
+              app::ResultJson(failed));
+}
+
+std::string ReadWhole(const std::wstring& path)
+{
+    osh::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) return "<missing>";
+    std::string text(65536, '\0');
+    DWORD read = 0;
+    ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+    text.resize(read);
+    return text;
+}
+
+// Names in a folder, so a test sees a temporary file left behind.
+std::vector<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+TEST(ResultFile, ReplacesAnOlderResultAndLeavesNoTemporaryFile)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"result-file");
+    const std::wstring path = folder + L"\\result.json";
+    ASSERT_TRUE(app::WriteResultFile(path, "{\"first\":1}"));
+    ASSERT_TRUE(app::WriteResultFile(path, "{}"));
+    EXPECT_EQ("{}", ReadWhole(path));
+    EXPECT_EQ(std::vector<std::wstring>{L"result.json"}, FolderNames(folder));
+    // A folder that does not exist is not made: nothing is written anywhere.
+    EXPECT_FALSE(app::WriteResultFile(folder + L"\\missing\\result.json", "{}"));
+    EXPECT_EQ(std::vector<std::wstring>{L"result.json"}, FolderNames(folder));
+    // A read-only result in the way is not silently kept: the write reports failure.
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    const bool replaced = app::WriteResultFile(path, "{\"third\":3}");
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(replaced ? "{\"third\":3}" : "{}", ReadWhole(path));
+    EXPECT_EQ(std::vector<std::wstring>{L"result.json"}, FolderNames(folder));
+    testenv::RemoveTree(folder);
 }
 
 TEST_F(EngineThread, ExceptionEndsTheProcessWithMinusOne)
@@ -395,21 +574,85 @@ TEST_F(Startup, SilentRunWalksToFailureAndExitsMinusOne)
 }
 
 // The failure box is the proof that the run was interactive: a silent run never shows it.
-TEST_F(Startup, LookalikeSwitchesLeaveTheRunInteractive)
+TEST_F(Startup, ModeChoosesTheFailureText)
 {
-    for (const wchar_t* arguments : {L"--silent /check", L"/silent=yes /check", L"-silent /check"}) {
+    for (const wchar_t* arguments : {L"/check", L"--check /server"}) {
         SCOPED_TRACE(testenv::Narrow(arguments));
         const auto run = RunSetup(arguments, {IDOK});
         EXPECT_EQ(FailureExitCode, run.exitCode);
         ASSERT_EQ(1u, run.boxes.size());
         EXPECT_EQ(Title, run.boxes[0].caption);
-        EXPECT_EQ(L"Check for update failed", run.boxes[0].text);
+        EXPECT_EQ(0u, run.boxes[0].text.find(L"Check for update failed\n")) << testenv::Narrow(run.boxes[0].text);
     }
-    // The mode chooses the failure text.
-    const auto install = RunSetup(L"--silent", {IDOK});
+    const auto install = RunSetup(L"", {IDOK});
     EXPECT_EQ(FailureExitCode, install.exitCode);
     ASSERT_EQ(1u, install.boxes.size());
-    EXPECT_EQ(L"Software install failed", install.boxes[0].text);
+    EXPECT_EQ(0u, install.boxes[0].text.find(L"Software install failed\n"));
+    ExpectNothingFetched();
+}
+
+// Lookalikes of the shell's switches used to leave the run interactive and going; a typo
+// now ends it before anything happens, and the box says which word and what is known.
+TEST_F(Startup, UnknownSwitchEndsTheRunBeforeAnythingHappens)
+{
+    for (const wchar_t* element : {L"/unistall", L"--silent", L"/silent=yes", L"-silent", L"uninstall"}) {
+        SCOPED_TRACE(testenv::Narrow(element));
+        const auto run = RunSetup(std::wstring(L"/check ") + element + L" /nocheck", {IDOK});
+        EXPECT_EQ(FailureExitCode, run.exitCode);
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(Title, run.boxes[0].caption);
+        EXPECT_EQ(L"Unknown switch \"" + std::wstring(element) + L"\".\n\nKnown switches: " + ziz::KnownSwitchList(),
+                  run.boxes[0].text);
+        EXPECT_EQ(LoadIconW(nullptr, IDI_ERROR), run.boxes[0].icon);
+    }
+    for (const wchar_t* arguments : {L"/silent /unistall", L"/norestart /unistall"}) {
+        SCOPED_TRACE(testenv::Narrow(arguments));
+        const auto run = RunSetup(arguments);
+        EXPECT_EQ(FailureExitCode, run.exitCode);
+        EXPECT_TRUE(run.boxes.empty()) << "nobody is at the screen";
+    }
+    ExpectNothingFetched();
+}
+
+TEST_F(Startup, UnknownSwitchStillWritesTheResult)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"startup-result");
+    const std::wstring path = folder + L"\\result.json";
+    const auto run = RunSetup(L"/silent /uninstall /unistall \"/result=" + path + L"\"");
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_EQ("{\"mode\":\"UNINSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+              "\"failureReason\":\"Unknown switch \\\"/unistall\\\"; known switches: " +
+                  testenv::Narrow(ziz::KnownSwitchList()) + "\",\"components\":[]}",
+              ReadWhole(path));
+    testenv::RemoveTree(folder);
+}
+
+TEST_F(Startup, FailedRunWritesItsResultAndNoBoxWhenUnattended)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"startup-result");
+    const std::wstring path = folder + L"\\result.json";
+    // Interactive, but nobody at the screen: the failure box stays away too.
+    const auto run = RunSetup(L"/download /norestart /result=" + path);
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    const std::string result = ReadWhole(path);
+    EXPECT_EQ(0u, result.find("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"")) << result;
+    EXPECT_NE(std::string::npos, result.find("for Setup files")) << "the directory that could not be made: " << result;
+    ExpectNothingFetched();
+    testenv::RemoveTree(folder);
+}
+
+// Without a desktop no window can be made: the run must not claim success.
+TEST_F(Startup, NoDisplayEndsWithMinusOne)
+{
+    const std::wstring display = EnvironmentValue(L"DISPLAY");
+    // A display nobody serves; the child's Unix environment is built from this one.
+    SetEnvironmentVariableW(L"DISPLAY", L":97");
+    const auto run = RunSetup(L"/silent");
+    SetEnvironmentVariableW(L"DISPLAY", display.empty() ? nullptr : display.c_str());
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
     ExpectNothingFetched();
 }
 
@@ -613,7 +856,7 @@ std::vector<RegistrySnapshot> ServerEdition::snapshots_;
 
 TEST_F(ServerEdition, InteractiveRunIsRefused)
 {
-    for (const wchar_t* arguments : {L"", L"--server", L"/server=yes /check"}) {
+    for (const wchar_t* arguments : {L"", L"/check", L"--check /viewer"}) {
         SCOPED_TRACE(testenv::Narrow(arguments));
         const auto run = RunSetup(arguments, {IDOK});
         EXPECT_EQ(0u, run.exitCode);

@@ -1,7 +1,10 @@
 // The progress window as the main thread runs it: a real window of the program's class,
 // the engine's two messages posted to it, a message loop until WM_QUIT, and the boxes
 // and exit codes that result.
+#include "app/OutcomePolicy.h"
 #include "app/ProgressWindow.h"
+#include "app/RunSummary.h"
+#include "app/SetupLog.h"
 #include "app/ShellValues.h"
 #include "engine/EngineMessages.h"
 #include "engine/InstallMode.h"
@@ -18,6 +21,7 @@
 
 #include <atomic>
 #include <optional>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -98,6 +102,7 @@ protected:
         osh::SetExitWindowsFunction(previousExit_);
         osh::SetElevationQueryFunction(previousElevation_);
         app::Shell().Interactive = true;
+        app::Shell().Unattended = false;
     }
 
     void Show()
@@ -232,7 +237,8 @@ TEST_F(ProgressWindow, FailureShowsTheModesTextAndExitsMinusOne)
         EXPECT_EQ(-1, Finish(row.mode, 0, row.textId, {IDOK}, boxes));
         ASSERT_EQ(1u, boxes.size());
         EXPECT_EQ(Title, boxes[0].caption);
-        EXPECT_EQ(row.text, boxes[0].text);
+        // The mode's text stays first; the line under it says why (see FailureBox below).
+        EXPECT_EQ(std::wstring(row.text) + L"\n", boxes[0].text.substr(0, wcslen(row.text) + 1));
         EXPECT_EQ(window_, boxes[0].owner);
         EXPECT_TRUE(boxes[0].topmost) << "system-modal boxes stay on top";
         EXPECT_EQ(LoadIconW(nullptr, IDI_WARNING), boxes[0].icon);
@@ -299,16 +305,27 @@ TEST_F(ProgressWindow, InstallWithRestartFlagRestartsWithoutAQuestion)
 {
     Show();
     std::vector<testenv::SeenBox> boxes;
-    EXPECT_EQ(1, Finish(ziz::INSTALL, 2, 408, {}, boxes));
+    // The user agreed to the restart earlier (the removal of an older generation).
+    EXPECT_EQ(1, Finish(ziz::INSTALL, ziz::OutcomeRestartAgreed, 408, {}, boxes));
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(1, g_restarts);
+}
+
+TEST_F(ProgressWindow, InstallNeedingARestartAsksWhenInteractive)
+{
+    Show();
+    std::vector<testenv::SeenBox> boxes;
+    EXPECT_EQ(1, Finish(ziz::INSTALL, ziz::OutcomeRestart, 408, {IDNO}, boxes));
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(UpdateQuestion, boxes[0].text);
+    EXPECT_EQ(0, g_restarts);
 }
 
 TEST_F(ProgressWindow, InstallWithRestartFlagDoesNotRestartUnelevated)
 {
     osh::SetElevationQueryFunction(NotElevated);
     std::vector<testenv::SeenBox> boxes;
-    EXPECT_EQ(1, Finish(ziz::INSTALL, 2, 408, {}, boxes));
+    EXPECT_EQ(1, Finish(ziz::INSTALL, ziz::OutcomeRestartAgreed, 408, {}, boxes));
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(0, g_restarts);
 }
@@ -399,6 +416,143 @@ TEST_F(ProgressWindow, UninstallUnelevatedShowsNothing)
     EXPECT_EQ(0, g_restarts);
 }
 
+// "/norestart": deployment tools run without anyone at the screen.
+TEST_F(ProgressWindow, UnattendedRunNeverAsksRestartsOrShowsABox)
+{
+    app::Shell().Unattended = true;
+    struct Row {
+        int mode;
+        int code;
+        UINT textId;
+        int exitCode;
+    };
+    const Row rows[] = {
+        {ziz::UPDATE, 2, 422, 1}, {ziz::UNINSTALL, 2, 412, 1}, {ziz::UNINSTALL, 1, 412, 0},
+        {ziz::INSTALL, 3, 408, 1}, {ziz::INSTALL, 0, 413, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.mode) + "/" + std::to_string(row.code));
+        if (!IsWindow(window_)) window_ = app::CreateProgressWindow(app::Shell().Instance);
+        std::vector<testenv::SeenBox> boxes;
+        EXPECT_EQ(row.exitCode, Finish(row.mode, row.code, row.textId, {IDYES, IDOK}, boxes));
+        EXPECT_TRUE(boxes.empty());
+        DestroyWindow(window_);
+        Pump(10);
+    }
+    EXPECT_EQ(0, g_restarts);
+    app::Shell().Unattended = false;
+}
+
+class FailureBox : public ProgressWindow {
+protected:
+    void SetUp() override
+    {
+        app::ResetRunSummary();
+        ProgressWindow::SetUp();
+    }
+    void TearDown() override
+    {
+        ProgressWindow::TearDown();
+        app::ResetRunSummary();
+    }
+    std::wstring SecondLine()
+    {
+        std::vector<testenv::SeenBox> boxes;
+        EXPECT_EQ(-1, Finish(ziz::INSTALL, 0, 413, {IDOK}, boxes));
+        if (boxes.size() != 1u) return L"<" + std::to_wstring(boxes.size()) + L" boxes>";
+        const std::wstring& text = boxes[0].text;
+        EXPECT_EQ(0u, text.find(L"Software install failed\n"));
+        return text.substr(text.find(L'\n') + 1);
+    }
+    const std::wstring logFile_ = app::SetupLogFile();
+};
+
+TEST_F(FailureBox, NamesTheReasonAStateGaveAndTheLogFile)
+{
+    ASSERT_NE(std::wstring::npos, logFile_.find(L"\\log\\setup.log")) << testenv::Narrow(logFile_);
+    app::NoteLoggedError("URLDownloadToFile failed");
+    app::EngineSummary summary;
+    summary.ran = true;
+    summary.report.SetFailureReason("Installer of base.msi ended with 1603");
+    summary.report.SetFailureReason("a later consequence");
+    app::PublishEngineSummary(summary);
+    EXPECT_EQ(L"Installer of base.msi ended with 1603 (" + logFile_ + L")", SecondLine());
+}
+
+TEST_F(FailureBox, FallsBackToTheLastErrorLineThenToNoCause)
+{
+    app::NoteLoggedError("Unable to determine directory location for Setup files");
+    app::NoteLoggedError("Download failed file integrity check");
+    EXPECT_EQ(L"Download failed file integrity check (" + logFile_ + L")", SecondLine());
+    app::ResetRunSummary();
+    // A window takes one outcome only: the second run gets a fresh one.
+    DestroyWindow(window_);
+    Pump(10);
+    window_ = app::CreateProgressWindow(app::Shell().Instance);
+    EXPECT_EQ(L"No cause was recorded (" + logFile_ + L")", SecondLine());
+}
+
+// The window's policy as a table: mode, outcome, interactive, unattended, elevated.
+TEST(OutcomePolicy, DecidesPromptBoxAndExitCode)
+{
+    using app::FinalBox;
+    using app::RestartPrompt;
+    struct Row {
+        int mode, outcome;
+        bool interactive, unattended, elevated;
+        RestartPrompt prompt;
+        FinalBox box;
+        int exitCode;
+    };
+    const Row rows[] = {
+        // failures: a box only with someone at the screen
+        {ziz::INSTALL, 0, true, false, true, RestartPrompt::None, FinalBox::Always, -1},
+        {ziz::INSTALL, 0, false, false, true, RestartPrompt::None, FinalBox::Never, -1},
+        {ziz::UNINSTALL, 0, true, true, true, RestartPrompt::None, FinalBox::Never, -1},
+        {ziz::CHECK, 7, true, false, true, RestartPrompt::None, FinalBox::Always, -1},
+        // install: agreed restarts unasked, a needed one is asked only interactively
+        {ziz::INSTALL, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
+        {ziz::INSTALL, 2, true, false, true, RestartPrompt::AskUpdate, FinalBox::Never, 1},
+        {ziz::INSTALL, 2, false, false, true, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::INSTALL, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::INSTALL, 3, false, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
+        {ziz::INSTALL, 3, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::INSTALL, 3, true, true, true, RestartPrompt::None, FinalBox::Never, 1},
+        // update: a silent run still asks (the installed product relies on it)
+        {ziz::UPDATE, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
+        {ziz::UPDATE, 2, false, false, true, RestartPrompt::AskUpdate, FinalBox::Never, 1},
+        {ziz::UPDATE, 3, true, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
+        {ziz::UPDATE, 2, false, true, true, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::UPDATE, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
+        // uninstall: always offered when elevated; the completion box only after No, interactively
+        {ziz::UNINSTALL, 1, true, false, true, RestartPrompt::AskUninstall, FinalBox::WhenRestartDeclined, 0},
+        {ziz::UNINSTALL, 2, false, false, true, RestartPrompt::AskUninstall, FinalBox::Never, 1},
+        {ziz::UNINSTALL, 3, true, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
+        {ziz::UNINSTALL, 2, true, true, true, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::UNINSTALL, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
+        // the rest never restart; 2 means up to date
+        {ziz::DOWNLOAD, 2, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::CHECK, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
+        {ziz::APPLIANCE, 3, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
+        {ziz::INVALID, 2, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.mode) + "/" + std::to_string(row.outcome) + " interactive " +
+                     std::to_string(row.interactive) + " unattended " + std::to_string(row.unattended) +
+                     " elevated " + std::to_string(row.elevated));
+        app::OutcomeFacts facts;
+        facts.mode = row.mode;
+        facts.outcome = row.outcome;
+        facts.interactive = row.interactive;
+        facts.unattended = row.unattended;
+        facts.elevated = row.elevated;
+        const app::OutcomeDecision decision = app::DecideOutcome(facts);
+        EXPECT_EQ(static_cast<int>(row.prompt), static_cast<int>(decision.prompt));
+        EXPECT_EQ(static_cast<int>(row.box), static_cast<int>(decision.box));
+        EXPECT_EQ(row.exitCode, decision.exitCode);
+    }
+}
+
 TEST_F(ProgressWindow, OnlyTheFirstOutcomeCounts)
 {
     Show();
@@ -411,7 +565,7 @@ TEST_F(ProgressWindow, OnlyTheFirstOutcomeCounts)
     Sleep(300);
     const auto boxes = watcher.Stop();
     ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(L"Software uninstall failed", boxes[0].text);
+    EXPECT_EQ(0u, boxes[0].text.find(L"Software uninstall failed\n"));
 }
 
 TEST_F(ProgressWindow, DestroyingTheWindowQuitsWithZero)

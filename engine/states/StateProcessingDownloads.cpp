@@ -30,6 +30,21 @@ bool TakeInLocalCopy(Worker& worker, const InstallItem& item, const std::wstring
     return worker.VerifyItemFile(item, item.LocalPath);
 }
 
+// Where an intact copy came from; Failed when the item must be fetched.
+ComponentAction FindIntactCopy(Worker& worker, const InstallItem& item, const std::wstring& programDirectory)
+{
+    // Looking for a copy is not the item's outcome: checks that fail here are forgotten.
+    const RunReport before = worker.Report();
+    ComponentAction found = ComponentAction::Failed;
+    if (worker.VerifyItemFile(item, item.LocalPath)) {
+        found = ComponentAction::Reused;
+    } else if (TakeInLocalCopy(worker, item, programDirectory)) {
+        found = ComponentAction::Copied;
+    }
+    worker.Report() = before;
+    return found;
+}
+
 // Points every item at its place in the setup directory and queues those not intact there.
 DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const std::wstring& setupDirectory,
                                 const std::wstring& programDirectory, bool clean)
@@ -38,11 +53,12 @@ DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const st
     for (InstallItem& item : items) {
         RequireSafeFileName(item);
         item.SetLocalPath(osh::AppendBackslash(setupDirectory) + item.Filename);
-        if (clean) {
+        const ComponentAction found =
+            clean ? ComponentAction::Failed : FindIntactCopy(worker, item, programDirectory);
+        if (found == ComponentAction::Failed) {
             queue.push_back(item);
-        } else if (!worker.VerifyItemFile(item, item.LocalPath) &&
-                   !TakeInLocalCopy(worker, item, programDirectory)) {
-            queue.push_back(item);
+        } else {
+            worker.Report().Record(item.Filename, found);
         }
     }
     return queue;

@@ -1,5 +1,6 @@
 // How the command line becomes the engine's mode, restart flag, install type and appliance
 // target, how options are read, and the version rule that decides a self-update.
+#include "engine/CommandLine.h"
 #include "support/TestWorker.h"
 
 #include <gtest/gtest.h>
@@ -188,6 +189,55 @@ TEST(Options, ProgramPathElementIsSearchedToo)
     std::wstring value;
     ASSERT_TRUE(worker.GetOption(L"purge", value));
     EXPECT_EQ(L"x", value);
+}
+
+// A typo must end the run before anything happens: every element after the program path
+// is either a switch the program reads or refused.
+TEST(KnownSwitches, EverySwitchTheProgramReadsIsAccepted)
+{
+    const wchar_t* const known[] = {
+        L"/silent", L"/SILENT", L"/server", L"/norestart", L"/NoRestart", L"/result=C:\\out\\r.json",
+        L"/result=r.json", L"/install", L"--install=x", L"/update", L"--UPDATE", L"/download", L"/check",
+        L"/uninstall", L"/appliance=E:\\", L"--appliance", L"/viewer", L"/viewer=no", L"--nocheck", L"/clean",
+        L"/purge", L"/migrate=C:\\old", L"--clid=a=b", L"",
+    };
+    for (const wchar_t* element : known) {
+        std::wstring unknown = L"<untouched>";
+        EXPECT_FALSE(ziz::FindUnknownSwitch({kProgram, element}, unknown)) << testing::PrintToString(std::wstring(element));
+        EXPECT_EQ(L"<untouched>", unknown);
+    }
+}
+
+TEST(KnownSwitches, TyposLookalikesAndBareWordsAreRefused)
+{
+    const wchar_t* const refused[] = {
+        L"/unistall",  L"--unistall", L"/install2", L"/ install", L"/",        L"--",          L"-install",
+        L"uninstall",  L"update",     L"--silent",  L"/silent=yes", L"/server=1", L"--norestart", L"/norestart=x",
+        L"/result",    L"/result=",   L"--result=r.json", L"/silently", L"/clid_x", L"\\install",
+    };
+    for (const wchar_t* element : refused) {
+        std::wstring unknown;
+        EXPECT_TRUE(ziz::FindUnknownSwitch({kProgram, L"/silent", element, L"/check"}, unknown))
+            << testing::PrintToString(std::wstring(element));
+        EXPECT_EQ(element, unknown);
+    }
+}
+
+TEST(KnownSwitches, FirstUnknownIsNamedAndTheProgramPathIsNotJudged)
+{
+    std::wstring unknown;
+    EXPECT_TRUE(ziz::FindUnknownSwitch({kProgram, L"/clean", L"/unistall", L"/bogus"}, unknown));
+    EXPECT_EQ(L"/unistall", unknown);
+    // The path has no prefix and may even look like a switch: it is never judged.
+    EXPECT_FALSE(ziz::FindUnknownSwitch({L"/odd/Setup.exe"}, unknown));
+    EXPECT_FALSE(ziz::FindUnknownSwitch({}, unknown));
+}
+
+TEST(KnownSwitches, ListNamesEveryKnownSwitchOnce)
+{
+    EXPECT_EQ(L"/silent, /server, /norestart, /result=PATH, /uninstall, /download, /appliance, /check, /install, "
+              L"/update, /viewer, /nocheck, /clean, /purge, /migrate, /clid",
+              ziz::KnownSwitchList());
 }
 
 TEST(ModeName, NamesOfAllModesAndInvalidValues)

@@ -1,0 +1,50 @@
+#include "app/RunEnd.h"
+
+#include "osh/Text.h"
+
+namespace app {
+
+namespace {
+
+std::string OutcomeName(const RunFacts& facts, bool upToDate, bool refused)
+{
+    if (refused) return "refused";
+    if (facts.handedOver) return "handed over";
+    if (facts.exitCode == -1) return "failed";
+    return upToDate ? "up to date" : "succeeded";
+}
+
+}  // namespace
+
+std::string FirstLogLine(const std::wstring& version, ziz::InstallMode mode, const std::wstring& commandLine)
+{
+    return "Setup " + osh::Narrow(version.empty() ? L"(unknown version)" : version) + " started, mode " +
+           osh::Narrow(ziz::InstallModeName(mode)) + ", command line: " + osh::Narrow(commandLine);
+}
+
+std::string LastLogLine(const RunFacts& facts)
+{
+    return "Setup ended, mode " + facts.mode + ", outcome " + facts.outcome + ", exit code " +
+           std::to_string(facts.exitCode) + ", restart needed " + (facts.restartRequired ? "yes" : "no");
+}
+
+RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& lastError,
+                        int exitCode, ziz::InstallMode commandLineMode, bool refused)
+{
+    RunFacts facts;
+    const ziz::InstallMode mode = summary.ran ? summary.mode : commandLineMode;
+    facts.mode = osh::Narrow(ziz::InstallModeName(mode));
+    facts.exitCode = exitCode;
+    facts.handedOver = outcome.handedOver || summary.report.HandedOver();
+    const bool upToDate = summary.ran && summary.lastStatus == ziz::StatusUpToDate && exitCode == 1;
+    // Exit code 1 is a restart request unless the software was up to date; a hand-over
+    // passes on the code of the run that did the work.
+    facts.restartRequired =
+        exitCode == 1 && !upToDate && (mode == ziz::INSTALL || mode == ziz::UPDATE || mode == ziz::UNINSTALL);
+    facts.outcome = OutcomeName(facts, upToDate, refused);
+    if (exitCode == -1) facts.failureReason = FailureReasonOf(summary, lastError);
+    facts.components = summary.report.Components();
+    return facts;
+}
+
+}  // namespace app

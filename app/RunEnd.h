@@ -1,0 +1,24 @@
+#pragma once
+// The first and the last line every run writes to the setup log, and the facts of the end
+// of a run gathered from the window's outcome and the engine's summary.
+#include "app/ResultFile.h"
+#include "app/RunSummary.h"
+#include "app/ShellValues.h"
+
+#include <string>
+
+namespace app {
+
+// "Setup 5.0.1036.11000 started, mode INSTALL, command line: "C:\x\Setup.exe" /silent"
+std::string FirstLogLine(const std::wstring& version, ziz::InstallMode mode, const std::wstring& commandLine);
+
+// "Setup ended, mode INSTALL, outcome failed, exit code -1, restart needed no"
+std::string LastLogLine(const RunFacts& facts);
+
+// How the run ended. The engine's mode counts when the engine ran, else the mode the
+// command line chose; a failure gets its reason (FailureReasonOf). `refused` marks a run
+// that never started its work (a server edition).
+RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& lastError,
+                        int exitCode, ziz::InstallMode commandLineMode, bool refused = false);
+
+}  // namespace app
