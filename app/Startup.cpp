@@ -51,7 +51,8 @@ bool RefuseServer(bool interactive)
 {
     std::wstring description;
     if (!IsServerOrUnknown(description) || !interactive) return false;
-    osh::LogWarning(L"Refused on a server edition: " + description);
+    // An error: the caller's exit code and the result file must not read as an install.
+    osh::LogError(L"Refused on a server edition: " + description);
     if (!Shell().Unattended) {
         MessageBoxW(nullptr, LoadText(ServerRefusalText).c_str(), description.c_str(), MB_SYSTEMMODAL | MB_ICONERROR);
     }
@@ -198,7 +199,7 @@ int RunProcess(HINSTANCE instance, int showCommand)
     osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     Shell().ShutdownEvent = shutdownEvent.get();
     switch (SetUpWindow(instance, showCommand)) {
-    case WindowStart::RefusedServer: return EndRun(0, switches, mode, true);
+    case WindowStart::RefusedServer: return EndRun(-1, switches, mode, true);
     case WindowStart::NoWindow: return EndRun(-1, switches, mode);
     case WindowStart::Started: break;
     }
