@@ -533,5 +533,56 @@ class ToolTest(unittest.TestCase):
             self.assertEqual(["no"], ["no" for item in layout[platform] if not item["viewer"]])
 
 
+RULES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cmake", "ReleaseRules.cmake")
+
+
+class VendorBuildRulesTest(unittest.TestCase):
+    """The configure-time checks of cmake/ReleaseRules.cmake, run as a CMake script."""
+
+    def check(self, **values):
+        if shutil.which("cmake") is None:
+            self.skipTest("cmake is not installed")
+        arguments = ["cmake"] + ["-D%s=%s" % (name, value) for name, value in values.items()] + ["-P", RULES]
+        result = subprocess.run(arguments, capture_output=True, text=True)
+        return result.returncode, " ".join(result.stderr.split())
+
+    def address(self, url, vendor, allow="OFF"):
+        return self.check(NORLO_CHECK_ADDRESS=url, NORLO_CHECK_NAME="NORLO_RECOVERY_MEDIA_URL",
+                          NORLO_CHECK_VENDOR=vendor, NORLO_CHECK_ALLOW=allow)
+
+    def test_vendor_build_refuses_loopback_and_plain_http_unless_allowed(self):
+        for url, reason in (("http://127.0.0.1:8642/recovery/", "is a loopback address"),
+                            ("https://localhost/recovery/", "is a loopback address"),
+                            ("https://[::1]:8443/", "is a loopback address"),
+                            ("http://updates.example.com", "is plain http: give an https address")):
+            code, errors = self.address(url, "ON")
+            self.assertNotEqual(0, code, url)
+            self.assertIn("NORLO_RECOVERY_MEDIA_URL '%s' %s" % (url, reason), errors)
+            self.assertIn("NORLO_ALLOW_TEST_SERVERS=ON", errors)
+            self.assertEqual(0, self.address(url, "ON", allow="ON")[0], url)
+            self.assertEqual(0, self.address(url, "OFF")[0], "a test build keeps its loopback server")
+        self.assertEqual(0, self.address("https://user@updates.example.com:8443/recovery/", "ON")[0])
+
+    def test_every_build_refuses_addresses_that_are_no_web_address(self):
+        for url, reason in (("updates.example.com", "names no scheme"),
+                            ("", "names no scheme"),
+                            ("ftp://updates.example.com", "has the scheme ftp"),
+                            ("file:///srv/recovery", "has the scheme file"),
+                            ("https://", "names no host")):
+            for vendor, allow in (("ON", "ON"), ("OFF", "OFF")):
+                code, errors = self.address(url, vendor, allow)
+                self.assertNotEqual(0, code, url)
+                self.assertIn(reason, errors)
+
+    def test_version_is_four_numbers_up_to_65535(self):
+        self.assertEqual(0, self.check(NORLO_CHECK_VERSION="5.0.1038.10828")[0])
+        self.assertEqual(0, self.check(NORLO_CHECK_VERSION="0.0.0.65535")[0])
+        for version in ("5.0.1038", "5.0.x.1", "5.0.65536.1", "5.0.1038.10828.1", "05.0.1.1", "5.0.1.2-beta"):
+            code, errors = self.check(NORLO_CHECK_VERSION=version)
+            self.assertNotEqual(0, code, version)
+            self.assertIn("NORLO_VERSION must be four numbers from 0 to 65535 separated by full stops, got '%s'"
+                          % version, errors)
+
+
 if __name__ == "__main__":
     unittest.main()
