@@ -2,7 +2,9 @@
 #
 # A vendor build names the folder of a release's component files: tools/release.py then
 # writes the document from those files (digests and file versions included), so the
-# executable and the files it will download can never disagree. A test build uses the
+# executable and the files it will download can never disagree. The bootstrapper item names
+# only the version being built and its address; update.xml, with the bootstrapper's digests,
+# is written after it is signed (target norlo_publish_release). A test build uses the
 # sample release that tests/release builds. Without either, the configured template of
 # resources/ is embedded.
 set(NORLO_RELEASE_DIR "" CACHE PATH
@@ -14,6 +16,19 @@ set(NORLO_RELEASE_DEFINES "release=5.0.1038.10828" CACHE STRING
 option(NORLO_SAMPLE_RELEASE "Build the sample release and embed its install sequence" ${NORLO_BUILD_TESTS})
 set(NORLO_SAMPLE_RELEASE_VERSION "5.0.1038.10828" CACHE STRING
   "Version of the sample release's newer bootstrapper and packages (must be above NORLO_VERSION)")
+
+option(NORLO_ALLOW_TEST_SERVERS
+  "Accept loopback and plain-http update and recovery-media addresses in a build without tests" OFF)
+
+include(${CMAKE_CURRENT_LIST_DIR}/ReleaseRules.cmake)
+norlo_check_version(NORLO_VERSION "${NORLO_VERSION}")
+# A build without tests is what customers get: its servers must be real and reached over https.
+set(_norlo_vendor_build ON)
+if(NORLO_BUILD_TESTS)
+  set(_norlo_vendor_build OFF)
+endif()
+norlo_check_server_address(NORLO_UPDATE_SERVER "${NORLO_UPDATE_SERVER}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
+norlo_check_server_address(NORLO_RECOVERY_MEDIA_URL "${NORLO_RECOVERY_MEDIA_URL}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
 
 if(NORLO_RELEASE_DIR OR NORLO_SAMPLE_RELEASE)
   set(NORLO_EMBEDDED_SEQUENCE ${CMAKE_BINARY_DIR}/release/documents/Sequence.xml)

@@ -7,6 +7,7 @@
 #include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
+#include "osh/WebAddress.h"
 
 #include <windows.h>
 #include <urlmon.h>
@@ -121,6 +122,7 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     worker.Notify(StatusDownloading, index, count);
     osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
 
+    osh::RequireWebAddress(item.Url);
     EnsureReplaceable(item.LocalPath);
     const HRESULT result =
         URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));

@@ -6,6 +6,7 @@
 #include "osh/ScopedHandle.h"
 #include "osh/Signature.h"
 #include "osh/Text.h"
+#include "sequence/ItemIntegrity.h"
 
 #include <windows.h>
 
@@ -35,10 +36,19 @@ bool Worker::VerifyItemFile(const InstallItem& item, const std::wstring& path)
 {
     if (!CanOpenForReading(path)) return Fail(Report(), item, "open", L"Unable to open file ", path);
 
-    if (!item.Hash.empty()) {
-        std::wstring hash;
-        if (!osh::CalculateFileHash(path, hash)) return Fail(Report(), item, "md5", L"Hash calculation failure on file ", path);
-        if (osh::ToLowerAscii(hash) != osh::ToLowerAscii(item.Hash)) return Fail(Report(), item, "md5", L"Hash comparison failure on file ", path);
+    // A cut-off transfer is caught without reading the file.
+    std::uint64_t bytes = 0;
+    if (!item.Size.empty() && !(osh::GetFileByteCount(path, bytes) && SizeMatches(item, bytes)))
+        return Fail(Report(), item, "size", L"Size comparison failure on file ", path);
+
+    if (!item.Hash.empty() || !item.Sha256.empty()) {
+        osh::FileDigests digests;
+        if (!osh::CalculateFileDigests(path, digests))
+            return Fail(Report(), item, "md5", L"Hash calculation failure on file ", path);
+        if (!item.Hash.empty() && !DigestsEqual(item.Hash, digests.Md5))
+            return Fail(Report(), item, "md5", L"Hash comparison failure on file ", path);
+        if (!item.Sha256.empty() && !DigestsEqual(item.Sha256, digests.Sha256))
+            return Fail(Report(), item, "sha256", L"SHA-256 comparison failure on file ", path);
     }
 
     if (IsSelfSigned() && !osh::CheckFileSignature(path)) return Fail(Report(), item, "signature", L"Signature check failure on file ", path);

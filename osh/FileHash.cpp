@@ -5,14 +5,15 @@
 #include "osh/Text.h"
 
 #include <windows.h>
-#include <wincrypt.h>
+
+#include <vector>
 
 namespace osh {
 
 namespace {
 
-constexpr DWORD kBlockSize = 1024;
-constexpr DWORD kDigestSize = 16;
+// Large reads: the per-call cost of ReadFile dominated with small blocks.
+constexpr DWORD kBlockSize = 1024 * 1024;
 
 [[noreturn]] void ThrowLastError(const std::string& context)
 {
@@ -20,61 +21,61 @@ constexpr DWORD kDigestSize = 16;
     throw win::exception(error, context);
 }
 
-void HashFileContent(HANDLE file, HCRYPTHASH hash, const std::string& name)
+HANDLE OpenForSequentialReading(const std::wstring& path)
 {
-    BYTE block[kBlockSize];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, block, kBlockSize, &read, nullptr)) ThrowLastError("ReadFile(" + name + ")");
-        if (read == 0) return;
-        if (!CryptHashData(hash, block, read, 0)) ThrowLastError("CryptHashData()");
-    }
-}
-
-std::wstring HexText(const BYTE* bytes, DWORD size)
-{
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring text;
-    text.reserve(size * 2);
-    for (DWORD i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0x0F];
-    }
-    return text;
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 }  // namespace
 
-std::wstring CalculateFileHash(const std::wstring& path)
+FileDigests CalculateFileDigests(const std::wstring& path)
 {
     const std::string name = Narrow(path);
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    ScopedFile file(OpenForSequentialReading(path));
     if (!file) ThrowLastError("CreateFile(" + name + ")");
 
-    ScopedCryptProvider provider;
-    if (!CryptAcquireContextW(provider.receive(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        ThrowLastError("CryptAcquireContext()");
-    ScopedCryptHash hash;
-    if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.receive())) ThrowLastError("CryptCreateHash()");
-
-    HashFileContent(file.get(), hash.get(), name);
-
-    BYTE digest[kDigestSize];
-    DWORD size = kDigestSize;
-    if (!CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0)) ThrowLastError("CryptGetHashParam()");
-    return HexText(digest, size);
+    std::vector<unsigned char> block(kBlockSize);
+    DigestPair digests;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), block.data(), kBlockSize, &read, nullptr)) ThrowLastError("ReadFile(" + name + ")");
+        if (read == 0) return digests.Finish();
+        digests.Update(block.data(), read);
+    }
 }
 
-bool CalculateFileHash(const std::wstring& path, std::wstring& out)
+bool CalculateFileDigests(const std::wstring& path, FileDigests& out)
 {
-    out.clear();
+    out = FileDigests();
     try {
-        out = CalculateFileHash(path);
+        out = CalculateFileDigests(path);
         return true;
     } catch (const std::exception&) {
         return false;
     }
+}
+
+std::wstring CalculateFileHash(const std::wstring& path) { return CalculateFileDigests(path).Md5; }
+
+bool CalculateFileHash(const std::wstring& path, std::wstring& out)
+{
+    FileDigests digests;
+    const bool calculated = CalculateFileDigests(path, digests);
+    out = digests.Md5;
+    return calculated;
+}
+
+bool GetFileByteCount(const std::wstring& path, std::uint64_t& bytes)
+{
+    bytes = 0;
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size)) return false;
+    bytes = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
 }
 
 }  // namespace osh

@@ -1,13 +1,26 @@
 #pragma once
-// MD5 digest of a file as 32 lower-case hexadecimal characters.
+// Digests of a file: MD5 and SHA-256 as lower-case hexadecimal text, from one pass.
+#include "osh/Digests.h"
+
+#include <cstdint>
 #include <string>
 
 namespace osh {
 
-// Throws win::exception naming the step that failed (open, crypto context, read, hash).
+// Both digests and the byte count. Throws win::exception naming the step that failed
+// (open, read).
+FileDigests CalculateFileDigests(const std::wstring& path);
+
+// The same without throwing: false when any step fails; out is reset then.
+bool CalculateFileDigests(const std::wstring& path, FileDigests& out);
+
+// The MD5 digest alone; throws like CalculateFileDigests.
 std::wstring CalculateFileHash(const std::wstring& path);
 
 // The same without throwing: false when any step fails; out is cleared then.
 bool CalculateFileHash(const std::wstring& path, std::wstring& out);
+
+// The size of the file in bytes, without reading it; false when it cannot be opened.
+bool GetFileByteCount(const std::wstring& path, std::uint64_t& bytes);
 
 }  // namespace osh

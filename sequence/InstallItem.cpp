@@ -13,6 +13,8 @@ const std::wstring* InstallItem::FixedField(const std::wstring& name) const
     if (osh::EqualsIgnoreAsciiCase(name, L"Version")) return &Version;
     if (osh::EqualsIgnoreAsciiCase(name, L"Url")) return &Url;
     if (osh::EqualsIgnoreAsciiCase(name, L"Hash")) return &Hash;
+    if (osh::EqualsIgnoreAsciiCase(name, L"Sha256")) return &Sha256;
+    if (osh::EqualsIgnoreAsciiCase(name, L"Size")) return &Size;
     if (osh::EqualsIgnoreAsciiCase(name, L"LocalPath")) return &LocalPath;
     return nullptr;
 }

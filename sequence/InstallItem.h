@@ -8,7 +8,9 @@ struct InstallItem {
     std::wstring Filename;
     std::wstring Version;
     std::wstring Url;
-    std::wstring Hash;
+    std::wstring Hash;    // MD5, hexadecimal
+    std::wstring Sha256;  // SHA-256, hexadecimal; empty in older documents
+    std::wstring Size;    // the file's size in bytes as written; empty in older documents
     std::wstring LocalPath;
     // Further values ("Order", "installCmd", "viewer", "services", ...); keys compare
     // case-sensitively.

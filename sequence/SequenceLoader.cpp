@@ -1,5 +1,6 @@
 #include "sequence/SequenceLoader.h"
 
+#include "sequence/ItemIntegrity.h"
 #include "sequence/NestingDepth.h"
 
 #include "osh/Log.h"
@@ -54,6 +55,16 @@ void SortByOrder(std::vector<InstallItem>& items, InstallSequence& sequence)
     for (const auto& place : places) sequence.push_back(std::move(items[place.second]));
 }
 
+// An item whose size or digest is malformed stays in the list so that the run fails at
+// its verification instead of silently installing less; the reason is logged here.
+void ReportIntegrityDefects(const std::vector<InstallItem>& items)
+{
+    for (const InstallItem& item : items) {
+        const std::string defect = ItemIntegrityDefect(item);
+        if (!defect.empty()) osh::LogError(defect);
+    }
+}
+
 bool ReadSequence(char* text, const std::wstring& name, InstallSequence& sequence)
 {
     // The document object carries a 64 KiB pool; keep it off the worker's stack.
@@ -75,6 +86,7 @@ bool ReadSequence(char* text, const std::wstring& name, InstallSequence& sequenc
     for (const XmlNode* element = list->first_node("Item", 0, kAnyCase); element != nullptr;
          element = element->next_sibling("Item", 0, kAnyCase))
         items.push_back(ReadItem(*element));
+    ReportIntegrityDefects(items);
     SortByOrder(items, sequence);
     return true;
 }

@@ -62,6 +62,18 @@ TEST_F(Download, RefusedConnectionIsAFailure)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Target().c_str()));
 }
 
+TEST_F(Download, OnlyWebAddressesAreFetched)
+{
+    ASSERT_TRUE(osh::DownloadToFile(Target(), Url("")));
+    const std::wstring local = Target() + L".copy";
+    // The system would copy a local file or share as a "download"; the update document
+    // and the bootstrapper must come from a web server.
+    for (const std::wstring& url : {L"file:///" + Target(), Target(), std::wstring(L"\\\\127.0.0.1\\c$\\x.xml")}) {
+        EXPECT_FALSE(osh::DownloadToFile(local, url)) << testenv::Narrow(url);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(local.c_str()));
+    }
+}
+
 // The system's downloader does not look at the HTTP status or at a short body: these
 // "succeed", and the error page or the partial body lands in the file. The later hash
 // check is what rejects such files.

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -390,6 +391,27 @@ TEST_F(DownloadItem, RefusedConnectionThrowsTheDownloadCall)
         }
     }
     ASSERT_EQ(1u, engine.notifications.size()) << "the notification precedes the attempt";
+}
+
+TEST_F(DownloadItem, LocalAndNetworkPathsAreRefusedWithoutATransfer)
+{
+    testsupport::LogCapture log;
+    RecordingEngine engine(log);
+    // The served file is a real local file the system would happily "download" from.
+    InstallItem item = Item();
+    item.Url = L"file:///" + served_;
+    try {
+        ziz::DownloadItem(engine, item, 0, 1, false);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ("Refused address \"" + Narrow(item.Url) + "\": scheme \"file\", only http and https addresses are "
+                  "accepted",
+                  std::string(e.what()));
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(item.LocalPath.c_str())) << "nothing was fetched";
+    item.Url = served_;
+    EXPECT_THROW(ziz::DownloadItem(engine, item, 0, 1, false), std::runtime_error);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(item.LocalPath.c_str()));
 }
 
 // The system reports these transfers as complete; only the digest catches them. The

@@ -60,8 +60,16 @@ TEST_F(FileHash, DigestsAreLowerCaseHexOfTheWholeFile)
 {
     EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", osh::CalculateFileHash(Write(L"abc.txt", "abc")));
     // Three MiB and 17 bytes: many full blocks and a short last one.
-    EXPECT_EQ(L"fd1d49162755d499d59a23ff5e4a0627",
-              osh::CalculateFileHash(Write(L"pattern.bin", PatternBytes(3 * 1024 * 1024 + 17))));
+    const std::wstring pattern = Write(L"pattern.bin", PatternBytes(3 * 1024 * 1024 + 17));
+    EXPECT_EQ(L"fd1d49162755d499d59a23ff5e4a0627", osh::CalculateFileHash(pattern));
+    const osh::FileDigests digests = osh::CalculateFileDigests(pattern);
+    EXPECT_EQ(L"fd1d49162755d499d59a23ff5e4a0627", digests.Md5);
+    EXPECT_EQ(L"e7bff00c7b67234117b8c364725cf2b41fc31f7f46674b1a4a6b3c5516b3a6ed", digests.Sha256);
+    EXPECT_EQ(3u * 1024 * 1024 + 17, digests.Bytes);
+    std::uint64_t bytes = 0;
+    EXPECT_TRUE(osh::GetFileByteCount(pattern, bytes));
+    EXPECT_EQ(3u * 1024 * 1024 + 17, bytes);
+    EXPECT_FALSE(osh::GetFileByteCount(directory_ + L"\\missing.bin", bytes));
 }
 
 TEST_F(FileHash, LockedFileFailsAtTheOpenStep)
@@ -218,6 +226,46 @@ TEST_F(ItemVerification, HashComparesIgnoringCase)
     EXPECT_TRUE(worker_.VerifyItemFile(item_, path));
     EXPECT_TRUE(log_.Lines().empty());
 
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f73";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(path), OnlyWarning());
+}
+
+TEST_F(ItemVerification, SizeIsCheckedBeforeAnyDigest)
+{
+    const std::wstring path = Write(L"abc.msi", "abc");
+    item_.Size = L"3";
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, path));
+    EXPECT_TRUE(log_.Lines().empty());
+
+    // A cut-off transfer with a wrong digest reports the size, the first check that fails.
+    item_.Size = L"4";
+    item_.Hash = L"00000000000000000000000000000000";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    EXPECT_EQ("Size comparison failure on file " + testenv::Narrow(path), OnlyWarning());
+
+    log_.Clear();
+    item_.Size = L"3 bytes";
+    item_.Hash.clear();
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    EXPECT_EQ("Size comparison failure on file " + testenv::Narrow(path), OnlyWarning());
+}
+
+TEST_F(ItemVerification, Sha256IsCheckedAfterMd5)
+{
+    const std::wstring path = Write(L"abc.msi", "abc");
+    item_.Sha256 = L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, path)) << "SHA-256 alone, either letter case";
+    item_.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, path));
+    EXPECT_TRUE(log_.Lines().empty());
+
+    item_.Sha256 = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae";
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
+    EXPECT_EQ("SHA-256 comparison failure on file " + testenv::Narrow(path), OnlyWarning());
+
+    log_.Clear();
     item_.Hash = L"900150983cd24fb0d6963f7d28e17f73";
     EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
     EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(path), OnlyWarning());

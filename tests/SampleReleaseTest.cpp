@@ -6,6 +6,7 @@
 #include "sequence/SequenceLoader.h"
 
 #include "osh/Download.h"
+#include "osh/FileHash.h"
 #include "osh/ScopedHandle.h"
 #include "support/EndToEnd.h"
 #include "support/TestEnvironment.h"
@@ -265,7 +266,7 @@ protected:
     bool laidOut_ = false;
 };
 
-TEST_F(SampleDocuments, EmbeddedDocumentIsTheToolsUpdateDocument)
+TEST_F(SampleDocuments, EmbeddedDocumentIsTheToolsUpdateDocumentWithoutTheBootstrapperDigests)
 {
     Blob embedded;
     ReadResourceBlob(300, embedded);
@@ -273,8 +274,20 @@ TEST_F(SampleDocuments, EmbeddedDocumentIsTheToolsUpdateDocument)
     Blob update = ReadDocument(endtoend::ReleaseDocument(L"update.xml"));
     Blob published = ReadDocument(endtoend::PublishedTree() + L"\\update.xml");
     EXPECT_EQ(written, embedded);
-    EXPECT_EQ(written, update);
-    EXPECT_EQ(written, published);
+    EXPECT_EQ(update, published);
+
+    const std::vector<InstallItem> inner = AllItems(written);
+    const std::vector<InstallItem> outer = AllItems(update);
+    ASSERT_EQ(outer.size(), inner.size());
+    EXPECT_EQ(L"", inner[0].Hash + inner[0].Sha256 + inner[0].Size);
+    EXPECT_EQ(outer[0].Version, inner[0].Version);
+    EXPECT_EQ(outer[0].Url, inner[0].Url);
+    EXPECT_NE(L"", outer[0].Sha256);
+    for (size_t i = 1; i < inner.size(); ++i) {
+        EXPECT_EQ(outer[i].Hash, inner[i].Hash) << testenv::Narrow(inner[i].Filename);
+        EXPECT_EQ(outer[i].Sha256, inner[i].Sha256) << testenv::Narrow(inner[i].Filename);
+        EXPECT_EQ(outer[i].Size, inner[i].Size) << testenv::Narrow(inner[i].Filename);
+    }
 }
 
 TEST_F(SampleDocuments, EveryItemsDigestMatchesTheServedFile)
@@ -288,6 +301,10 @@ TEST_F(SampleDocuments, EveryItemsDigestMatchesTheServedFile)
         const std::wstring served = ServedFile(endtoend::ServedRoot(), item.Url);
         EXPECT_EQ(testenv::Narrow(item.Hash), endtoend::FileMd5(served)) << testenv::Narrow(served);
         EXPECT_EQ(testenv::Narrow(item.Hash), endtoend::FileMd5(endtoend::ReleaseFile(item.Filename)));
+        // The tool's SHA-256 (Python) against the engine's (one pass, 1 MiB reads).
+        const osh::FileDigests digests = osh::CalculateFileDigests(served);
+        EXPECT_EQ(item.Sha256, digests.Sha256) << testenv::Narrow(served);
+        EXPECT_EQ(item.Size, std::to_wstring(digests.Bytes)) << testenv::Narrow(served);
     }
     EXPECT_EQ(kRelease, items[0].Version);
     EXPECT_EQ(kRelease, items[1].Version);

@@ -6,10 +6,14 @@ see tools/layout-sample.json) it writes the sequence document that the bootstrap
 embeds and the "update.xml" the update server publishes, and can lay the files out
 under the URL paths the documents name, ready to be served.
 
-Every item carries the MD5 digest of its file: the download function of the target
-system may report success for an HTTP error page or a cut-off transfer, so the digest
-is what rejects such a file. Executables also carry the file version read from their
-version resource, exactly as the bootstrapper reads it back.
+Every item carries the MD5 and SHA-256 digests and the size of its file: the download
+function of the target system may report success for an HTTP error page or a cut-off
+transfer, so these are what reject such a file. Executables also carry the file version
+read from their version resource, exactly as the bootstrapper reads it back.
+
+The bootstrapper cannot carry its own digests in the document embedded in it, so the
+embedded document names the bootstrapper by version and address only; update.xml, written
+after the bootstrapper is built and signed, carries its digests.
 """
 
 import argparse
@@ -27,23 +31,59 @@ USAGE_EPILOG = """\
 layout file (JSON):
   {
     "baseUrl": "{server}/5.0/norlo5/{release}/release/",
-    "bootstrapper": {"file": "norlo5-Setup-{release}.exe"},
+    "bootstrapper": {"file": "norlo5-Setup-{release}.exe", "version": "{release}"},
     "appliance": {"file": "appliance.exe"},
     "x64": [{"file": "norlo5-viewer-x64-{release}.msi", "viewer": true,
              "services": true,
              "installCmd": "msiexec /qn /i [APP] /log [LOG] /norestart"}],
     "x86": [...]
   }
-  An item's "url" replaces baseUrl + file; "order" replaces its place in the list.
+  Required sections: baseUrl, bootstrapper, appliance, x64 and x86 (x64 and x86 list at
+  least one item each). Any other key, at the top or in an item, is refused.
+  Keys of an item:
+    file        file name in the release folder, and the name the bootstrapper stores it
+                under (required; no folder)
+    url         download address; default baseUrl + file (http or https only)
+    version     expected file version (bootstrapper: required)
+    order       place in its sequence, 0 to 4294967295; default its place in the list
+                (x64 and x86 items only, like the following three)
+    viewer      true when the item belongs to the viewer install type (default false)
+    services    true when the item belongs to the services install type (default false)
+    installCmd  install command; [APP] is the file, [LOG] the installer's log
   {server} is the --server address, other {names} come from --define name=value.
 
+versions:
+  A version is four numbers from 0 to 65535 separated by full stops (5.0.1038.10828).
+  Every .exe and .dll must have a version resource. Its file version, read as the
+  bootstrapper reads it (the FileVersion string of the first translation, else the fixed
+  file version numbers, else the US-English FileVersion string), is written to the
+  document as it stands and must equal the item's "version" when the layout gives one;
+  so write the FileVersion string with full stops ("5.0.1038.10828", not "5, 0, 1038,
+  10828"). The bootstrapper's "version" must be the version being built
+  (--bootstrapper-version).
+
+the two passes (the same command):
+  1. before building the bootstrapper: --embedded writes the document it embeds; the
+     bootstrapper item carries its address and version only, so its file need not exist.
+  2. after building and signing it, with the signed file in the release folder:
+     --update (or --publish) writes update.xml with the bootstrapper's MD5, SHA-256 and
+     size. Every other item carries them in both documents.
+  Nothing is written when any check fails.
+
 examples:
-  release.py --layout layout.json --release-dir out/ --server http://updates.example \\
-             --define release=5.0.1036.10828 --embedded Sequence.xml --update update.xml
-  release.py ... --publish www/        (also copies every file under its URL path)
+  release.py --layout layout.json --release-dir out/ --server https://updates.example.com \\
+             --define release=5.0.1036.10828 --bootstrapper-version 5.0.1036.10828 \\
+             --embedded Sequence.xml
+  release.py ... --update update.xml --publish www/   (after signing; also copies every
+                                                       file under its URL path)
 """
 
 PLATFORMS = ("x64", "x86")
+TOP_LEVEL_KEYS = ("baseUrl", "bootstrapper", "appliance") + PLATFORMS
+UNIVERSAL_KEYS = ("file", "url", "version")
+PLATFORM_KEYS = UNIVERSAL_KEYS + ("order", "viewer", "services", "installCmd")
+VERSION_PATTERN = re.compile(r"(0|[1-9][0-9]{0,4})(\.(0|[1-9][0-9]{0,4})){3}")
+READ_SIZE = 1024 * 1024
 EXECUTABLE_SUFFIXES = (".exe", ".dll")
 INSTALL_TYPES = ("viewer", "services")
 
@@ -53,11 +93,43 @@ class ReleaseError(Exception):
 
 
 def md5_of(path):
-    digest = hashlib.md5()
+    return digests_of(path)[0]
+
+
+def digests_of(path):
+    """MD5 and SHA-256 as lower-case hexadecimal text and the size, from one pass."""
+    md5, sha256, size = hashlib.md5(), hashlib.sha256(), 0
     with open(path, "rb") as stream:
-        for chunk in iter(lambda: stream.read(65536), b""):
-            digest.update(chunk)
-    return digest.hexdigest()
+        for chunk in iter(lambda: stream.read(READ_SIZE), b""):
+            md5.update(chunk)
+            sha256.update(chunk)
+            size += len(chunk)
+    return md5.hexdigest(), sha256.hexdigest(), size
+
+
+def is_version(text):
+    return bool(VERSION_PATTERN.fullmatch(text)) and all(int(part) <= 65535 for part in text.split("."))
+
+
+def web_address_problem(url):
+    """Why url is no http or https address with a host, or None."""
+    if url != url.strip() or any(ord(c) < 0x21 or ord(c) > 0x7E for c in url):
+        return "holds blanks or characters outside printable ASCII"
+    scheme, sep, rest = url.partition("://")
+    if not sep or not re.fullmatch(r"[A-Za-z][A-Za-z0-9+.-]*", scheme):
+        return "names no scheme (http:// or https://)"
+    if scheme.lower() not in ("http", "https"):
+        return "has the scheme %s; only http and https are accepted" % scheme
+    host = re.split(r"[/?#\\]", rest, maxsplit=1)[0].rpartition("@")[2]
+    if not host or host.startswith(":"):
+        return "names no host"
+    return None
+
+
+def check_keys(entry, known, where):
+    for key in entry:
+        if key not in known:
+            raise ReleaseError("%s: unknown key \"%s\" (known: %s)" % (where, key, ", ".join(known)))
 
 
 class Variables:
@@ -91,12 +163,16 @@ class Item:
 
 
 class Release:
-    def __init__(self, layout, release_dir, server, defines, bootstrapper_hash=True):
+    def __init__(self, layout, release_dir, server, defines, bootstrapper_version=None):
+        problem = web_address_problem(server)
+        if problem:
+            raise ReleaseError("--server %r %s" % (server, problem))
+        check_keys(layout, TOP_LEVEL_KEYS, "layout")
         self.layout = layout
         self.release_dir = release_dir
         self.server = server.rstrip("/")
         self.variables = Variables(dict(defines, server=self.server))
-        self.bootstrapper_hash = bootstrapper_hash
+        self.bootstrapper_version = bootstrapper_version
         self.files = {}  # URL -> local file, for publishing
 
     def _text(self, entry, key, where, required=True):
@@ -124,6 +200,9 @@ class Release:
             base = self._text(self.layout, "baseUrl", "layout")
             url = base if base.endswith("/") else base + "/"
             url += name
+        problem = web_address_problem(url)
+        if problem:
+            raise ReleaseError("%s: address %r %s" % (where, url, problem))
         return url
 
     def _version(self, path, where):
@@ -145,13 +224,17 @@ class Release:
             raise ReleaseError("%s: \"order\" must be a number from 0 to 4294967295" % where)
         return order
 
-    def component(self, entry, default_order, where, with_hash=True):
+    def component(self, entry, default_order, where, known_keys, with_hash=True):
         if not isinstance(entry, dict):
             raise ReleaseError("%s: must be an object" % where)
+        check_keys(entry, known_keys, where)
         name = self._text(entry, "file", where)
         url = self._url(entry, name, where)
         fields = [("url", url), ("filename", name)]
         expected_version = self._text(entry, "version", where, required=False)
+        if expected_version is not None and not is_version(expected_version):
+            raise ReleaseError("%s: \"version\" %r is not four numbers from 0 to 65535"
+                               % (where, expected_version))
         if with_hash:
             path = self._local_file(name, where)
             if name.lower().endswith(EXECUTABLE_SUFFIXES):
@@ -160,25 +243,32 @@ class Release:
                     raise ReleaseError("%s: %s has file version %s, the layout says %s"
                                        % (where, name, version, expected_version))
                 fields.append(("version", version))
-            fields.append(("Hash", md5_of(path)))
+            md5, sha256, size = digests_of(path)
+            fields += [("Hash", md5), ("Sha256", sha256), ("Size", str(size))]
             self.files[url] = path
         elif expected_version is not None:
             fields.append(("version", expected_version))
         return Item(self._order(entry, default_order, where), fields)
 
-    def universal_item(self, section):
+    def universal_item(self, section, with_hash=True):
         entry = self.layout.get(section)
         if entry is None:
             raise ReleaseError("layout: section \"%s\" is missing" % section)
-        # The bootstrapper that embeds this document cannot carry its own digest; that
-        # document names the bootstrapper by version only (see the sample release build).
-        with_hash = self.bootstrapper_hash or section != "bootstrapper"
-        if not with_hash and entry.get("version") is None:
-            raise ReleaseError("layout: \"bootstrapper\" needs a \"version\" when written "
-                               "without its hash")
-        item = self.component(entry, 0, section, with_hash)
+        if section == "bootstrapper":
+            self._check_bootstrapper_version(entry)
+        item = self.component(entry, 0, section, UNIVERSAL_KEYS, with_hash)
         item.fields.append(("universal", "yes"))
         return item
+
+    def _check_bootstrapper_version(self, entry):
+        # The embedded document names the bootstrapper by this version alone, so it must be
+        # there and be the version being built.
+        if not isinstance(entry, dict) or entry.get("version") is None:
+            raise ReleaseError("bootstrapper: \"version\" is missing")
+        version = self._text(entry, "version", "bootstrapper")
+        if self.bootstrapper_version is not None and version != self.bootstrapper_version:
+            raise ReleaseError("bootstrapper: the layout's version %s is not the version being "
+                               "built, %s" % (version, self.bootstrapper_version))
 
     def platform_items(self, platform):
         specs = self.layout.get(platform)
@@ -187,7 +277,7 @@ class Release:
         items = []
         for index, entry in enumerate(specs):
             where = "%s item %d" % (platform, index)
-            item = self.component(entry, index, where)
+            item = self.component(entry, index, where, PLATFORM_KEYS)
             for install_type in INSTALL_TYPES:
                 item.fields.append((install_type, self._flag(entry, install_type, where)))
             command = self._text(entry, "installCmd", where, required=False)
@@ -199,23 +289,34 @@ class Release:
             raise ReleaseError("layout: section \"%s\" gives one order to two items" % platform)
         return sorted(items, key=lambda item: item.order)
 
-    def document(self):
-        sections = [("bootstrapper", [self.universal_item("bootstrapper")]),
+    def document(self, bootstrapper_digests=True):
+        """The embedded document (bootstrapper_digests False) or update.xml."""
+        sections = [("bootstrapper", [self.universal_item("bootstrapper", bootstrapper_digests)]),
                     ("appliance", [self.universal_item("appliance")])]
         for platform in PLATFORMS:
             sections.append((platform, self.platform_items(platform)))
         return render(sections)
 
-    def publish(self, folder, document):
+    def publish_plan(self, folder):
+        """(local file, target) pairs; checked before anything is written."""
         prefix = self.server + "/"
+        plan = []
         for url, path in sorted(self.files.items()):
             if not url.startswith(prefix):
                 raise ReleaseError("cannot publish %s: it is not below the server address %s"
                                    % (url, self.server))
-            target = os.path.join(folder, *url[len(prefix):].split("/"))
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            shutil.copyfile(path, target)
-        write_document(os.path.join(folder, "update.xml"), document)
+            relative = url[len(prefix):].split("?")[0].split("#")[0].split("/")
+            if any(part in ("", ".", "..") for part in relative):
+                raise ReleaseError("cannot publish %s: its path has an empty, . or .. part" % url)
+            plan.append((path, os.path.join(folder, *relative)))
+        return plan
+
+
+def publish(plan, folder, document):
+    for path, target in plan:
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(path, target)
+    write_document(os.path.join(folder, "update.xml"), document)
 
 
 def escape(text):
@@ -287,14 +388,17 @@ def parse_arguments(argv):
     parser.add_argument("--update", metavar="FILE", help="write update.xml here")
     parser.add_argument("--publish", metavar="FOLDER",
                         help="copy every file under its URL path, and update.xml, into FOLDER")
+    parser.add_argument("--bootstrapper-version", metavar="VERSION",
+                        help="the version being built: the layout's bootstrapper version must "
+                             "equal it")
     parser.add_argument("--without-bootstrapper-hash", action="store_true",
-                        help="name the bootstrapper by its layout version only (for the document "
-                             "embedded in that bootstrapper itself)")
+                        help="kept for older build scripts: the embedded document never carries "
+                             "the bootstrapper's digests; refused with --update and --publish")
     arguments = parser.parse_args(argv)
     if not (arguments.embedded or arguments.update or arguments.publish):
         parser.error("nothing to write: give --embedded, --update or --publish")
-    if arguments.publish and arguments.without_bootstrapper_hash:
-        parser.error("--publish needs the bootstrapper file; drop --without-bootstrapper-hash")
+    if (arguments.publish or arguments.update) and arguments.without_bootstrapper_hash:
+        parser.error("update.xml needs the bootstrapper's digests; drop --without-bootstrapper-hash")
     return arguments
 
 
@@ -305,13 +409,24 @@ def main(argv=None):
             raise ReleaseError("release folder %s not found" % arguments.release_dir)
         release = Release(load_layout(arguments.layout), arguments.release_dir,
                           arguments.server, parse_defines(arguments.define),
-                          not arguments.without_bootstrapper_hash)
-        document = release.document()
-        for path in (arguments.embedded, arguments.update):
-            if path:
-                write_document(path, document)
+                          arguments.bootstrapper_version)
+        # Everything is computed and checked before the first file is written.
+        embedded = release.document(bootstrapper_digests=False) if arguments.embedded else None
+        update = None
+        plan = []
+        if arguments.update or arguments.publish:
+            update = release.document(bootstrapper_digests=True)
         if arguments.publish:
-            release.publish(arguments.publish, document)
+            plan = release.publish_plan(arguments.publish)
+        if embedded is not None:
+            write_document(arguments.embedded, embedded)
+        if arguments.update:
+            write_document(arguments.update, update)
+        if arguments.publish:
+            publish(plan, arguments.publish, update)
+    except OSError as error:
+        print("release.py: error: %s: %s" % (error.filename or "", error.strerror), file=sys.stderr)
+        return 1
     except (ReleaseError, peversion.PeError) as error:
         print("release.py: error: %s" % error, file=sys.stderr)
         return 1

@@ -241,6 +241,13 @@ class ToolTest(unittest.TestCase):
         with open(target, "rb") as stream:
             return stream.read()
 
+    def update_document(self, *extra):
+        target = os.path.join(self.root, "out", "update.xml")
+        code, errors = self.run_tool("--update", target, *extra)
+        self.assertEqual(0, code, errors)
+        with open(target, "rb") as stream:
+            return stream.read()
+
     def items(self, data, section):
         root = ElementTree.fromstring(data)
         return [{child.tag: child.text or "" for child in item} | {"Order": item.get("Order")}
@@ -249,6 +256,15 @@ class ToolTest(unittest.TestCase):
     def md5(self, name):
         with open(os.path.join(self.files, name), "rb") as stream:
             return hashlib.md5(stream.read()).hexdigest()
+
+    def digests(self, name):
+        with open(os.path.join(self.files, name), "rb") as stream:
+            data = stream.read()
+        return {"Hash": hashlib.md5(data).hexdigest(), "Sha256": hashlib.sha256(data).hexdigest(),
+                "Size": str(len(data))}
+
+    def assert_digests(self, name, item):
+        self.assertEqual(self.digests(name), {key: item.get(key) for key in ("Hash", "Sha256", "Size")})
 
     def test_document_is_one_ascii_line_with_the_declaration_and_root(self):
         data = self.document()
@@ -259,7 +275,7 @@ class ToolTest(unittest.TestCase):
         data.decode("ascii")
 
     def test_every_item_carries_the_md5_of_its_file_and_executables_their_version(self):
-        data = self.document()
+        data = self.update_document()
         boot = self.items(data, "bootstrapper")[0]
         self.assertEqual(self.md5("norlo5-Setup-5.0.1038.10828.exe"), boot["Hash"])
         self.assertEqual("5.0.1038.10828", boot["version"])
@@ -287,11 +303,54 @@ class ToolTest(unittest.TestCase):
         self.assertIn(b"msiexec /i [APP] &amp; echo &lt;done&gt;", data)
         self.assertEqual("0", self.items(data, "x86")[0]["Order"])
 
-    def test_embedded_and_update_documents_are_identical(self):
+    def test_every_item_carries_sha256_and_size_beside_md5_in_the_document_order(self):
+        data = self.update_document()
+        for section, name in (("bootstrapper", "norlo5-Setup-5.0.1038.10828.exe"),
+                              ("appliance", "appliance.exe"), ("x86", "vcredist_x86.exe")):
+            self.assert_digests(name, self.items(data, section)[0])
+        empty = self.items(data, "x64")[1]
+        self.assertEqual("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", empty["Sha256"])
+        self.assertEqual("0", empty["Size"])
+        self.assert_digests("a-x64.msi", self.items(data, "x64")[0])
+        # The loader takes them in any order, but a person reading the file finds them together.
+        self.assertIn(b"<Hash>%s</Hash><Sha256>" % self.md5("a-x64.msi").encode(), data)
+
+    def test_digests_of_a_file_larger_than_one_read(self):
+        data = bytes((i * 31 + 7) % 251 for i in range(3 * 1024 * 1024 + 17))
+        self.write("a-x64.msi", data)
+        item = self.items(self.update_document(), "x64")[0]
+        self.assertEqual("fd1d49162755d499d59a23ff5e4a0627", item["Hash"])
+        self.assertEqual(hashlib.sha256(data).hexdigest(), item["Sha256"])
+        self.assertEqual(str(len(data)), item["Size"])
+
+    def test_embedded_document_names_the_bootstrapper_without_digests_update_xml_with(self):
         update = os.path.join(self.root, "update.xml")
         embedded = self.document("--update", update)
         with open(update, "rb") as stream:
-            self.assertEqual(embedded, stream.read())
+            published = stream.read()
+        inner, outer = self.items(embedded, "bootstrapper")[0], self.items(published, "bootstrapper")[0]
+        self.assertEqual({"url", "filename", "version", "universal", "Order"}, set(inner))
+        self.assert_digests("norlo5-Setup-5.0.1038.10828.exe", outer)
+        self.assertEqual({key: outer[key] for key in inner}, inner)
+        for section in ("appliance", "x64", "x86"):
+            self.assertEqual(self.items(published, section), self.items(embedded, section), section)
+
+    def test_embedded_document_ignores_an_older_bootstrapper_in_the_release_folder(self):
+        # A vendor build writes it before the new bootstrapper exists; whatever lies there is old.
+        self.write_exe("norlo5-Setup-5.0.1038.10828.exe", "5.0.1037.1")
+        boot = self.items(self.document(), "bootstrapper")[0]
+        self.assertEqual("5.0.1038.10828", boot["version"])
+        self.assertNotIn("Hash", boot)
+        os.remove(os.path.join(self.files, "norlo5-Setup-5.0.1038.10828.exe"))
+        self.assertEqual(boot, self.items(self.document(), "bootstrapper")[0])
+
+    def test_layout_bootstrapper_version_must_be_the_version_being_built(self):
+        boot = self.items(self.document("--bootstrapper-version", "5.0.1038.10828"), "bootstrapper")[0]
+        self.assertEqual("5.0.1038.10828", boot["version"])
+        self.expect_error("bootstrapper: the layout's version 5.0.1038.10828 is not the version being "
+                          "built, 5.0.1039.0", "--bootstrapper-version", "5.0.1039.0")
+        del self.layout["bootstrapper"]["version"]
+        self.expect_error("bootstrapper: \"version\" is missing")
 
     def test_without_bootstrapper_hash_names_it_by_layout_version_only(self):
         os.remove(os.path.join(self.files, "norlo5-Setup-5.0.1038.10828.exe"))
@@ -320,11 +379,19 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(1, code)
         self.assertIn("not below the server address " + SERVER, errors)
 
-    def expect_error(self, text, *extra):
-        code, errors = self.run_tool("--embedded", os.path.join(self.root, "x.xml"), *extra)
-        self.assertEqual(1, code)
+    def expect_error(self, text, *extra, outputs=("--embedded",)):
+        """Fails with text on stderr and writes none of the outputs."""
+        targets = {"--embedded": os.path.join(self.root, "x.xml"),
+                   "--update": os.path.join(self.root, "update.xml"),
+                   "--publish": os.path.join(self.root, "www")}
+        arguments = []
+        for option in outputs:
+            arguments += [option, targets[option]]
+        code, errors = self.run_tool(*arguments, *extra)
+        self.assertEqual(1, code, errors)
         self.assertIn(text, errors)
-        self.assertFalse(os.path.exists(os.path.join(self.root, "x.xml")))
+        for option in outputs:
+            self.assertFalse(os.path.exists(targets[option]), option)
 
     def test_missing_file_is_named(self):
         os.remove(os.path.join(self.files, "b-x64.msi"))
@@ -332,7 +399,8 @@ class ToolTest(unittest.TestCase):
 
     def test_bootstrapper_version_must_match_the_layout(self):
         self.write_exe("norlo5-Setup-5.0.1038.10828.exe", "5.0.1037.1")
-        self.expect_error("has file version 5.0.1037.1, the layout says 5.0.1038.10828")
+        self.expect_error("has file version 5.0.1037.1, the layout says 5.0.1038.10828",
+                          outputs=("--embedded", "--update"))
 
     def test_executable_without_version_is_refused(self):
         self.write("appliance.exe", pe_image(None))
@@ -362,12 +430,76 @@ class ToolTest(unittest.TestCase):
         del self.layout["appliance"]
         self.expect_error("section \"appliance\" is missing")
 
+    def run_with_server(self, server):
+        stderr = io.StringIO()
+        layout_path = os.path.join(self.root, "layout.json")
+        with open(layout_path, "w", encoding="utf-8") as stream:
+            json.dump(self.layout, stream)
+        target = os.path.join(self.root, "x.xml")
+        with contextlib.redirect_stderr(stderr):
+            code = release.main(["--layout", layout_path, "--release-dir", self.files, "--server", server,
+                                 "--define", "release=5.0.1038.10828", "--embedded", target])
+        self.assertFalse(os.path.exists(target), server)
+        return code, stderr.getvalue()
+
+    def test_empty_or_malformed_server_is_refused(self):
+        for server, reason in (("", "names no scheme"),
+                               ("updates.example.com", "names no scheme"),
+                               ("ftp://updates.example.com", "has the scheme ftp; only http and https"),
+                               ("file:///srv/www", "has the scheme file"),
+                               ("https://", "names no host"),
+                               ("https:///5.0", "names no host"),
+                               (" https://updates.example.com", "holds blanks"),
+                               ("https://updates.example.com/a b", "holds blanks")):
+            code, errors = self.run_with_server(server)
+            self.assertEqual(1, code, server)
+            self.assertIn("--server %r %s" % (server, reason), errors)
+
+    def test_item_addresses_must_be_web_addresses(self):
+        self.layout["x86"][0]["url"] = "file://server/share/vcredist_x86.exe"
+        self.expect_error("x86 item 0: address 'file://server/share/vcredist_x86.exe' has the scheme file")
+        self.layout = small_layout()
+        self.layout["baseUrl"] = "\\\\server\\share\\"
+        self.expect_error("bootstrapper: address")
+
+    def test_unknown_layout_keys_are_refused(self):
+        self.layout["x64"][0]["instalCmd"] = self.layout["x64"][0].pop("installCmd")
+        self.expect_error("x64 item 0: unknown key \"instalCmd\" (known: file, url, version, order, "
+                          "viewer, services, installCmd)")
+        self.layout = small_layout()
+        self.layout["appliance"]["order"] = 1
+        self.expect_error("appliance: unknown key \"order\"")
+        self.layout = small_layout()
+        self.layout["x32"] = []
+        self.expect_error("layout: unknown key \"x32\"")
+
+    def test_versions_are_four_numbers_up_to_65535(self):
+        for version in ("5.0.1038", "5.0.1038.10828.1", "5.0.1038.65536", "5.0.01038.1", "5,0,1038,1", "v5.0.1.2"):
+            self.layout = small_layout()
+            self.layout["x86"][0]["version"] = version
+            self.expect_error("x86 item 0: \"version\" %r is not four numbers from 0 to 65535" % version)
+        self.layout = small_layout()
+        self.layout["x86"][0]["version"] = "9.0.30729.4148"
+        self.assertEqual("9.0.30729.4148", self.items(self.document(), "x86")[0]["version"])
+
+    def test_a_failure_found_while_publishing_writes_nothing(self):
+        self.layout["x86"][0]["url"] = "http://elsewhere.example/vcredist_x86.exe"
+        self.expect_error("not below the server address", outputs=("--embedded", "--update", "--publish"))
+        self.layout = small_layout()
+        self.layout["x86"][0]["url"] = "{server}/a/../../vcredist_x86.exe"
+        self.expect_error("its path has an empty, . or .. part", outputs=("--update", "--publish"))
+
     def test_command_line_errors(self):
         stderr = io.StringIO()
         with contextlib.redirect_stderr(stderr), self.assertRaises(SystemExit) as exit_status:
             release.main(["--layout", SAMPLE_LAYOUT, "--release-dir", self.files, "--server", SERVER])
         self.assertEqual(2, exit_status.exception.code)
         self.assertIn("nothing to write", stderr.getvalue())
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr), self.assertRaises(SystemExit):
+            release.main(["--layout", SAMPLE_LAYOUT, "--release-dir", self.files, "--server", SERVER,
+                          "--update", os.path.join(self.root, "u.xml"), "--without-bootstrapper-hash"])
+        self.assertIn("update.xml needs the bootstrapper's digests", stderr.getvalue())
         self.assertEqual(1, self.run_tool("--embedded", os.path.join(self.root, "x.xml"),
                                           "--define", "no-equals")[0])
         missing = os.path.join(self.root, "absent.json")
@@ -384,6 +516,11 @@ class ToolTest(unittest.TestCase):
         self.assertIn("--release-dir", result.stdout)
         self.assertIn("baseUrl", result.stdout)
         self.assertIn("--without-bootstrapper-hash", result.stdout)
+        for text in ("Required sections: baseUrl, bootstrapper, appliance, x64 and x86",
+                     "four numbers from 0 to 65535", "version resource", "installCmd  install command",
+                     "viewer      true when", "order       place in its sequence", "--bootstrapper-version",
+                     "Nothing is written when any check fails"):
+            self.assertIn(text, result.stdout)
 
     def test_sample_layout_names_the_sequences_the_loader_asks_for(self):
         with open(SAMPLE_LAYOUT, encoding="utf-8") as stream:
@@ -394,6 +531,57 @@ class ToolTest(unittest.TestCase):
             self.assertEqual("norlo5-custom-{release}__PRE.msi", names[0])
             self.assertEqual("vcredist_%s.exe" % platform, names[1])
             self.assertEqual(["no"], ["no" for item in layout[platform] if not item["viewer"]])
+
+
+RULES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cmake", "ReleaseRules.cmake")
+
+
+class VendorBuildRulesTest(unittest.TestCase):
+    """The configure-time checks of cmake/ReleaseRules.cmake, run as a CMake script."""
+
+    def check(self, **values):
+        if shutil.which("cmake") is None:
+            self.skipTest("cmake is not installed")
+        arguments = ["cmake"] + ["-D%s=%s" % (name, value) for name, value in values.items()] + ["-P", RULES]
+        result = subprocess.run(arguments, capture_output=True, text=True)
+        return result.returncode, " ".join(result.stderr.split())
+
+    def address(self, url, vendor, allow="OFF"):
+        return self.check(NORLO_CHECK_ADDRESS=url, NORLO_CHECK_NAME="NORLO_RECOVERY_MEDIA_URL",
+                          NORLO_CHECK_VENDOR=vendor, NORLO_CHECK_ALLOW=allow)
+
+    def test_vendor_build_refuses_loopback_and_plain_http_unless_allowed(self):
+        for url, reason in (("http://127.0.0.1:8642/recovery/", "is a loopback address"),
+                            ("https://localhost/recovery/", "is a loopback address"),
+                            ("https://[::1]:8443/", "is a loopback address"),
+                            ("http://updates.example.com", "is plain http: give an https address")):
+            code, errors = self.address(url, "ON")
+            self.assertNotEqual(0, code, url)
+            self.assertIn("NORLO_RECOVERY_MEDIA_URL '%s' %s" % (url, reason), errors)
+            self.assertIn("NORLO_ALLOW_TEST_SERVERS=ON", errors)
+            self.assertEqual(0, self.address(url, "ON", allow="ON")[0], url)
+            self.assertEqual(0, self.address(url, "OFF")[0], "a test build keeps its loopback server")
+        self.assertEqual(0, self.address("https://user@updates.example.com:8443/recovery/", "ON")[0])
+
+    def test_every_build_refuses_addresses_that_are_no_web_address(self):
+        for url, reason in (("updates.example.com", "names no scheme"),
+                            ("", "names no scheme"),
+                            ("ftp://updates.example.com", "has the scheme ftp"),
+                            ("file:///srv/recovery", "has the scheme file"),
+                            ("https://", "names no host")):
+            for vendor, allow in (("ON", "ON"), ("OFF", "OFF")):
+                code, errors = self.address(url, vendor, allow)
+                self.assertNotEqual(0, code, url)
+                self.assertIn(reason, errors)
+
+    def test_version_is_four_numbers_up_to_65535(self):
+        self.assertEqual(0, self.check(NORLO_CHECK_VERSION="5.0.1038.10828")[0])
+        self.assertEqual(0, self.check(NORLO_CHECK_VERSION="0.0.0.65535")[0])
+        for version in ("5.0.1038", "5.0.x.1", "5.0.65536.1", "5.0.1038.10828.1", "05.0.1.1", "5.0.1.2-beta"):
+            code, errors = self.check(NORLO_CHECK_VERSION=version)
+            self.assertNotEqual(0, code, version)
+            self.assertIn("NORLO_VERSION must be four numbers from 0 to 65535 separated by full stops, got '%s'"
+                          % version, errors)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 // Install sequence documents in memory: item values, the loader's ordering, parser
 // behaviours and failure lines. Free of Windows: built natively with the sanitizers too.
 #include "sequence/Blob.h"
+#include "sequence/ItemIntegrity.h"
 #include "sequence/SequenceLoader.h"
 
 #include "osh/Text.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -486,6 +488,42 @@ TEST(SequenceLimits, OrderTextsThatAreNoPlaceCountAsZero)
     // "0x10" reads as 0 and "1e5" as 1: the number stops at the first non-digit.
     const std::vector<std::wstring> expected{L"enormous", L"hex", L"empty", L"one", L"exponent", L"three", L"nine"};
     EXPECT_EQ(expected, Filenames(sequence));
+}
+
+TEST(SequenceLoad, Sha256AndSizeAreFixedFieldsOfAnyCase)
+{
+    LogCapture log;
+    const InstallSequence sequence = LoadX64(
+        "<Item Order=\"0\"><filename>a.msi</filename><Hash>900150983cd24fb0d6963f7d28e17f72</Hash>"
+        "<Sha256> BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD </Sha256><Size>3</Size></Item>"
+        "<Item Order=\"1\"><filename>b.msi</filename><SHA256>ab</SHA256><size>3</size><sha256>"
+        "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855</sha256></Item>"
+        "<Item Order=\"2\"><filename>old.msi</filename><Hash>d41d8cd98f00b204e9800998ecf8427e</Hash></Item>");
+    ASSERT_EQ(3u, sequence.size());
+    const InstallItem& first = sequence.front();
+    EXPECT_EQ(L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", first.Sha256);
+    EXPECT_EQ(L"3", first.Size);
+    EXPECT_EQ(L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", std::next(sequence.begin())->Sha256)
+        << "the last element of a name wins, whatever its case";
+    EXPECT_EQ(L"", sequence.back().Sha256) << "documents without the new elements load as before";
+    EXPECT_EQ(L"", sequence.back().Size);
+    EXPECT_EQ(0u, first.Properties.count(L"Sha256"));
+    EXPECT_EQ(0u, first.Properties.count(L"Size"));
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(SequenceLoad, MalformedSizeKeepsTheItemAndSaysWhyItCannotPass)
+{
+    LogCapture log;
+    const InstallSequence sequence = LoadX64(
+        "<Item Order=\"0\"><filename>a.msi</filename><Size>-1</Size></Item>"
+        "<Item Order=\"1\"><filename>b.msi</filename><Size>1024</Size></Item>");
+    ASSERT_EQ(2u, sequence.size()) << "dropping it would install less without a word";
+    EXPECT_EQ(L"-1", sequence.front().Size);
+    ASSERT_EQ(1u, log.Lines().size());
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Install item \"a.msi\" has a malformed Size \"-1\" (expected a "
+                                                  "decimal number of bytes); its file cannot pass verification"));
+    EXPECT_FALSE(SizeMatches(sequence.front(), 0));
 }
 
 }  // namespace
