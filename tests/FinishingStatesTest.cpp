@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -290,13 +291,65 @@ TEST_F(FinishingUninstall, DeletesEveryRegisteredRemnantAndItsEntry)
     for (const auto& line : log.Lines()) {
         if (line.text.find("DeleteInstallRemnants") == std::string::npos) continue;
         ++warnings;
-        EXPECT_EQ(line.text.rfind("DeleteInstallRemnants: file \"" + Narrow(busy) + "\" could not be deleted: DeleteFile", 0),
-                  0u)
-            << line.text;
+        const std::string prefix = "DeleteInstallRemnants: file \"" + Narrow(busy) + "\" could not be deleted: ";
+        EXPECT_EQ(line.text.rfind(prefix, 0), 0u) << line.text;
+        // The system's message follows at once, without the name of the failed call.
+        const std::string message = line.text.substr(std::min(prefix.size(), line.text.size()));
+        EXPECT_FALSE(message.empty()) << line.text;
+        EXPECT_EQ(message.find("DeleteFile"), std::string::npos) << line.text;
     }
     EXPECT_EQ(warnings, 1);
     ASSERT_EQ(worker.notifications.size(), 2u);
     EXPECT_EQ(worker.notifications.front().status, ziz::StatusCompleting);
+    EXPECT_EQ(worker.notifications.back().status, ziz::StatusSucceeded);
+}
+
+// The group as a registry link to an impossible target: opening it fails with an error
+// other than "not found", as an unreadable key would.
+class UnreadableRemnantGroup {
+public:
+    UnreadableRemnantGroup()
+    {
+        testsupport::DeleteStoreGroup(HKEY_LOCAL_MACHINE, L"Install-Files");
+        HKEY key = nullptr;
+        created_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, testsupport::StoreGroupPath(L"Install-Files").c_str(), 0,
+                                   nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS;
+        if (!created_) return;
+        const wchar_t target[] = L"no registry path";
+        RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                       sizeof(target) - sizeof(wchar_t));
+        RegCloseKey(key);
+    }
+    ~UnreadableRemnantGroup()
+    {
+        HKEY link = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::StoreGroupPath(L"Install-Files").c_str(),
+                          REG_OPTION_OPEN_LINK, DELETE | KEY_WOW64_64KEY, &link) != ERROR_SUCCESS)
+            return;
+        using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
+        auto deleteKey = reinterpret_cast<NtDeleteKeyFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+        if (deleteKey != nullptr) deleteKey(link);
+        RegCloseKey(link);
+    }
+    bool Created() const { return created_; }
+
+private:
+    bool created_ = false;
+};
+
+TEST_F(FinishingUninstall, AnUnreadableRemnantGroupIsLoggedAndTheUninstallStillFinishes)
+{
+    UnreadableRemnantGroup unreadable;
+    ASSERT_TRUE(unreadable.Created());
+    EXPECT_EQ(ziz::StateFinishingUninstall::Instance()->Exec(worker), nullptr);
+    int warnings = 0;
+    for (const auto& line : log.Lines())
+        warnings += line.priority == Message::PRIO_WARNING &&
+                    line.text.rfind("Could not read the group Install-Files, no remnants deleted: RegOpenKeyEx(", 0) == 0;
+    EXPECT_EQ(warnings, 1);
+    ASSERT_EQ(worker.notifications.size(), 2u);
     EXPECT_EQ(worker.notifications.back().status, ziz::StatusSucceeded);
 }
 
