@@ -304,55 +304,6 @@ TEST_F(FinishingUninstall, DeletesEveryRegisteredRemnantAndItsEntry)
     EXPECT_EQ(worker.notifications.back().status, ziz::StatusSucceeded);
 }
 
-// The group as a registry link to an impossible target: opening it fails with an error
-// other than "not found", as an unreadable key would.
-class UnreadableRemnantGroup {
-public:
-    UnreadableRemnantGroup()
-    {
-        testsupport::DeleteStoreGroup(HKEY_LOCAL_MACHINE, L"Install-Files");
-        HKEY key = nullptr;
-        created_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, testsupport::StoreGroupPath(L"Install-Files").c_str(), 0,
-                                   nullptr, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                   KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS;
-        if (!created_) return;
-        const wchar_t target[] = L"no registry path";
-        RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
-                       sizeof(target) - sizeof(wchar_t));
-        RegCloseKey(key);
-    }
-    ~UnreadableRemnantGroup()
-    {
-        HKEY link = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, testsupport::StoreGroupPath(L"Install-Files").c_str(),
-                          REG_OPTION_OPEN_LINK, DELETE | KEY_WOW64_64KEY, &link) != ERROR_SUCCESS)
-            return;
-        using NtDeleteKeyFn = LONG(WINAPI*)(HANDLE);
-        auto deleteKey = reinterpret_cast<NtDeleteKeyFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-        if (deleteKey != nullptr) deleteKey(link);
-        RegCloseKey(link);
-    }
-    bool Created() const { return created_; }
-
-private:
-    bool created_ = false;
-};
-
-TEST_F(FinishingUninstall, AnUnreadableRemnantGroupIsLoggedAndTheUninstallStillFinishes)
-{
-    UnreadableRemnantGroup unreadable;
-    ASSERT_TRUE(unreadable.Created());
-    EXPECT_EQ(ziz::StateFinishingUninstall::Instance()->Exec(worker), nullptr);
-    int warnings = 0;
-    for (const auto& line : log.Lines())
-        warnings += line.priority == Message::PRIO_WARNING &&
-                    line.text.rfind("Could not read the group Install-Files, no remnants deleted: RegOpenKeyEx(", 0) == 0;
-    EXPECT_EQ(warnings, 1);
-    ASSERT_EQ(worker.notifications.size(), 2u);
-    EXPECT_EQ(worker.notifications.back().status, ziz::StatusSucceeded);
-}
-
 TEST_F(FinishingUninstall, NothingRegisteredStillSucceeds)
 {
     EXPECT_EQ(ziz::StateFinishingUninstall::Instance()->Exec(worker), nullptr);
