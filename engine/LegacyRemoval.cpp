@@ -3,6 +3,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
 #include "osh/Registry.h"
 #include "osh/SystemInfo.h"
@@ -89,7 +90,7 @@ std::wstring PlaceSetupCopy(Worker& worker)
     const std::wstring target = JoinPath(worker.RequirePath(evSetup), worker.RequireFileName(evSetup));
     // A failed copy still leaves the run-once entry naming the setup-files copy; the
     // copy of an earlier install is usually there.
-    if (!osh::EqualsIgnoreAsciiCase(source, target)) osh::FileCopy(source, target, false);
+    if (!osh::SamePath(source, target)) osh::FileCopy(source, target, false);
     return target;
 }
 

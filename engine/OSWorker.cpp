@@ -7,6 +7,7 @@
 #include "osh/FileSystem.h"
 #include "osh/Folders.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
 #include "osh/Platform.h"
 #include "osh/SystemInfo.h"
@@ -227,7 +228,7 @@ void OSWorker::RememberPath(const std::wstring& value, PathKind kind)
     if (name == nullptr) return;
     std::wstring stored;
     // Only a location remembered before is kept up to date.
-    if (!osh::GetWellKnownValue(name, stored) || osh::EqualsIgnoreAsciiCase(stored, value)) return;
+    if (!osh::GetWellKnownValue(name, stored) || osh::SamePath(stored, value)) return;
     try {
         osh::SetPersistentValue(kSetupGroup, name, value);
     } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
+#include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 
 #include <psapi.h>
@@ -16,6 +17,19 @@ namespace {
 
 // Both codes mean the walk reached the end of the snapshot.
 bool IsEndOfList(DWORD error) { return error == ERROR_NO_MORE_FILES || error == ERROR_NO_MORE_ITEMS; }
+
+// SMTO_ABORTIFHUNG returns at once for a window the system already knows to be hung;
+// the time-out bounds one that stops answering while we wait.
+void CloseWindowWithin(HWND window, const std::wstring& processName, UINT timeoutMs)
+{
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, timeoutMs, &result) != 0) return;
+    const DWORD error = GetLastError();
+    // A window that went away before it was asked needs no warning.
+    if (!IsWindow(window)) return;
+    osh::LogWarning(L"Window of " + processName + L" does not answer the request to close, skipped (" +
+                    std::to_wstring(error) + L")");
+}
 
 }  // namespace
 
@@ -53,7 +67,7 @@ std::wstring ProcessImagePath(DWORD processId)
     return dosPath;
 }
 
-void CloseProcessWindows(DWORD processId)
+void CloseProcessWindows(DWORD processId, const std::wstring& processName, UINT timeoutMs)
 {
     HWND window = GetTopWindow(nullptr);
     while (window != nullptr) {
@@ -61,7 +75,7 @@ void CloseProcessWindows(DWORD processId)
         const HWND next = GetWindow(window, GW_HWNDNEXT);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == processId) SendMessageW(window, WM_CLOSE, 0, 0);
+        if (owner == processId) CloseWindowWithin(window, processName, timeoutMs);
         window = next;
     }
 }

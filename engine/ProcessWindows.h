@@ -16,8 +16,12 @@ void ForEachProcess(const std::function<void(DWORD processId)>& visit);
 // "GetProcessImageFileName", or std::runtime_error "Device path does not map to DOS path.".
 std::wstring ProcessImagePath(DWORD processId);
 
+// How long one window may take to handle WM_CLOSE before it counts as hung.
+constexpr UINT kCloseWindowTimeoutMs = 5000;
+
 // Sends WM_CLOSE to every top-level window of the process, from the top of the Z order
-// down, and waits for each window to handle it.
-void CloseProcessWindows(DWORD processId);
+// down, and waits for each window to handle it, at most timeoutMs per window: a hung
+// window is skipped with a warning naming processName, so it cannot block the caller.
+void CloseProcessWindows(DWORD processId, const std::wstring& processName, UINT timeoutMs = kCloseWindowTimeoutMs);
 
 }  // namespace ziz

@@ -3,6 +3,7 @@
 #include "osh/ErrnoException.h"
 #include "osh/Exception.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Registry.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
@@ -311,13 +312,12 @@ bool DevicePathToDosPath(const std::wstring& devicePath, std::wstring& out)
     out.clear();
     std::vector<std::wstring> drives;
     GetLogicalDrives(drives);
-    const std::wstring lowerPath = ToLowerAscii(devicePath);
     for (const std::wstring& drive : drives) {
         std::wstring device;
         // The drive root keeps its backslash, so the device of volume 1 never matches a path
         // on volume 10.
         if (!ConvertDevicePathToDOSPath(drive, device) || device.empty()) continue;
-        if (lowerPath.compare(0, device.size(), ToLowerAscii(device)) != 0) continue;
+        if (!PathStartsWith(devicePath, device)) continue;
         out = drive + devicePath.substr(device.size());
     }
     return !out.empty();

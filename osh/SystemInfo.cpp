@@ -71,8 +71,28 @@ const wchar_t* EditionText(DWORD productType)
     case 18: return L"Cluster Server Edition";
     case 25: return L"Small Business Server Premium Edition";
     case 48: return L"Professional";
+    case 101: return L"Home";
+    case 121: return L"Education";
     default: return L"";
     }
+}
+
+// Windows 8 and later tell their releases apart by build number only.
+std::wstring Family62And63(const OSVERSIONINFOEXW& v)
+{
+    const bool workstation = v.wProductType == VER_NT_WORKSTATION;
+    if (v.dwMinorVersion == 2) return workstation ? L"Windows 8 " : L"Windows Server 2012 ";
+    if (v.dwMinorVersion == 3) return workstation ? L"Windows 8.1 " : L"Windows Server 2012 R2 ";
+    return L"";
+}
+
+std::wstring Family10(const OSVERSIONINFOEXW& v)
+{
+    if (v.wProductType == VER_NT_WORKSTATION) return v.dwBuildNumber >= 22000 ? L"Windows 11 " : L"Windows 10 ";
+    if (v.dwBuildNumber >= 26100) return L"Windows Server 2025 ";
+    if (v.dwBuildNumber >= 20348) return L"Windows Server 2022 ";
+    if (v.dwBuildNumber >= 17763) return L"Windows Server 2019 ";
+    return L"Windows Server 2016 ";
 }
 
 std::wstring DescribeVersion6(const OSVersionData& data)
@@ -82,6 +102,7 @@ std::wstring DescribeVersion6(const OSVersionData& data)
     std::wstring text;
     if (v.dwMinorVersion == 0) text = workstation ? L"Windows Vista " : L"Windows Server 2008 ";
     if (v.dwMinorVersion == 1) text = workstation ? L"Windows 7 " : L"Windows Server 2008 R2 ";
+    if (v.dwMinorVersion >= 2) text = Family62And63(v);
     return text + EditionText(data.productType);
 }
 
@@ -114,9 +135,9 @@ std::wstring DescribeVersion52(const OSVersionData& data)
     if (data.serverR2 != 0)
         text = L"Windows Server 2003 R2, ";
     else if (v.wSuiteMask & kSuiteStorageServer)
-        text = L"Windows Storage Server 2003";
+        text = L"Windows Storage Server 2003, ";
     else if (v.wSuiteMask & kSuiteHomeServer)
-        text = L"Windows Home Server";
+        text = L"Windows Home Server, ";
     else if (workstation && data.processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
         text = L"Windows XP Professional x64 Edition";
     else
@@ -144,11 +165,25 @@ std::wstring DescribeVersion50(const OSVersionData& data)
 std::wstring FamilyAndEdition(const OSVersionData& data)
 {
     const OSVERSIONINFOEXW& v = data.version;
+    if (v.dwMajorVersion == 10) return Family10(v) + EditionText(data.productType);
     if (v.dwMajorVersion == 6) return DescribeVersion6(data);
     if (v.dwMajorVersion == 5 && v.dwMinorVersion == 2) return DescribeVersion52(data);
     if (v.dwMajorVersion == 5 && v.dwMinorVersion == 1) return DescribeVersion51(data);
     if (v.dwMajorVersion == 5 && v.dwMinorVersion == 0) return DescribeVersion50(data);
     return L"";
+}
+
+// Parts that end in a separator or lack an edition would leave ", " or a double blank
+// before what follows; the description keeps single blanks only.
+std::wstring Tidy(std::wstring text)
+{
+    std::wstring tidy;
+    for (wchar_t c : text) {
+        if (c == L' ' && !tidy.empty() && tidy.back() == L' ') continue;
+        tidy += c;
+    }
+    while (!tidy.empty() && (tidy.back() == L' ' || tidy.back() == L',')) tidy.pop_back();
+    return tidy;
 }
 
 std::wstring BitnessSuffix(const OSVersionData& data)
@@ -168,7 +203,7 @@ OSVersionData QueryOSVersionData()
     if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&data.version)))
         throw win::exception(GetLastError(), "GetVersionEx()");
     data.processorArchitecture = NativeProcessorArchitecture();
-    if (data.version.dwMajorVersion == 6)
+    if (data.version.dwMajorVersion >= 6)
         data.productType = ProductType(data.version.dwMajorVersion, data.version.dwMinorVersion);
     data.serverR2 = GetSystemMetrics(SM_SERVERR2);
     return data;
@@ -180,7 +215,7 @@ std::wstring DescribeOSVersion(const OSVersionData& data)
     if (v.dwPlatformId != VER_PLATFORM_WIN32_NT || v.dwMajorVersion <= 4)
         throw std::runtime_error("Unknown version of Windows");
 
-    std::wstring text = L"Microsoft " + FamilyAndEdition(data);
+    std::wstring text = Tidy(L"Microsoft " + FamilyAndEdition(data));
     if (v.szCSDVersion[0] != L'\0') text += std::wstring(L" ") + v.szCSDVersion;
 
     wchar_t build[80];
@@ -191,7 +226,13 @@ std::wstring DescribeOSVersion(const OSVersionData& data)
 
 std::wstring GetOSDescription() { return DescribeOSVersion(QueryOSVersionData()); }
 
-bool IsServerOS() { return GetOSDescription().find(L"Server") != std::wstring::npos; }
+bool IsServerVersion(const OSVersionData& data)
+{
+    DescribeOSVersion(data);  // the same refusal of unknown systems as the description
+    return data.version.wProductType != VER_NT_WORKSTATION;
+}
+
+bool IsServerOS() { return IsServerVersion(QueryOSVersionData()); }
 
 namespace {
 

@@ -11,7 +11,7 @@ namespace osh {
 struct OSVersionData {
     OSVERSIONINFOEXW version{};
     WORD processorArchitecture = 0;  // PROCESSOR_ARCHITECTURE_* of the native system
-    DWORD productType = 0;           // GetProductInfo's edition, read on version 6 only
+    DWORD productType = 0;           // GetProductInfo's edition, read on version 6 and later
     int serverR2 = 0;                // GetSystemMetrics(SM_SERVERR2)
 };
 
@@ -26,7 +26,11 @@ std::wstring DescribeOSVersion(const OSVersionData& data);
 // DescribeOSVersion of the running system.
 std::wstring GetOSDescription();
 
-// True when the description names a server edition.
+// True for every server edition (domain controller or server product type), whatever
+// the description calls it; throws as DescribeOSVersion does.
+bool IsServerVersion(const OSVersionData& data);
+
+// IsServerVersion of the running system.
 bool IsServerOS();
 
 // Full path of a module's file (nullptr: the program), whatever its length.

@@ -2,7 +2,10 @@
 rem Hook run by the bootstrapper before every stage:
 rem   setup.cmd MODE STATE "INSTALLDIR\"
 rem Its output is collected in the .nodelete file of the log folder.
+rem Ends with 0 unless a step that should have worked failed: a handler, service or key
+rem that is not there is the normal case on a clean machine, not a failure.
 setlocal
+set RESULT=0
 set INSTALLTYPE=%~1
 set STATE=%~2
 set PFDIR=%~3
@@ -43,7 +46,10 @@ if "%INSTALLTYPE%_%STATE_UC%"=="UNINSTALL_PURGINGFILES" goto :purge_files
 goto :end
 
 :finish_install
-if exist "%PFDIR%%NSE_OUTPUT_NAME%" regsvr32.exe /s "%PFDIR%%NSE_OUTPUT_NAME%"
+if not exist "%PFDIR%%NSE_OUTPUT_NAME%" goto :finish_autoplay
+regsvr32.exe /s "%PFDIR%%NSE_OUTPUT_NAME%"
+if errorlevel 1 set RESULT=%ERRORLEVEL%
+:finish_autoplay
 call :disable_autoplay MSSdConfigBackup
 call :disable_autoplay MSSdRunBackup
 goto :end
@@ -52,12 +58,18 @@ goto :end
 reg QUERY "%AUTOPLAY_KEY%" /v %1 >nul 2>&1
 if errorlevel 1 goto :eof
 reg ADD "%AUTOPLAY_KEY%" /v DISABLE_%1 /t REG_SZ /d "" /f
+if errorlevel 1 set RESULT=%ERRORLEVEL%
 reg DELETE "%AUTOPLAY_KEY%" /v %1 /f
+if errorlevel 1 set RESULT=%ERRORLEVEL%
 goto :eof
 
 :perform_uninstalls
 if exist "%PFDIR%tarnview.exe" "%PFDIR%tarnview.exe" --quit
-if exist "%PFDIR%%NSE_OUTPUT_NAME%" regsvr32.exe /s /u "%PFDIR%%NSE_OUTPUT_NAME%"
+if not exist "%PFDIR%%NSE_OUTPUT_NAME%" goto :stop_service
+regsvr32.exe /s /u "%PFDIR%%NSE_OUTPUT_NAME%"
+if errorlevel 1 set RESULT=%ERRORLEVEL%
+:stop_service
+rem A service that is absent or already stopped is what the uninstall wants.
 sc STOP %CDP_SERVICE_APP_NAME%
 goto :end
 
@@ -90,4 +102,4 @@ echo     Failed
 echo     PerformingSoftwareStops
 
 :end
-endlocal
+endlocal & exit /b %RESULT%

@@ -98,7 +98,7 @@ fi
 # --- local update server ----------------------------------------------------------------
 if [[ $server =~ ^http://127\.0\.0\.1:([0-9]+)$ ]]; then
   port=${BASH_REMATCH[1]}
-  python3 "$root/tests/harness/httpserver.py" "$www" "$artifacts/http.port" "$artifacts/requests.log" "$port" \
+  python3 "$root/tests/harness/httpserver.py" --detailed "$www" "$artifacts/http.port" "$artifacts/requests.log" "$port" \
     >"$artifacts/http.log" 2>&1 &
   http_pid=$!
   for _ in $(seq 1 100); do [ -f "$artifacts/http.port" ] || ! kill -0 "$http_pid" 2>/dev/null && break; sleep 0.1; done

@@ -188,37 +188,48 @@ TEST_F(CheckRun, SameVersionIsUpToDate)
     EXPECT_EQ(SetupVersion(), version);
 }
 
-TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsAreUpToDateWithTheirLogLines)
+// A check that could not read the document cannot say "up to date": it fails with the
+// reason in the log, and remembers nothing.
+TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLines)
 {
     const std::wstring down = L"http://127.0.0.1:" + std::to_wstring(testsupport::ClosedPort()) + L"/update.xml";
     testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, down.c_str(),
                                  static_cast<DWORD>((down.size() + 1) * sizeof(wchar_t)));
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"NewestVersion");
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("Could not download " + Narrow(down) + " to "), 0);
+    EXPECT_GT(LineWith("Software process complete, failure detected."), LineWith("Could not download "));
+    // Only the running program was considered.
+    std::wstring version;
+    EXPECT_TRUE(endtoend::ReadStoreValue(L"Setup", L"NewestVersion", version));
+    EXPECT_EQ(SetupVersion(), version);
 
-    const std::wstring missing = endtoend::ServerAddress() + L"/404/update.xml";
-    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, missing.c_str(),
-                                 static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
-    logStart_ = endtoend::LastLogLines(100000000).size();
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
-    EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+    for (const wchar_t* fault : {L"/404/update.xml", L"/500/update.xml"}) {
+        const std::wstring missing = endtoend::ServerAddress() + fault;
+        testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, missing.c_str(),
+                                     static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
+        logStart_ = endtoend::LastLogLines(100000000).size();
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent")) << Narrow(fault);
+        EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0) << Narrow(fault);
+        EXPECT_GE(LineWith("Software process complete, failure detected."), 0) << Narrow(fault);
+    }
     testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
 
     Publish("<?xml version=\"1.0\"?><Installer><bootstrapper><Item><url>x</url></bootstrapper>");
     logStart_ = endtoend::LastLogLines(100000000).size();
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("XML: Parse Error - "), 0);
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
 }
 
-TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsIsUpToDate)
+TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
 {
     std::string document = PublishedUpdate();
     const size_t begin = document.find("<Item", document.find("<bootstrapper>"));
     const size_t end = document.find("</Item>", begin) + 7;
     document.insert(end, document.substr(begin, end - begin));
     Publish(document);
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("Sequence bootstrapper has wrong item count (2) is not one)"), 0);
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
 }

@@ -1,8 +1,7 @@
 // The hook that runs before every stage, in the real executable under Wine. Missing, the
 // run must go on through every stage with a warning each time; failing (the embedded
-// script ends its finishing stage with the exit code of a registry query for an autoplay
-// handler the machine does not have), the install must still complete with one warning
-// that names the stage and the code. Either way the run ends as it would without the hook.
+// script's finishing stage cannot register a namespace extension that is no DLL), the
+// install must still complete with one warning that names the stage and the code. Either way the run ends as it would without the hook.
 #include "support/BrokenPlatform.h"
 #include "support/EndToEnd.h"
 #include "support/TestEnvironment.h"
@@ -52,23 +51,23 @@ TEST(HookMissing, CheckRunGoesOnWithAWarningBeforeEveryStage)
     DWORD exitCode = 0;
     {
         // Without a temporary directory the hook cannot be written out, and the update
-        // document has nowhere to go either: a check then reports "up to date".
+        // document has nowhere to go either: the check then fails.
         testsupport::UnusableTempDirectory noTemporaryDirectory;
         exitCode = endtoend::RunSetup(L"/silent /check", 120000);
     }
-    EXPECT_EQ(1u, exitCode);
+    EXPECT_EQ(0xFFFFFFFFu, exitCode);
     const std::vector<std::string> lines = LinesAfter(before);
-    // One warning before each of the two stages of a check run.
-    EXPECT_EQ(2u, CountEnding(lines, ":W:Unable to get command script path.")) << lines.size() << " lines";
+    // One warning before each of the three stages: the two of a check run and the failure.
+    EXPECT_EQ(3u, CountEnding(lines, ":W:Unable to get command script path.")) << lines.size() << " lines";
     EXPECT_EQ(1u, CountEnding(lines, ":E:Could not find temp directory"));
-    EXPECT_EQ(0u, CountEnding(lines, ":E:Software process complete, failure detected."));
+    EXPECT_EQ(1u, CountEnding(lines, ":E:Software process complete, failure detected."));
 }
 
 const wchar_t kAutoplayHandlers[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers\\EventHandlers\\"
     L"UnknownContentOnArrival";
 
-// Without these handlers the hook's finishing stage ends with the failed query's code 1.
+// Without these handlers the hook's finishing stage has nothing to disable.
 void RemoveAutoplayHandlers()
 {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
@@ -94,6 +93,10 @@ std::string FileText(const std::wstring& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The namespace extension the hook registers at the end of an install, as a file that is
+// no DLL: registering it fails.
+std::wstring BrokenExtension() { return Environment(L"ProgramW6432") + L"\\Norlo 5\\Norlo-Tessel-NSE.dll"; }
+
 class HookFails : public ::testing::Test {
 protected:
     void SetUp() override
@@ -101,9 +104,12 @@ protected:
         endtoend::UninstallWhatRunsLeft();
         RemoveAutoplayHandlers();
         endtoend::LayOutRelease();
+        CreateDirectoryW((Environment(L"ProgramW6432") + L"\\Norlo 5").c_str(), nullptr);
+        std::ofstream(testenv::Narrow(BrokenExtension()), std::ios::binary) << "not a library";
     }
     void TearDown() override
     {
+        DeleteFileW(BrokenExtension().c_str());
         endtoend::UninstallWhatRunsLeft();
         endtoend::CleanRelease();
     }
@@ -117,9 +123,17 @@ TEST_F(HookFails, InstallCompletesWithOneWarningNamingTheStageAndTheCode)
     EXPECT_EQ(0u, endtoend::RunSetup(L"/install /silent /nocheck"));
 
     const std::vector<std::string> lines = LinesAfter(before);
-    EXPECT_EQ(1u, CountEnding(lines, ":W:Hook script for state FinishingInstall ended with exit code 1"));
+    const std::string finishing = ":W:Hook script for state FinishingInstall ended with exit code ";
     size_t hookWarnings = 0;
-    for (const auto& line : lines) hookWarnings += line.find(":W:Hook script for state ") != std::string::npos;
+    size_t finishingWarnings = 0;
+    for (const auto& line : lines) {
+        hookWarnings += line.find(":W:Hook script for state ") != std::string::npos;
+        const size_t at = line.find(finishing);
+        if (at == std::string::npos) continue;
+        ++finishingWarnings;
+        EXPECT_NE("0", line.substr(at + finishing.size())) << line;
+    }
+    EXPECT_EQ(1u, finishingWarnings);
     EXPECT_EQ(1u, hookWarnings) << "only the finishing stage fails";
     EXPECT_EQ(0u, CountEnding(lines, ":E:Software process complete, failure detected."));
     // The hook did run: its line for the stage is in the output it appends to.

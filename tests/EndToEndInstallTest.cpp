@@ -123,6 +123,7 @@ protected:
 
 TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
 {
+    const size_t logBefore = endtoend::LastLogLines(100000000).size();
     const std::wstring results = testenv::MakeScratchDirectory(L"install-result");
     const std::wstring resultFile = results + L"\\result.json";
     ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck /result=" + resultFile), 0u);
@@ -195,6 +196,10 @@ TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
     EXPECT_EQ(logged, lastFirst);
     // Without "purge" the data folder stays.
     EXPECT_TRUE(Exists(DataFolder() + L"\\SetupFiles\\Setup.exe"));
+    // Nothing to undo on a clean machine is no failure: the hook ends with 0 at every stage.
+    const std::vector<std::string> lines = endtoend::LastLogLines(100000000);
+    for (size_t i = logBefore; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].find(":W:Hook script for state "), std::string::npos) << lines[i];
 }
 
 TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)

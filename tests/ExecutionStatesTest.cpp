@@ -4,6 +4,7 @@
 // product's data folder.
 #include "engine/DeleteDirectory.h"
 #include "engine/InstallerRun.h"
+#include "engine/ProcessWindows.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingInstall.h"
 #include "engine/states/StateFinishingUninstall.h"
@@ -155,12 +156,13 @@ TEST_F(SoftwareStops, SuccessorFollowsTheMode)
 
 TEST_F(SoftwareStops, ProductProgramsAreAskedToCloseOthersAreLeftAlone)
 {
-    // A sibling folder whose name merely begins with the installation folder counts too;
-    // the comparison is case-sensitive, so "NORLO 5 Upper" is not the product's.
-    const std::wstring sibling = scratch + L"\\Norlo 5 Extra\\tray.exe";
+    // Only a program inside an installed folder counts: a sibling folder whose name merely
+    // begins with the installation folder's ("Norlo 5 Beta") is another product. The
+    // letter case of the recorded folder does not matter, as for the file system.
+    const std::wstring sibling = scratch + L"\\Norlo 5 Beta\\tray.exe";
     const std::wstring in64 = dir64 + L"\\bin\\agent.exe";
     const std::wstring elsewhere = scratch + L"\\Other\\tray.exe";
-    const std::wstring otherCase = scratch + L"\\NORLO 5 Upper\\tray.exe";
+    const std::wstring otherCase = scratch + L"\\NORLO 5\\upper.exe";
     for (const auto& path : {sibling, in64, elsewhere, otherCase}) PlaceStandIn(path);
     statetest::WindowedStandIn siblingRun(sibling, L"stand-in sibling");
     statetest::WindowedStandIn in64Run(in64, L"stand-in 64");
@@ -171,14 +173,45 @@ TEST_F(SoftwareStops, ProductProgramsAreAskedToCloseOthersAreLeftAlone)
     worker.SetMode(ziz::UNINSTALL);
     EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
 
-    EXPECT_TRUE(siblingRun.WaitForExit(15000));
+    EXPECT_TRUE(otherCaseRun.WaitForExit(15000));
     EXPECT_TRUE(in64Run.WaitForExit(15000));
-    EXPECT_EQ(RecordedLines(sibling), (std::vector<std::string>{"ready", "WM_CLOSE"}));
+    EXPECT_EQ(RecordedLines(otherCase), (std::vector<std::string>{"ready", "WM_CLOSE"}));
     EXPECT_EQ(RecordedLines(in64), (std::vector<std::string>{"ready", "WM_CLOSE"}));
     EXPECT_FALSE(elsewhereRun.WaitForExit(500));
-    EXPECT_FALSE(otherCaseRun.WaitForExit(0));
+    EXPECT_FALSE(siblingRun.WaitForExit(0));
     EXPECT_EQ(RecordedLines(elsewhere), std::vector<std::string>{"ready"});
-    EXPECT_EQ(RecordedLines(otherCase), std::vector<std::string>{"ready"});
+    EXPECT_EQ(RecordedLines(sibling), std::vector<std::string>{"ready"});
+}
+
+TEST_F(SoftwareStops, AHungProductWindowIsSkippedWithAWarningAndTheOthersStillClose)
+{
+    const std::wstring hung = dir32 + L"\\hung.exe";
+    const std::wstring tray = dir32 + L"\\tray.exe";
+    PlaceStandIn(hung);
+    PlaceStandIn(tray);
+    statetest::WindowedStandIn hungRun(hung, L"stand-in hung", true);
+    statetest::WindowedStandIn trayRun(tray, L"stand-in tray");
+    ASSERT_TRUE(hungRun.Ready() && trayRun.Ready());
+
+    worker.SetMode(ziz::INSTALL);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ziz::StatePerformingSoftwareStops::Instance()->Exec(worker), ziz::StatePerformingInstalls::Instance());
+    // One bounded wait for the hung window, not a blocked run.
+    EXPECT_LT(GetTickCount() - start, 2 * ziz::kCloseWindowTimeoutMs + 5000);
+
+    EXPECT_TRUE(trayRun.WaitForExit(15000));
+    EXPECT_EQ(RecordedLines(tray), (std::vector<std::string>{"ready", "WM_CLOSE"}));
+    EXPECT_FALSE(hungRun.WaitForExit(0));
+    int warnings = 0;
+    for (const auto& line : log.Lines()) {
+        if (line.text.find("does not answer the request to close") == std::string::npos) continue;
+        ++warnings;
+        EXPECT_EQ(line.priority, Message::PRIO_WARNING);
+        EXPECT_EQ(line.text.rfind("Window of " + Narrow(hung) + " does not answer the request to close, skipped (", 0),
+                  0u)
+            << line.text;
+    }
+    EXPECT_EQ(warnings, 1);
 }
 
 TEST_F(SoftwareStops, NoInstalledDirectoriesClosesNothing)

@@ -1,6 +1,7 @@
 // File-system helpers on real files and directories of the test prefix.
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
+#include "osh/PathCompare.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
 #include "support/LogCapture.h"
@@ -113,6 +114,48 @@ TEST(AppendBackslash, AddsOneBackslashOnlyWhenMissing)
     EXPECT_EQ(L"", osh::AppendBackslash(L""));
     EXPECT_EQ(L"C:\\dir\\", osh::AppendBackslash(L"C:\\dir"));
     EXPECT_EQ(L"C:\\dir\\", osh::AppendBackslash(L"C:\\dir\\"));
+}
+
+// Paths compare as the file system compares names: letter case aside, non-ASCII letters
+// included, and "inside" only at a separator.
+TEST(PathCompare, CaseFoldingAndContainment)
+{
+    struct Row {
+        const wchar_t* a;
+        const wchar_t* b;
+        bool same;
+    };
+    for (const Row& row : std::vector<Row>{{L"C:\\Norlo 5\\Setup.exe", L"c:\\NORLO 5\\setup.EXE", true},
+                                           {L"C:\\Pr\u00d6gramme\\\u00c9t\u00e9", L"c:\\pr\u00f6gramme\\\u00e9T\u00c9", true},
+                                           {L"C:\\\u0394\u0399\u0391", L"c:\\\u03b4\u03b9\u03b1", true},
+                                           {L"C:\\Norlo 5", L"C:\\Norlo 5\\", false},
+                                           {L"C:\\a\u00df", L"C:\\ass", false},
+                                           {L"", L"", true}}) {
+        EXPECT_EQ(row.same, osh::SamePath(row.a, row.b)) << Narrow(row.a) << " / " << Narrow(row.b);
+        EXPECT_EQ(row.same, osh::SamePath(row.b, row.a)) << Narrow(row.a) << " / " << Narrow(row.b);
+    }
+    EXPECT_LT(osh::ComparePaths(L"a.exe", L"B.exe"), 0);
+    EXPECT_GT(osh::ComparePaths(L"b.exe", L"A.exe"), 0);
+    EXPECT_TRUE(osh::PathStartsWith(L"\\Device\\HarddiskVolume1\\x", L"\\DEVICE\\harddiskvolume1\\"));
+
+    struct Inside {
+        const wchar_t* path;
+        const wchar_t* directory;
+        bool inside;
+    };
+    for (const Inside& row : std::vector<Inside>{
+             {L"C:\\P\\Norlo 5\\x.exe", L"C:\\P\\Norlo 5", true},
+             {L"C:\\P\\Norlo 5\\bin\\x.exe", L"c:\\p\\NORLO 5\\", true},
+             {L"C:\\P\\\u00c4rger\\x.exe", L"C:\\P\\\u00e4RGER", true},
+             {L"C:\\P\\Norlo 5 Beta\\x.exe", L"C:\\P\\Norlo 5", false},
+             {L"C:\\P\\Norlo 50\\x.exe", L"C:\\P\\Norlo 5", false},
+             {L"C:\\P\\Norlo 5", L"C:\\P\\Norlo 5", false},
+             {L"C:\\P\\Norlo 5\\", L"C:\\P\\Norlo 5", false},
+             {L"C:\\P\\Norlo 5\\x.exe", L"", false},
+             {L"C:\\P", L"C:\\P\\Norlo 5", false}}) {
+        EXPECT_EQ(row.inside, osh::IsPathInside(row.path, row.directory)) << Narrow(row.path) << " in "
+                                                                        << Narrow(row.directory);
+    }
 }
 
 TEST(SplitPath, BothForms)

@@ -290,6 +290,18 @@ TEST_F(BetaRemoval, WithoutClientIdOrMigrationFolderOnlyTheSetupCopyIsNamed)
     EXPECT_EQ(RecordedLines(uninstaller).size(), 1u);
 }
 
+TEST_F(BetaRemoval, AnEmptyClientIdIsNotHandedOn)
+{
+    const std::wstring migrateDir = scratch + L"\\data\\Norlo 5.0";
+    statetest::MakeFolders(migrateDir);
+    WriteString(KEY_WOW64_64KEY, kBetaKey, L"CLID", L"");
+    testenv::MessageBoxWatcher watcher({IDYES});
+    EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), nullptr);
+    EXPECT_EQ(watcher.Stop().size(), 1u);
+    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe") + L" /migrate=" + Quoted(migrateDir));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to find CLID in registry."));
+}
+
 TEST_F(BetaRemoval, RefusedRemovalOrFailingUninstallerFails)
 {
     {

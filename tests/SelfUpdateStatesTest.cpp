@@ -345,6 +345,7 @@ TEST_F(SeekingSelfUpdate, EqualOrOlderVersionIsNotNewer)
         EXPECT_EQ(nullptr, ziz::StateSeekingSelfUpdate::Instance()->Exec(check));
         EXPECT_EQ(ziz::StatusUpToDate, check.GetLastStatus());
         EXPECT_EQ(L"C:\\Media\\Setup.exe", check.BestPath());
+        EXPECT_EQ("", check.Report().FailureReason()) << "a document that was read answers";
     }
 }
 
@@ -372,14 +373,23 @@ TEST_F(SeekingSelfUpdate, UninstallApplianceAndInvalidModesFail)
     }
 }
 
-// Runs a check and expects "up to date" with the given error line.
+// Runs a check and expects it to fail (never "up to date") with the given error line as
+// the run's failure reason; then an install with the same engine, which carries on with
+// the local bootstrapper.
 void ExpectCheckNotNewer(StateWorker& worker, const std::string& line)
 {
     LogCapture log;
     worker.SetMode(ziz::CHECK);
-    EXPECT_EQ(nullptr, ziz::StateSeekingSelfUpdate::Instance()->Exec(worker));
-    EXPECT_EQ(ziz::StatusUpToDate, worker.GetLastStatus()) << line;
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateSeekingSelfUpdate::Instance()->Exec(worker)) << line;
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusChecking, 0, 0}}), worker.notifications) << line;
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line)) << line;
+    EXPECT_EQ(line, worker.Report().FailureReason());
+    EXPECT_EQ(L"C:\\Media\\Setup.exe", worker.BestPath()) << line;
+
+    worker.SetMode(ziz::INSTALL);
+    EXPECT_EQ(ziz::StateCreatingCompleteSequence::Instance(), ziz::StateSeekingSelfUpdate::Instance()->Exec(worker))
+        << line;
+    EXPECT_TRUE(worker.Items().empty()) << line;
 }
 
 TEST_F(SeekingSelfUpdate, EveryFailureToObtainTheDocumentCountsAsNotNewer)
@@ -428,7 +438,15 @@ TEST_F(SeekingSelfUpdate, MalformedOrAmbiguousDocumentsCountAsNotNewer)
         EXPECT_EQ(ziz::StateCreatingCompleteSequence::Instance(), ziz::StateSeekingSelfUpdate::Instance()->Exec(worker));
         EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Could not load bootstrapper sequence from " + Narrow(In(L"update.xml"))));
         EXPECT_GE(log.IndexOf("Sequence bootstrapper has wrong item count (" + std::to_string(count) + ") is not one)"), 0);
+        StateWorker check;
+        Prepare(check);
+        ExpectCheckNotNewer(check, "Could not load bootstrapper sequence from " + Narrow(In(L"update.xml")));
     }
+    // A version that cannot be placed says nothing about being up to date.
+    Publish(L"five");
+    StateWorker unreadable;
+    Prepare(unreadable);
+    ExpectCheckNotNewer(unreadable, "Bootstrapper item has an unreadable version \"five\", ignored");
 }
 
 TEST_F(SeekingSelfUpdate, UnsafeFileNameFromTheNetworkCountsAsNotNewer)

@@ -100,13 +100,17 @@ TEST(OSDescription, EveryEditionOfVersion6)
         {18, L"Cluster Server Edition"},
         {25, L"Small Business Server Premium Edition"},
         {48, L"Professional"},
+        {101, L"Home"},
+        {121, L"Education"},
         {0, L""},
         {5, L""},
         {16, L""},
         {49, L""},
     };
     for (const auto& row : editions) {
-        EXPECT_EQ(std::wstring(L"Microsoft Windows 7 ") + row.text + L" (build 7601), 64-bit",
+        // Without an edition the family is followed by one blank only.
+        const std::wstring edition = *row.text != L'\0' ? std::wstring(L" ") + row.text : std::wstring();
+        EXPECT_EQ(L"Microsoft Windows 7" + edition + L" (build 7601), 64-bit",
                   Describe(Version(6, 1, kWorkstation, 0, kAmd64, row.edition)))
             << "edition " << row.edition;
     }
@@ -122,9 +126,46 @@ TEST(OSDescription, FamiliesServicePacksAndBitness)
               Describe(Version(6, 0, kServer, 0, kAmd64, 7, L"", 6001)));
     EXPECT_EQ(L"Microsoft Windows Server 2008 R2 Enterprise Server Edition (build 7600)",
               Describe(Version(6, 1, VER_NT_DOMAIN_CONTROLLER, 0, kIa64, 10, L"", 7600)));
-    // 6.2 and later: no family text.
-    EXPECT_EQ(L"Microsoft Professional (build 9200), 64-bit", Describe(Version(6, 2, kWorkstation, 0, kAmd64, 48, L"", 9200)));
-    EXPECT_EQ(L"Microsoft  (build 19045), 64-bit", Describe(Version(10, 0, kWorkstation, 0, kAmd64, 48, L"", 19045)));
+    EXPECT_EQ(L"Microsoft Windows Vista (build 6000), 32-bit", Describe(Version(6, 0, kWorkstation, 0, kX86, 0, L"", 6000)));
+}
+
+// The program declares itself made for Windows 10, so current systems report their real
+// version; releases that share a version number are told apart by build.
+TEST(OSDescription, CurrentEditionsByBuild)
+{
+    const struct {
+        DWORD major, minor;
+        BYTE productType;
+        DWORD edition, build;
+        const wchar_t* text;
+        bool server;
+    } rows[] = {
+        {6, 2, kWorkstation, 48, 9200, L"Microsoft Windows 8 Professional (build 9200), 64-bit", false},
+        {6, 3, kWorkstation, 101, 9600, L"Microsoft Windows 8.1 Home (build 9600), 64-bit", false},
+        {6, 2, kServer, 7, 9200, L"Microsoft Windows Server 2012 Standard Server Edition (build 9200), 64-bit", true},
+        {6, 3, kServer, 8, 9600, L"Microsoft Windows Server 2012 R2 Datacenter Server Edition (build 9600), 64-bit", true},
+        {10, 0, kWorkstation, 48, 19045, L"Microsoft Windows 10 Professional (build 19045), 64-bit", false},
+        {10, 0, kWorkstation, 101, 21996, L"Microsoft Windows 10 Home (build 21996), 64-bit", false},
+        {10, 0, kWorkstation, 121, 22000, L"Microsoft Windows 11 Education (build 22000), 64-bit", false},
+        {10, 0, kWorkstation, 4, 26100, L"Microsoft Windows 11 Enterprise Edition (build 26100), 64-bit", false},
+        {10, 0, kWorkstation, 0, 22631, L"Microsoft Windows 11 (build 22631), 64-bit", false},
+        {10, 0, kServer, 7, 14393, L"Microsoft Windows Server 2016 Standard Server Edition (build 14393), 64-bit", true},
+        {10, 0, kServer, 8, 17763, L"Microsoft Windows Server 2019 Datacenter Server Edition (build 17763), 64-bit", true},
+        {10, 0, VER_NT_DOMAIN_CONTROLLER, 7, 20348,
+         L"Microsoft Windows Server 2022 Standard Server Edition (build 20348), 64-bit", true},
+        {10, 0, kServer, 0, 26100, L"Microsoft Windows Server 2025 (build 26100), 64-bit", true},
+        // An edition whose name does not say "Server" is still a server.
+        {10, 0, kServer, 48, 20348, L"Microsoft Windows Server 2022 Professional (build 20348), 64-bit", true},
+        {6, 1, kServer, 0, 7601, L"Microsoft Windows Server 2008 R2 (build 7601), 64-bit", true},
+        {6, 1, kWorkstation, 9, 7601, L"Microsoft Windows 7 Small Business Server (build 7601), 64-bit", false},
+    };
+    for (const auto& row : rows) {
+        const osh::OSVersionData data =
+            Version(row.major, row.minor, row.productType, 0, kAmd64, row.edition, L"", row.build);
+        EXPECT_EQ(row.text, Describe(data)) << Narrow(row.text);
+        EXPECT_EQ(row.server, osh::IsServerVersion(data)) << Narrow(row.text);
+    }
+    EXPECT_THROW(osh::IsServerVersion(Version(4, 0, kServer, 0, kX86)), std::runtime_error);
 }
 
 TEST(OSDescription, Version5Families)
@@ -143,14 +184,14 @@ TEST(OSDescription, Version5Families)
     };
     // Family order: R2 first, then storage, home server, XP x64, plain 2003.
     EXPECT_EQ(L"Microsoft Windows Server 2003 R2, Standard Edition (build 3790)", v52(kServer, 0x2000, kX86, 1));
-    EXPECT_EQ(L"Microsoft Windows Storage Server 2003Standard Edition (build 3790)", v52(kServer, 0xA000, kX86));
+    EXPECT_EQ(L"Microsoft Windows Storage Server 2003, Standard Edition (build 3790)", v52(kServer, 0xA000, kX86));
     EXPECT_EQ(L"Microsoft Windows Home Server (build 3790)", v52(kWorkstation, 0x8000, kAmd64));
     EXPECT_EQ(L"Microsoft Windows XP Professional x64 Edition (build 3790)", v52(kWorkstation, 0, kAmd64));
-    EXPECT_EQ(L"Microsoft Windows Server 2003,  (build 3790)", v52(kWorkstation, 0, kX86));
+    EXPECT_EQ(L"Microsoft Windows Server 2003 (build 3790)", v52(kWorkstation, 0, kX86));
 
     EXPECT_EQ(L"Microsoft Windows Server 2003, Datacenter Edition for Itanium-based Systems (build 3790)", v52(kServer, 0x82, kIa64));
     EXPECT_EQ(L"Microsoft Windows Server 2003, Enterprise Edition for Itanium-based Systems (build 3790)", v52(kServer, 0x2, kIa64));
-    EXPECT_EQ(L"Microsoft Windows Server 2003,  (build 3790)", v52(kServer, 0x400, kIa64));
+    EXPECT_EQ(L"Microsoft Windows Server 2003 (build 3790)", v52(kServer, 0x400, kIa64));
     EXPECT_EQ(L"Microsoft Windows Server 2003, Datacenter x64 Edition (build 3790)", v52(kServer, 0x82, kAmd64));
     EXPECT_EQ(L"Microsoft Windows Server 2003, Enterprise x64 Edition (build 3790)", v52(kServer, 0x2, kAmd64));
     EXPECT_EQ(L"Microsoft Windows Server 2003, Standard x64 Edition (build 3790)", v52(kServer, 0x400, kAmd64));
@@ -183,6 +224,9 @@ TEST(OSDescription, TheWorkstationPrefix)
     ASSERT_GE(text.size(), 8u);
     EXPECT_EQ(L", 64-bit", text.substr(text.size() - 8)) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L" (build ")) << Narrow(text);
+    // The test prefix answers as Windows 7 (Wine 8's default): a family is named.
+    EXPECT_EQ(0u, text.find(L"Microsoft Windows ")) << Narrow(text);
+    EXPECT_EQ(std::wstring::npos, text.find(L"  ")) << Narrow(text);
     EXPECT_FALSE(osh::IsServerOS());
 }
 

@@ -3,6 +3,8 @@
 // order.
 //   --window <title>  shows a top-level window and runs until it is closed; logs "ready"
 //                     once the window exists and "WM_CLOSE" when asked to close.
+//   --hung <title>    shows the window, logs "ready" and then never handles a message
+//                     again: a program that hangs.
 //   anything else     logs its arguments and ends with the number found in
 //                     "<own path>.exitcode" (0 when there is none): an uninstaller or
 //                     installer stand-in.
@@ -66,7 +68,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
-int RunWindow(const std::wstring& title)
+int RunWindow(const std::wstring& title, bool hung)
 {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = WindowProcedure;
@@ -78,6 +80,7 @@ int RunWindow(const std::wstring& title)
     if (window == nullptr) return 2;
     ShowWindow(window, SW_SHOWNORMAL);
     AppendLine(L"ready");
+    if (hung) Sleep(INFINITE);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -93,7 +96,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const std::wstring arguments = Arguments();
     const std::wstring windowSwitch = L"--window ";
     if (arguments.compare(0, windowSwitch.size(), windowSwitch) == 0)
-        return RunWindow(arguments.substr(windowSwitch.size()));
+        return RunWindow(arguments.substr(windowSwitch.size()), false);
+    const std::wstring hungSwitch = L"--hung ";
+    if (arguments.compare(0, hungSwitch.size(), hungSwitch) == 0)
+        return RunWindow(arguments.substr(hungSwitch.size()), true);
     AppendLine(arguments);
     return ConfiguredExitCode();
 }

@@ -4,6 +4,7 @@
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Process.h"
 
 #include <windows.h>
@@ -28,8 +29,7 @@ void ConsiderDownloadedItems(Worker& worker)
 
 bool SamePath(const std::wstring& a, const std::wstring& b)
 {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return osh::SamePath(a, b);
 }
 
 // Hand over only to another program: when the running program is itself the best one,

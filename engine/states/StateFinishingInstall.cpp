@@ -2,6 +2,7 @@
 
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
 #include "osh/Process.h"
 #include "osh/Text.h"
@@ -36,7 +37,7 @@ void RecordUpdateUrl(Worker& worker)
 // The copy in the setup-files directory is what later runs (uninstall, run-once) start.
 void PlaceBootstrapper(const std::wstring& source, const std::wstring& target)
 {
-    if (osh::EqualsIgnoreAsciiCase(source, target)) return;
+    if (osh::SamePath(source, target)) return;
     if (osh::FileCopy(source, target, false)) {
         osh::LogInformation(source + L" was copied to " + target);
         return;

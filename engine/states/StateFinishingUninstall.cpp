@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <map>
+#include <string>
 
 namespace ziz {
 
@@ -23,15 +24,22 @@ void DeleteRemnant(const std::wstring& path)
     if (DeleteFileW(path.c_str())) return;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    // The system's message alone: the line already says what failed.
     osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" could not be deleted: " +
-                    osh::Widen(win::exception(error, "DeleteFile").what()));
+                    osh::Widen(win::exception(error, "").what()));
 }
 
 // The entries are removed in any case, so a later uninstall does not try them again.
 void DeleteInstallRemnants()
 {
     std::map<std::wstring, std::wstring> remnants;
-    LoadPersistentGroup(kRemnantsGroup, remnants);
+    try {
+        LoadPersistentGroup(kRemnantsGroup, remnants);
+    } catch (const std::exception& error) {
+        // The product is already uninstalled; what cannot be listed stays behind.
+        osh::LogWarning("Could not read the group Install-Files, no remnants deleted: " + std::string(error.what()));
+        return;
+    }
     for (const auto& remnant : remnants) {
         DeleteRemnant(remnant.second);
         try {

@@ -5,6 +5,7 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "sequence/SafeFileName.h"
+#include "osh/PathCompare.h"
 
 #include <windows.h>
 
@@ -17,8 +18,7 @@ namespace {
 
 bool SameDirectory(const std::wstring& a, const std::wstring& b)
 {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return osh::SamePath(a, b);
 }
 
 // Components lying beside a program started from installation media are taken in, so

@@ -5,6 +5,7 @@
 #include "engine/states/StatePerformingInstalls.h"
 #include "engine/states/StatePerformingUninstalls.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
 
 #include <exception>
@@ -31,20 +32,16 @@ std::wstring InstalledDirectory(const wchar_t* name)
     return directory;
 }
 
-// Plain text prefix, case-sensitive, as the directories were recorded.
-bool StartsWith(const std::wstring& path, const std::wstring& prefix)
-{
-    return !prefix.empty() && path.compare(0, prefix.size(), prefix) == 0;
-}
-
-// A process that cannot be opened or named is none of ours.
-bool IsProductProcess(DWORD processId, const std::wstring& dir32, const std::wstring& dir64)
+// The image path of a process of the product, or empty: one that cannot be opened or
+// named is none of ours. Only a program inside an installed directory counts, so a
+// sibling folder such as "Norlo 5 Beta" is left alone.
+std::wstring ProductProcessImage(DWORD processId, const std::wstring& dir32, const std::wstring& dir64)
 {
     try {
         const std::wstring image = ProcessImagePath(processId);
-        return StartsWith(image, dir32) || StartsWith(image, dir64);
+        return osh::IsPathInside(image, dir32) || osh::IsPathInside(image, dir64) ? image : std::wstring();
     } catch (const std::exception&) {
-        return false;
+        return std::wstring();
     }
 }
 
@@ -63,7 +60,8 @@ WorkerState* StatePerformingSoftwareStops::Exec(Worker& worker)
         const std::wstring dir32 = InstalledDirectory(L"DirInstall32");
         const std::wstring dir64 = InstalledDirectory(L"DirInstall64");
         ForEachProcess([&](DWORD processId) {
-            if (IsProductProcess(processId, dir32, dir64)) CloseProcessWindows(processId);
+            const std::wstring image = ProductProcessImage(processId, dir32, dir64);
+            if (!image.empty()) CloseProcessWindows(processId, image);
         });
         return next;
     } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 #include "osh/Elevation.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Process.h"
 
 #include <windows.h>
@@ -33,8 +34,7 @@ bool DiscoverPaths(Worker& worker, RelaunchPaths& paths)
 
 bool SameDirectory(const std::wstring& a, const std::wstring& b)
 {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return osh::SamePath(a, b);
 }
 
 // The entries after the program path, separated by blanks; an entry with a blank quoted.

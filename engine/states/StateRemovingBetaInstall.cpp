@@ -54,7 +54,8 @@ std::wstring ClientIdArgument(const std::wstring& company)
         osh::LogInformation(L"Checking " + key + L" for existing CLID");
         const osh::ScopedKey opened = osh::OpenKey(HKEY_LOCAL_MACHINE, key, KEY_QUERY_VALUE | KEY_WOW64_64KEY);
         std::wstring clid;
-        if (!opened || !osh::QueryString(opened.get(), L"CLID", clid))
+        // An empty id would start the continuation with a switch that means nothing.
+        if (!opened || !osh::QueryString(opened.get(), L"CLID", clid) || clid.empty())
             throw std::runtime_error("Unable to find CLID in registry.");
         return L" /clid=" + clid;
     } catch (const std::exception& error) {

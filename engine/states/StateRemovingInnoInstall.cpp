@@ -5,6 +5,7 @@
 #include "engine/states/StateRemovingBetaInstall.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Process.h"
 #include "osh/Registry.h"
 #include "osh/Text.h"
@@ -115,7 +116,7 @@ WorkerState* StateRemovingInnoInstall::Exec(Worker& worker)
         const std::wstring parent = osh::GetFullPath(JoinPath(dir32, L".."));
         for (const wchar_t* const* name = LegacyProductNames; *name != nullptr; ++name) {
             const std::wstring candidate = JoinPath(parent, *name);
-            if (!osh::EqualsIgnoreAsciiCase(candidate, legacy.installDir)) continue;
+            if (!osh::SamePath(candidate, legacy.installDir)) continue;
             if (!IsLegacyProductFolder(candidate)) continue;
             return RemoveLegacyProduct(worker, legacy.productName, candidate, parent, next);
         }

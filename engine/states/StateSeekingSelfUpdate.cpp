@@ -8,6 +8,7 @@
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/Text.h"
 #include "sequence/Blob.h"
 #include "sequence/SafeFileName.h"
 #include "sequence/SequenceLoader.h"
@@ -16,50 +17,46 @@ namespace ziz {
 
 namespace {
 
-// The published bootstrapper item; false (logged) on every failure to obtain or read it,
-// which the run treats as "nothing newer".
-bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item)
+// Logs the reason the check failed and keeps it for the run's result.
+bool Fail(const std::wstring& reason, std::string& failure)
+{
+    osh::LogError(reason);
+    failure = osh::Narrow(reason);
+    return false;
+}
+
+// The published bootstrapper item; false, with the logged reason, on every failure to
+// obtain or read it.
+bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& failure)
 {
     osh::LogInformation("Downloading XML file from web server");
     std::wstring tempDirectory;
-    if (!worker.GetPath(tempDirectory, evTempDir)) {
-        osh::LogError("Could not find temp directory");
-        return false;
-    }
+    if (!worker.GetPath(tempDirectory, evTempDir)) return Fail(L"Could not find temp directory", failure);
     std::wstring url;
-    if (!worker.GetUpdateUrl(url)) {
-        osh::LogError("Could not find update URL");
-        return false;
-    }
+    if (!worker.GetUpdateUrl(url)) return Fail(L"Could not find update URL", failure);
     const std::wstring file = osh::AppendBackslash(tempDirectory) + L"update.xml";
-    if (!osh::DownloadToFile(file, url)) {
-        osh::LogError(L"Could not download " + url + L" to " + file);
-        return false;
-    }
+    if (!osh::DownloadToFile(file, url)) return Fail(L"Could not download " + url + L" to " + file, failure);
     Blob blob;
-    if (!ReadFileBlob(file, blob)) {
-        osh::LogError(L"Could not load file " + file);
-        return false;
-    }
-    if (!LoadBootstrapperItem(blob, item)) {
-        osh::LogError(L"Could not load bootstrapper sequence from " + file);
-        return false;
-    }
+    if (!ReadFileBlob(file, blob)) return Fail(L"Could not load file " + file, failure);
+    if (!LoadBootstrapperItem(blob, item)) return Fail(L"Could not load bootstrapper sequence from " + file, failure);
     // The name comes from the network and is joined to a local directory later.
-    if (!IsSafeFileName(item.Filename)) {
-        osh::LogError(L"Bootstrapper item has an unsafe file name \"" + item.Filename + L"\", ignored");
-        return false;
-    }
+    if (!IsSafeFileName(item.Filename))
+        return Fail(L"Bootstrapper item has an unsafe file name \"" + item.Filename + L"\", ignored", failure);
     // A version we cannot place is never newer; say so rather than report "up to date" silently.
-    if (!IsVersionText(item.Version)) {
-        osh::LogError(L"Bootstrapper item has an unreadable version \"" + item.Version + L"\", ignored");
-        return false;
-    }
+    if (!IsVersionText(item.Version))
+        return Fail(L"Bootstrapper item has an unreadable version \"" + item.Version + L"\", ignored", failure);
     return true;
 }
 
-WorkerState* ReportCheck(Worker& worker, const InstallItem& item, bool newer)
+// Only a document that was read and names nothing newer means "up to date"; a check that
+// could not find out fails.
+WorkerState* ReportCheck(Worker& worker, const InstallItem& item, bool fetched, bool newer,
+                         const std::string& failure)
 {
+    if (!fetched) {
+        worker.Report().SetFailureReason(failure);
+        return StateFailed::Instance();
+    }
     if (newer) {
         worker.ConsiderCandidate(item.Url, item.Version);
         worker.Notify(StatusSucceeded);
@@ -90,8 +87,11 @@ WorkerState* StateSeekingSelfUpdate::Exec(Worker& worker)
     worker.GetBestCandidate(bestPath, bestVersion);
     if (bestVersion.empty()) osh::LogWarning("Local 'best' version number unavailable");
 
+    // Install, update and download carry on with the local bootstrapper when the check fails.
     InstallItem item;
-    const bool newer = FetchPublishedBootstrapper(worker, item) && worker.IsNewerThanBest(item.Version);
+    std::string failure;
+    const bool fetched = FetchPublishedBootstrapper(worker, item, failure);
+    const bool newer = fetched && worker.IsNewerThanBest(item.Version);
     InstallSequence list{item};
 
     switch (mode) {
@@ -100,7 +100,7 @@ WorkerState* StateSeekingSelfUpdate::Exec(Worker& worker)
         list.front().Filename = L"Update.exe";
         worker.SetItems(list);
         return StateDownloadingBootstrapper::Instance();
-    case CHECK: return ReportCheck(worker, item, newer);
+    case CHECK: return ReportCheck(worker, item, fetched, newer, failure);
     default:
         if (!newer) return StateCreatingCompleteSequence::Instance();
         worker.SetItems(list);

@@ -3,6 +3,7 @@
 #include "engine/states/StateFailed.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Process.h"
 #include "osh/Text.h"
 #include "sequence/Blob.h"
@@ -34,8 +35,7 @@ std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 struct LessIgnoringCase {
     bool operator()(const std::wstring& a, const std::wstring& b) const
     {
-        return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                    TRUE) == CSTR_LESS_THAN;
+        return osh::ComparePaths(a, b) < 0;
     }
 };
 using NameSet = std::set<std::wstring, LessIgnoringCase>;

@@ -6,9 +6,11 @@ Fault injection by the first path segment:
   /500/<path>   answers 500
   /cut/<path>   announces the whole file's Content-Length, sends half the body, closes
   /slow/<path>  sends the body in small pieces with pauses
-Every request path is appended to a log file, one line each.
+Every request is appended to a log file, one line each: its path alone, or with
+--detailed its local time, method, status and path ("2024-05-01 12:00:00.123 GET 200 /x"),
+for a person reading what a run fetched.
 
-Usage: httpserver.py ROOT PORTFILE REQUESTLOG
+Usage: httpserver.py [--detailed] ROOT PORTFILE REQUESTLOG [PORT]
 The chosen port is written to PORTFILE once the server listens.
 """
 import http.server
@@ -28,17 +30,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = "."
     request_log = None
+    detailed = False
     log_lock = threading.Lock()
 
     def log_message(self, *args):  # keep the terminal quiet
         pass
 
-    def record(self):
+    def record(self, status):
         if not self.request_log:
             return
+        line = self.path
+        if self.detailed:
+            now = time.time()
+            stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(now)) + ".%03d" % (int(now * 1000) % 1000)
+            line = "%s %s %d %s" % (stamp, self.command, status, self.path)
         with self.log_lock:
             with open(self.request_log, "a", encoding="utf-8") as log:
-                log.write(self.path + "\n")
+                log.write(line + "\n")
 
     def split_fault(self):
         path = urllib.parse.urlsplit(self.path).path
@@ -56,6 +64,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return full if os.path.isfile(full) else None
 
     def send_status(self, code, text):
+        self.record(code)
         body = ("%d %s\n" % (code, text)).encode()
         self.send_response(code)
         self.send_header("Content-Type", "text/plain")
@@ -67,7 +76,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def serve(self):
-        self.record()
         fault, relative = self.split_fault()
         if fault == "404":
             return self.send_status(404, "Not Found")
@@ -78,6 +86,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_status(404, "Not Found")
         with open(path, "rb") as source:
             data = source.read()
+        self.record(200)
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(data)))
@@ -113,9 +122,13 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def main():
-    root, port_file, request_log = sys.argv[1:4]
+    arguments = sys.argv[1:]
+    if arguments and arguments[0] == "--detailed":
+        Handler.detailed = True
+        arguments = arguments[1:]
+    root, port_file, request_log = arguments[0:3]
     # An optional fourth argument asks for a fixed port (the build's update server).
-    wanted_port = int(sys.argv[4]) if len(sys.argv) > 4 else 0
+    wanted_port = int(arguments[3]) if len(arguments) > 3 else 0
     os.makedirs(root, exist_ok=True)
     Handler.root = root
     Handler.request_log = request_log

@@ -55,9 +55,9 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-WindowedStandIn::WindowedStandIn(const std::wstring& path, const std::wstring& title)
+WindowedStandIn::WindowedStandIn(const std::wstring& path, const std::wstring& title, bool hung)
 {
-    std::wstring commandLine = Quoted(path) + L" --window " + title;
+    std::wstring commandLine = Quoted(path) + (hung ? L" --hung " : L" --window ") + title;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))

@@ -53,8 +53,9 @@ public:
 // A running stand-in with a window; ended on destruction if it is still running.
 class WindowedStandIn {
 public:
-    // Starts the copy at path with "--window <title>" and waits until its window exists.
-    WindowedStandIn(const std::wstring& path, const std::wstring& title);
+    // Starts the copy at path with "--window <title>" (or "--hung <title>", a window that
+    // stops answering once it exists) and waits until its window exists.
+    WindowedStandIn(const std::wstring& path, const std::wstring& title, bool hung = false);
     ~WindowedStandIn();
     WindowedStandIn(const WindowedStandIn&) = delete;
     WindowedStandIn& operator=(const WindowedStandIn&) = delete;
