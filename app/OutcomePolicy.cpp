@@ -1,6 +1,6 @@
 #include "app/OutcomePolicy.h"
 
-#include "engine/EngineMessages.h"
+#include "engine/EngineStatus.h"
 #include "engine/InstallMode.h"
 
 namespace app {

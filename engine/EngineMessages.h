@@ -16,16 +16,6 @@
 
 namespace ziz {
 
-// The outcome code in the high byte of WM_ENGINE_DONE's wParam.
-enum EngineOutcomeCode : int {
-    OutcomeFailed = 0,
-    OutcomeSucceeded = 1,
-    // Success and a restart is needed (asked for), or the software is up to date.
-    OutcomeRestart = 2,
-    // Success and the user already agreed to restart: restart without a question.
-    OutcomeRestartAgreed = 3
-};
-
 struct EngineMessage {
     UINT message = 0;
     WPARAM wParam = 0;

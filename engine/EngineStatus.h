@@ -31,4 +31,14 @@ enum RestartNeed : int {
     RestartAgreed = 2
 };
 
+// The outcome code in the high byte of WM_ENGINE_DONE's wParam.
+enum EngineOutcomeCode : int {
+    OutcomeFailed = 0,
+    OutcomeSucceeded = 1,
+    // Success and a restart is needed (asked for), or the software is up to date.
+    OutcomeRestart = 2,
+    // Success and the user already agreed to restart: restart without a question.
+    OutcomeRestartAgreed = 3
+};
+
 }  // namespace ziz

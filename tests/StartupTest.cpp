@@ -307,41 +307,6 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
     }
 }
 
-TEST(ResultFile, JsonOfASuccessfulAndOfAFailedRun)
-{
-    app::RunFacts facts;
-    facts.mode = "INSTALL";
-    facts.outcome = "succeeded";
-    facts.exitCode = 1;
-    facts.restartRequired = true;
-    ziz::RunReport report;
-    report.Record(L"base.msi", ziz::ComponentAction::Reused);
-    report.Record(L"base.msi", ziz::ComponentAction::Installed);
-    report.RecordExitCode(L"base.msi", 3010);
-    report.Record(L"b\u00e4ckup \"x\".msi", ziz::ComponentAction::Downloaded);
-    facts.components = report.Components();
-    EXPECT_EQ("{\"mode\":\"INSTALL\",\"outcome\":\"succeeded\",\"exitCode\":1,\"restartRequired\":true,"
-              "\"components\":[{\"file\":\"base.msi\",\"action\":\"installed\",\"exitCode\":3010},"
-              "{\"file\":\"b\xC3\xA4" "ckup \\\"x\\\".msi\",\"action\":\"downloaded\"}]}",
-              app::ResultJson(facts));
-
-    app::RunFacts failed;
-    failed.mode = "DOWNLOAD";
-    failed.outcome = "failed";
-    failed.failureReason = "Download failed file integrity check";
-    ziz::RunReport checks;
-    checks.Record(L"a.msi", ziz::ComponentAction::Downloaded);
-    checks.Record(L"b.msi", ziz::ComponentAction::Downloaded);
-    checks.RecordFailedCheck(L"b.msi", "md5");
-    checks.RecordFailedCheck(L"b.msi", "version");
-    failed.components = checks.Components();
-    EXPECT_EQ("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
-              "\"failureReason\":\"Download failed file integrity check\",\"components\":["
-              "{\"file\":\"a.msi\",\"action\":\"downloaded\"},"
-              "{\"file\":\"b.msi\",\"action\":\"failed\",\"failedCheck\":\"md5\"}]}",
-              app::ResultJson(failed));
-}
-
 std::string ReadWhole(const std::wstring& path)
 {
     osh::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -1,7 +1,6 @@
 // The progress window as the main thread runs it: a real window of the program's class,
 // the engine's two messages posted to it, a message loop until WM_QUIT, and the boxes
 // and exit codes that result.
-#include "app/OutcomePolicy.h"
 #include "app/ProgressWindow.h"
 #include "app/RunSummary.h"
 #include "app/SetupLog.h"
@@ -490,67 +489,6 @@ TEST_F(FailureBox, FallsBackToTheLastErrorLineThenToNoCause)
     Pump(10);
     window_ = app::CreateProgressWindow(app::Shell().Instance);
     EXPECT_EQ(L"No cause was recorded (" + logFile_ + L")", SecondLine());
-}
-
-// The window's policy as a table: mode, outcome, interactive, unattended, elevated.
-TEST(OutcomePolicy, DecidesPromptBoxAndExitCode)
-{
-    using app::FinalBox;
-    using app::RestartPrompt;
-    struct Row {
-        int mode, outcome;
-        bool interactive, unattended, elevated;
-        RestartPrompt prompt;
-        FinalBox box;
-        int exitCode;
-    };
-    const Row rows[] = {
-        // failures: a box only with someone at the screen
-        {ziz::INSTALL, 0, true, false, true, RestartPrompt::None, FinalBox::Always, -1},
-        {ziz::INSTALL, 0, false, false, true, RestartPrompt::None, FinalBox::Never, -1},
-        {ziz::UNINSTALL, 0, true, true, true, RestartPrompt::None, FinalBox::Never, -1},
-        {ziz::CHECK, 7, true, false, true, RestartPrompt::None, FinalBox::Always, -1},
-        // install: agreed restarts unasked, a needed one is asked only interactively
-        {ziz::INSTALL, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
-        {ziz::INSTALL, 2, true, false, true, RestartPrompt::AskUpdate, FinalBox::Never, 1},
-        {ziz::INSTALL, 2, false, false, true, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::INSTALL, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::INSTALL, 3, false, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
-        {ziz::INSTALL, 3, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::INSTALL, 3, true, true, true, RestartPrompt::None, FinalBox::Never, 1},
-        // update: a silent run still asks (the installed product relies on it)
-        {ziz::UPDATE, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
-        {ziz::UPDATE, 2, false, false, true, RestartPrompt::AskUpdate, FinalBox::Never, 1},
-        {ziz::UPDATE, 3, true, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
-        {ziz::UPDATE, 2, false, true, true, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::UPDATE, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
-        // uninstall: always offered when elevated; the completion box only after No, interactively
-        {ziz::UNINSTALL, 1, true, false, true, RestartPrompt::AskUninstall, FinalBox::WhenRestartDeclined, 0},
-        {ziz::UNINSTALL, 2, false, false, true, RestartPrompt::AskUninstall, FinalBox::Never, 1},
-        {ziz::UNINSTALL, 3, true, false, true, RestartPrompt::Unasked, FinalBox::Never, 1},
-        {ziz::UNINSTALL, 2, true, true, true, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::UNINSTALL, 2, true, false, false, RestartPrompt::None, FinalBox::Never, 1},
-        // the rest never restart; 2 means up to date
-        {ziz::DOWNLOAD, 2, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::CHECK, 1, true, false, true, RestartPrompt::None, FinalBox::Never, 0},
-        {ziz::APPLIANCE, 3, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
-        {ziz::INVALID, 2, true, false, true, RestartPrompt::None, FinalBox::Never, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::to_string(row.mode) + "/" + std::to_string(row.outcome) + " interactive " +
-                     std::to_string(row.interactive) + " unattended " + std::to_string(row.unattended) +
-                     " elevated " + std::to_string(row.elevated));
-        app::OutcomeFacts facts;
-        facts.mode = row.mode;
-        facts.outcome = row.outcome;
-        facts.interactive = row.interactive;
-        facts.unattended = row.unattended;
-        facts.elevated = row.elevated;
-        const app::OutcomeDecision decision = app::DecideOutcome(facts);
-        EXPECT_EQ(static_cast<int>(row.prompt), static_cast<int>(decision.prompt));
-        EXPECT_EQ(static_cast<int>(row.box), static_cast<int>(decision.box));
-        EXPECT_EQ(row.exitCode, decision.exitCode);
-    }
 }
 
 TEST_F(ProgressWindow, OnlyTheFirstOutcomeCounts)
