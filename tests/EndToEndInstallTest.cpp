@@ -251,14 +251,6 @@ protected:
     // setup-files folder.
     void RedistributableEndsWith(int code) { statetest::WriteTextFile(redistExitCode, std::to_string(code)); }
 
-    std::vector<std::string> LastRunLines()
-    {
-        const auto lines = endtoend::LastLogLines(600);
-        size_t start = 0;
-        for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].find(":Microsoft Windows") != std::string::npos) start = i;
-        return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
-    }
 
     const std::wstring redistributable = DataFolder() + L"\\SetupFiles\\vcredist_x64.exe";
     const std::wstring redistExitCode = redistributable + L".exitcode";
@@ -281,7 +273,7 @@ TEST_F(InstallerResults, FailingComponentRollsBackWhatWasInstalledAndFailsTheRun
         EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
         EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
     }
-    const auto lines = LastRunLines();
+    const auto lines = endtoend::LastRunLines();
     const int failed = LineWith(lines, ":E:Installing vcredist_x64.exe failed: \"" + Narrow(redistributable) +
                                            "\" /q returned exit code 1603");
     ASSERT_GE(failed, 0);
@@ -303,7 +295,7 @@ TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothing
     EXPECT_TRUE(endtoend::IsRestartQuestion(run.boxes[0])) << Narrow(run.boxes[0].text);
     for (const Package& package : kX64Packages)
         EXPECT_TRUE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
-    EXPECT_GE(LineWith(LastRunLines(), "Installing vcredist_x64.exe needs a restart to complete (exit code 3010)"), 0);
+    EXPECT_GE(LineWith(endtoend::LastRunLines(), "Installing vcredist_x64.exe needs a restart to complete (exit code 3010)"), 0);
 
     // A silent run asks nothing and does not restart either.
     const endtoend::SetupOutcome silent =
@@ -351,7 +343,7 @@ TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninst
         EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
         EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
     }
-    const auto lines = LastRunLines();
+    const auto lines = endtoend::LastRunLines();
     EXPECT_GE(LineWith(lines, ":E:Uninstalling with cmd /c exit 1603 failed: exit code 1603; its entry 9 is kept"), 0);
     EXPECT_LT(LineWith(lines, ":W:RegDeleteValue"), 0);
     EXPECT_GE(LineWith(lines, "Software process complete, failure detected."), 0);

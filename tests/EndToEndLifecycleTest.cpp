@@ -76,15 +76,6 @@ using legacytest::WriteString;
 
 constexpr const wchar_t* kLegacyRestartQuestion = legacytest::kRestartQuestion;
 
-// The lines of the setup log written by the last run (every run starts with the system's name).
-std::vector<std::string> LastRunLines()
-{
-    const auto lines = endtoend::LastLogLines(600);
-    size_t start = 0;
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].find(":Microsoft Windows") != std::string::npos) start = i;
-    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
-}
 
 // Index of the first line at or after `from` that ends with text, or -1.
 int LineEndingWith(const std::vector<std::string>& lines, const std::string& text, int from = 0)
@@ -137,7 +128,7 @@ TEST_F(Lifecycle, UpdateRestartQuestionAnsweredNoEndsWithOneAndNoFurtherBox)
     // The update did its work before it asked.
     for (const std::wstring& payload : kX64Payloads)
         EXPECT_TRUE(Exists(ProgramFolder64() + L"\\" + payload)) << Narrow(payload);
-    EXPECT_LT(LineEndingWith(LastRunLines(), "Software process complete, failure detected."), 0);
+    EXPECT_LT(LineEndingWith(endtoend::LastRunLines(), "Software process complete, failure detected."), 0);
 }
 
 // --- Uninstall with a command that cannot start ---------------------------------------------
@@ -167,7 +158,7 @@ TEST_F(Lifecycle, UninstallCommandThatCannotStartFailsTheRunAfterTheOthersRan)
         std::wstring value;
         EXPECT_FALSE(endtoend::ReadStoreValue(L"uninstall", name, value)) << Narrow(name);
     }
-    const auto lines = LastRunLines();
+    const auto lines = endtoend::LastRunLines();
     const int tried = LineEndingWith(lines, "Executing " + Narrow(missing));
     ASSERT_GE(tried, 0);
     const int failed = LineEndingWith(lines, ":E:Execution failed", tried);
@@ -232,7 +223,7 @@ TEST_F(InnoEndToEnd, RemovalAnsweredNoFailsTheInstallAndRemovesNothing)
         EXPECT_TRUE(Exists(bin + L"\\" + name)) << Narrow(name);
     EXPECT_EQ(RunOnceCommand(), L"<missing>");
     EXPECT_FALSE(Exists(ProgramFolder64() + L"\\viewer-x64.txt"));
-    EXPECT_GE(LineEndingWith(LastRunLines(), ":E:User chose to NOT remove the existing product."), 0);
+    EXPECT_GE(LineEndingWith(endtoend::LastRunLines(), ":E:User chose to NOT remove the existing product."), 0);
 }
 
 // Agreeing to both questions leads to an INSTALL success with the restart flag, which the
@@ -256,7 +247,7 @@ TEST_F(InnoEndToEnd, RemovalAgreedRunsTheUninstallerAndRestartDeclinedFails)
     EXPECT_TRUE(Exists(bin + L"\\Re-set.txt"));
     EXPECT_TRUE(Exists(bin + L"\\engine.dll"));
     EXPECT_EQ(RunOnceCommand(), L"<missing>");
-    const auto lines = LastRunLines();
+    const auto lines = endtoend::LastRunLines();
     EXPECT_GE(LineEndingWith(lines, "Executing " + Narrow(Quoted(uninstaller)) + " /NORESTART /SILENT"), 0);
     EXPECT_GE(LineEndingWith(lines, ":E:User chose to NOT reboot the system, install aborted."), 0);
 }

@@ -219,6 +219,15 @@ std::vector<std::string> LastLogLines(size_t count)
     return lines;
 }
 
+std::vector<std::string> LastRunLines()
+{
+    const auto lines = LastLogLines(600);
+    size_t start = 0;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(":Microsoft Windows") != std::string::npos) start = i;
+    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(start), lines.end());
+}
+
 std::vector<std::string> ServerRequests() { return SplitLines(ReadWholeFile(RequestLogPath())); }
 
 void ClearServerRequests()

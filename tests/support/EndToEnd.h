@@ -58,6 +58,9 @@ std::wstring SetupLogPath();
 // The last count lines of the setup log (fewer when it is shorter; none when it is missing).
 std::vector<std::string> LastLogLines(size_t count);
 
+// The lines the last run wrote (every run's engine logs the system's name first).
+std::vector<std::string> LastRunLines();
+
 // Request paths the test server logged, oldest first (none when the log is missing).
 std::vector<std::string> ServerRequests();
 
