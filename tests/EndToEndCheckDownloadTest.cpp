@@ -438,7 +438,7 @@ HRESULT NotElevated(bool* elevated)
     return 1;
 }
 
-bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, osh::ScopedHandle*)
 {
     g_relaunches.push_back({file, parameters, directory});
     return g_relaunchStarts;
