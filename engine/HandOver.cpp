@@ -10,7 +10,6 @@ namespace ziz {
 void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program)
 {
     worker.Notify(StatusHandingOver);
-    // Shown signed: our own codes are 0, 1 and -1.
     const std::wstring started = L"Started " + program + L" (process " + std::to_wstring(GetProcessId(process)) + L")";
     osh::LogInformation(started + L", waiting for it to end");
     DWORD exitCode = 0;
@@ -22,6 +21,7 @@ void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program
         worker.Notify(StatusFailed);
         return;
     }
+    // Shown signed: our own codes are 0, 1 and -1.
     const int code = static_cast<int>(exitCode);
     osh::LogInformation(program + L" ended with exit code " + std::to_wstring(code));
     worker.Report().SetHandedOver(code);

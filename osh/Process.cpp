@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace osh {
