@@ -275,6 +275,7 @@ bool g_elevationStarts = true;
 HRESULT g_elevation = 1;
 // When set, the stand-in for the elevated run: a real process whose handle the state gets.
 std::wstring g_elevatedChild;
+DWORD g_elevatedChildId = 0;
 
 HRESULT AnswerElevation(bool* elevated)
 {
@@ -289,6 +290,7 @@ bool RecordElevatedRun(HWND window, const wchar_t* file, const wchar_t* paramete
                                directory ? directory : L"(null)", window});
     if (g_elevationStarts && !g_elevatedChild.empty() && process != nullptr) {
         EXPECT_TRUE(osh::StartProcess(g_elevatedChild, L"", *process));
+        g_elevatedChildId = GetProcessId(process->get());
     }
     return g_elevationStarts;
 }
@@ -389,7 +391,8 @@ TEST_F(PerformingUACCheck, RelaunchWaitsForTheElevatedRunAndEndsWithItsExitCode)
                   worker.notifications);
         EXPECT_TRUE(worker.Report().HandedOver());
         EXPECT_EQ(code, worker.Report().ChildExitCode());
-        const int started = log.IndexOf("Started C:\\Media\\Setup.exe (process ");
+        const int started = log.IndexOf("Started C:\\Media\\Setup.exe (process " + std::to_string(g_elevatedChildId) +
+                                        "), waiting for it to end");
         const int ended = log.IndexOf("C:\\Media\\Setup.exe ended with exit code " + std::to_string(code));
         EXPECT_GE(started, 0);
         EXPECT_GT(ended, started);
