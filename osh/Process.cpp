@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace osh {
@@ -40,6 +41,8 @@ bool CreateChild(const std::wstring& commandLine, const std::wstring& directory,
     return true;
 }
 
+}  // namespace
+
 DWORD WaitForExitCode(HANDLE process)
 {
     switch (WaitForSingleObject(process, INFINITE)) {
@@ -54,6 +57,8 @@ DWORD WaitForExitCode(HANDLE process)
     default: throw std::runtime_error("Unknown return code from WaitForSingleObject()");
     }
 }
+
+namespace {
 
 // Closes the process handle, then the thread handle; the later failure names the context.
 void CloseChild(ChildProcess& child)
@@ -94,25 +99,40 @@ bool StartProgram(const std::wstring& commandLine, const std::wstring& directory
     return true;
 }
 
+bool StartProcess(const std::wstring& commandLine, const std::wstring& directory, ScopedHandle& process)
+{
+    ChildProcess child;
+    DWORD error = ERROR_SUCCESS;
+    if (!CreateChild(commandLine, directory, child, error)) {
+        SetLastError(error);
+        return false;
+    }
+    process = std::move(child.process);
+    return true;
+}
+
 bool ShellRun(HWND window, const wchar_t* verb, const wchar_t* file, const wchar_t* parameters,
-              const wchar_t* directory)
+              const wchar_t* directory, ScopedHandle* process)
 {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = 0;
+    info.fMask = process != nullptr ? SEE_MASK_NOCLOSEPROCESS : 0;
     info.hwnd = window;
     info.lpVerb = verb;
     info.lpFile = file;
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
+    if (!ShellExecuteExW(&info)) return false;
+    if (process != nullptr) process->reset(info.hProcess);
+    return true;
 }
 
-bool RunElevated(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+bool RunElevated(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                 ScopedHandle* process)
 {
-    if (g_runElevated != nullptr) return g_runElevated(window, file, parameters, directory);
-    return ShellRun(window, L"runas", file, parameters, directory);
+    if (g_runElevated != nullptr) return g_runElevated(window, file, parameters, directory, process);
+    return ShellRun(window, L"runas", file, parameters, directory, process);
 }
 
 RunElevatedFunction SetRunElevatedFunction(RunElevatedFunction function)

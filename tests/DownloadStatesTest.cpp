@@ -307,6 +307,9 @@ struct ElevatedCall {
 std::vector<ElevatedCall> g_elevatedCalls;
 bool g_elevationStarts = true;
 HRESULT g_elevation = 1;
+// When set, the stand-in for the elevated run: a real process whose handle the state gets.
+std::wstring g_elevatedChild;
+DWORD g_elevatedChildId = 0;
 
 HRESULT AnswerElevation(bool* elevated)
 {
@@ -314,10 +317,15 @@ HRESULT AnswerElevation(bool* elevated)
     return g_elevation;
 }
 
-bool RecordElevatedRun(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+bool RecordElevatedRun(HWND window, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                       osh::ScopedHandle* process)
 {
     g_elevatedCalls.push_back({file ? file : L"(null)", parameters ? parameters : L"(null)",
                                directory ? directory : L"(null)", window});
+    if (g_elevationStarts && !g_elevatedChild.empty() && process != nullptr) {
+        EXPECT_TRUE(osh::StartProcess(g_elevatedChild, L"", *process));
+        g_elevatedChildId = GetProcessId(process->get());
+    }
     return g_elevationStarts;
 }
 
@@ -330,6 +338,7 @@ protected:
         g_elevatedCalls.clear();
         g_elevationStarts = true;
         g_elevation = 1;
+        g_elevatedChild.clear();
         scratch_ = testenv::MakeScratchDirectory(L"statesa-uac");
         temp_ = scratch_ + L"\\Temp";
         setup_ = scratch_ + L"\\SetupFiles";
@@ -401,6 +410,38 @@ TEST_F(PerformingUACCheck, NotElevatedRelaunchesWithTheSameArguments)
         EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
         EXPECT_FALSE(worker.IsRestartRequired());
     }
+}
+
+TEST_F(PerformingUACCheck, RelaunchWaitsForTheElevatedRunAndEndsWithItsExitCode)
+{
+    for (int code : {3010, -1}) {
+        LogCapture log;
+        g_elevatedCalls.clear();
+        g_elevatedChild = L"cmd.exe /c exit " + std::to_wstring(code);
+        StateWorker worker({L"C:\\Media\\Setup.exe", L"/install"});
+        Prepare(worker, L"C:\\Media");
+        EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+        EXPECT_EQ((std::vector<Notification>{{ziz::StatusHandingOver, 0, 0}, {ziz::StatusHandedOver, code, 0}}),
+                  worker.notifications);
+        EXPECT_TRUE(worker.Report().HandedOver());
+        EXPECT_EQ(code, worker.Report().ChildExitCode());
+        const int started = log.IndexOf("Started C:\\Media\\Setup.exe (process " + std::to_string(g_elevatedChildId) +
+                                        "), waiting for it to end");
+        const int ended = log.IndexOf("C:\\Media\\Setup.exe ended with exit code " + std::to_string(code));
+        EXPECT_GE(started, 0);
+        EXPECT_GT(ended, started);
+    }
+}
+
+TEST_F(PerformingUACCheck, ArgumentsAreQuotedSoTheElevatedRunReadsThemUnchanged)
+{
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/appliance=C:\\My Media\\", L"/note=say \"hi\"", L"",
+                        L"C:\\plain\\"});
+    Prepare(worker, L"C:\\Media");
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    ASSERT_EQ(1u, g_elevatedCalls.size());
+    EXPECT_EQ(L"\"/appliance=C:\\My Media\\\\\" \"/note=say \\\"hi\\\"\" \"\" C:\\plain\\",
+              g_elevatedCalls[0].parameters);
 }
 
 TEST_F(PerformingUACCheck, ProgramPathAloneRelaunchesWithoutParameters)

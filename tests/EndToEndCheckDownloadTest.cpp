@@ -242,7 +242,9 @@ using DownloadRun = EndToEnd;
 TEST_F(DownloadRun, EverythingEndsUpInTheSetupDirectoryAndASecondRunFetchesNothing)
 {
     // The newer bootstrapper is saved as Update.exe and takes the run over.
+    // The first process waits for it and ends with its exit code.
     EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
+    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe ended with exit code 0"), 0);
     const HandedOver update = WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
     if (update.seen) {
         EXPECT_TRUE(update.ended);
@@ -315,15 +317,30 @@ protected:
     }
 };
 
-TEST_F(HandOver, NewerVerifiedBootstrapperIsStartedAndTheFirstRunSucceeds)
+TEST_F(HandOver, NewerBootstrapperThatFailsMakesTheFirstRunFailWithIt)
 {
-    EXPECT_EQ(0u, endtoend::RunSetup(L"/update /silent"));
-    // It got "/silent" too: otherwise its failure would wait in a message box.
-    const HandedOver next = WaitForHandedOver(L"\\" + kNewerName);
-    EXPECT_TRUE(next.seen);
-    EXPECT_TRUE(next.ended);
-    EXPECT_EQ(kFailed, next.exitCode);
+    // The first process waits for the newer one, which fails at the downloads, and ends
+    // with its exit code. It got "/silent" too: otherwise its failure would wait in a box.
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/update /silent"));
+    const int started = LineWith("\\" + Narrow(kNewerName) + " (process ");
+    const int ended = LineWith(Narrow(kNewerName) + " ended with exit code -1");
     EXPECT_GE(LineWith("Downloaded "), 0);
+    EXPECT_GE(started, 0);
+    EXPECT_GT(ended, started);
+    EXPECT_GT(ended, LineWith("Software process complete, failure detected."));
+}
+
+TEST_F(HandOver, CallerRunningFromTheSetupFilesIsNeitherEndedNorLeftWithoutTheOutcome)
+{
+    // The installed product starts updates from the setup-files copy; the newer bootstrapper
+    // it hands over to ends stale copies there, but never the caller waiting for it.
+    const std::wstring caller = SetupFiles() + L"\\Setup.exe";
+    CreateDirectoryW((Environment(L"ProgramData") + L"\\Norlo 5").c_str(), nullptr);
+    CreateDirectoryW(SetupFiles().c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(testenv::SetupExecutable().c_str(), caller.c_str(), FALSE));
+    EXPECT_EQ(kFailed, endtoend::RunProgram(caller, L"/update /silent"));
+    EXPECT_GE(LineWith(Narrow(kNewerName) + " ended with exit code -1"), 0);
+    EXPECT_EQ(-1, LineWith("Ended stale copy " + Narrow(caller)));
 }
 
 TEST_F(HandOver, NewerBootstrapperFailingItsCheckIsNotStarted)
@@ -449,7 +466,7 @@ HRESULT NotElevated(bool* elevated)
     return 1;
 }
 
-bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory)
+bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, osh::ScopedHandle*)
 {
     g_relaunches.push_back({file, parameters, directory});
     return g_relaunchStarts;

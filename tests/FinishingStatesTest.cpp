@@ -231,6 +231,39 @@ TEST_F(FinishingInstall, ACopyThatFailsIsMovedAtRestart)
     EXPECT_EQ(StoredSetupValue(L"LastFile"), L"norlo5-Setup-5.0.exe");
 }
 
+TEST_F(FinishingInstall, ASetupExeThatACallerRunsFromIsReplacedWithoutARestart)
+{
+    PendingRenames restore;
+    // The caller that handed over to this run waits, running from the setup copy; its
+    // bytes differ from the new bootstrapper's.
+    const std::wstring target = setupDir + L"\\Setup.exe";
+    PlaceStandIn(target);
+    {
+        FILE* file = _wfopen(target.c_str(), L"ab");
+        ASSERT_NE(file, nullptr);
+        fputs("older caller", file);
+        fclose(file);
+    }
+    statetest::WindowedStandIn caller(target, L"Waiting caller");
+    ASSERT_TRUE(caller.Ready());
+    worker.ParseArguments({L"/install"});
+    EXPECT_EQ(ziz::StateFinishingInstall::Instance()->Exec(worker), nullptr);
+
+    EXPECT_EQ(FileBytes(target), FileBytes(runDir + L"\\norlo5-Setup-5.0.exe"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(runDir) + "\\norlo5-Setup-5.0.exe was copied to " +
+                                                            Narrow(target)));
+    EXPECT_EQ(log.IndexOf("File not copied, will be moved at reboot"), -1);
+    EXPECT_FALSE(caller.WaitForExit(0));  // never ended, still running from the old bytes
+    // The old bytes moved aside are gone, or go at the next restart.
+    const std::wstring aside = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".old";
+    if (Exists(aside)) {
+        std::wstring pending;
+        ASSERT_TRUE(PendingRenames::Read(pending));
+        EXPECT_NE(pending.find(aside), std::wstring::npos);
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(aside) + " is still in use, removed at restart"));
+    }
+}
+
 // --- Finishing an uninstall ---------------------------------------------------------------
 
 class FinishingUninstall : public ::testing::Test {

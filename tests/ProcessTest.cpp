@@ -2,18 +2,24 @@
 // question and the platform queries, on the real system under Wine.
 #include "support/TestEnvironment.h"
 
+#include "osh/ArgumentQuoting.h"
 #include "osh/Elevation.h"
 #include "osh/Exception.h"
 #include "osh/Platform.h"
 #include "osh/Process.h"
+#include "osh/ProcessTermination.h"
 #include "osh/ScopedHandle.h"
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
 #include <string>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -152,6 +158,110 @@ TEST(ShellRun, StartsTheFileWithParametersInTheDirectory)
     ASSERT_TRUE(osh::RunElevated(nullptr, L"cmd.exe", L"/c echo elevated> elevated.txt", scratch.path().c_str()));
     EXPECT_TRUE(WaitForFile(scratch.path() + L"\\elevated.txt"));
     Sleep(500);  // let the children end before their directory is removed
+}
+
+TEST(ShellRun, HandsOverTheProcessSoItsExitCodeCanBeAwaited)
+{
+    ScratchDirectory scratch;
+    osh::ScopedHandle process;
+    ASSERT_TRUE(osh::RunElevated(nullptr, L"cmd.exe", L"/c exit 7", scratch.path().c_str(), &process));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(7u, osh::WaitForExitCode(process.get()));
+}
+
+TEST(StartProcess, GivesTheRunningChildAndTheSystemErrorOtherwise)
+{
+    osh::ScopedHandle process;
+    ASSERT_TRUE(osh::StartProcess(L"cmd.exe /c exit 3010", L"", process));
+    EXPECT_EQ(3010u, osh::WaitForExitCode(process.get()));
+    osh::ScopedHandle missing;
+    EXPECT_FALSE(osh::StartProcess(L"C:\\windows\\no-such-program.exe", L"", missing));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(missing);
+}
+
+// What the started program reads back with the system's parser.
+std::vector<std::wstring> ParsedBack(const std::wstring& commandLine)
+{
+    int count = 0;
+    wchar_t** parsed = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> arguments;
+    if (parsed == nullptr) return arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(parsed[i]);
+    LocalFree(parsed);
+    return arguments;
+}
+
+TEST(ArgumentQuoting, EveryArgumentRoundTripsThroughTheSystemParser)
+{
+    struct Case {
+        const wchar_t* argument;
+        const wchar_t* token;
+    };
+    const Case cases[] = {
+        {L"/install", L"/install"},
+        {L"C:\\plain\\", L"C:\\plain\\"},  // backslashes without a quote stay single
+        {L"/appliance=C:\\My Media\\", L"\"/appliance=C:\\My Media\\\\\""},
+        {L"/note=say \"hi\"", L"\"/note=say \\\"hi\\\"\""},
+        {L"a\\\"b", L"\"a\\\\\\\"b\""},
+        {L"", L"\"\""},
+        {L"two  blanks", L"\"two  blanks\""},
+        {L"tab\there", L"\"tab\there\""},
+        {L"\\\\server\\share dir\\\\", L"\"\\\\server\\share dir\\\\\\\\\""},
+    };
+    std::vector<std::wstring> arguments;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.token, osh::QuoteArgument(c.argument)) << testenv::Narrow(c.argument);
+        const std::vector<std::wstring> back = ParsedBack(L"\"C:\\My Programs\\Setup.exe\" " + osh::QuoteArgument(c.argument));
+        ASSERT_EQ(2u, back.size()) << testenv::Narrow(c.argument);
+        EXPECT_EQ(c.argument, back[1]);
+        arguments.push_back(c.argument);
+    }
+    // All together, after a program path with a blank.
+    std::vector<std::wstring> expected{L"C:\\My Programs\\Setup.exe"};
+    expected.insert(expected.end(), arguments.begin(), arguments.end());
+    EXPECT_EQ(expected, ParsedBack(osh::QuoteProgramPath(expected.front()) + L" " + osh::JoinArguments(arguments)));
+    EXPECT_EQ(L"", osh::JoinArguments({}));
+}
+
+// Stale copies: which images count, and which processes are the callers of this one.
+TEST(StaleCopies, OnlyOurNamesDirectlyInOurSetupDirectoryCount)
+{
+    const std::wstring setup = L"C:\\ProgramData\\Norlo 5\\SetupFiles";
+    const std::vector<std::wstring> names{L"Update.exe", L"Setup.exe", L"norlo5-Setup-5.0.exe"};
+    struct Case {
+        const wchar_t* image;
+        bool stale;
+    };
+    for (const Case& c : {Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles\\Setup.exe", true},
+                          Case{L"c:\\programdata\\NORLO 5\\setupfiles\\SETUP.EXE", true},
+                          Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles\\Update.exe", true},
+                          Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles\\norlo5-Setup-5.0.exe", true},
+                          Case{L"C:\\ProgramData\\Other Vendor\\SetupFiles\\Setup.exe", false},
+                          Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles\\vcredist_x64.exe", false},
+                          Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles\\sub\\Setup.exe", false},
+                          Case{L"C:\\ProgramData\\Norlo 5\\SetupFiles2\\Setup.exe", false},
+                          Case{L"Setup.exe", false}}) {
+        EXPECT_EQ(c.stale, osh::IsStaleCopy(c.image, setup, names)) << testenv::Narrow(c.image);
+    }
+    EXPECT_TRUE(osh::IsStaleCopy(L"C:\\Setup\\Setup.exe", L"C:\\Setup\\", names));
+    EXPECT_FALSE(osh::IsStaleCopy(L"C:\\Setup\\Setup.exe", L"", names));
+}
+
+TEST(StaleCopies, ParentChainStopsAtUnknownCyclicOrReusedIds)
+{
+    using osh::ProcessEntry;
+    // 40 started 30 started 20 started 10 (this one); 50 is unrelated.
+    const std::vector<ProcessEntry> chain{{10, 20, 400}, {20, 30, 300}, {30, 40, 200}, {40, 0, 100}, {50, 10, 500}};
+    EXPECT_EQ((std::set<DWORD>{20, 30, 40}), osh::ParentChain(10, chain));
+    // The parent's id now belongs to a process created after the child: not a caller.
+    const std::vector<ProcessEntry> reused{{10, 20, 400}, {20, 30, 900}, {30, 0, 100}};
+    EXPECT_EQ((std::set<DWORD>{}), osh::ParentChain(10, reused));
+    // A parent that is gone ends the chain; unknown creation times do not.
+    EXPECT_EQ((std::set<DWORD>{20}), osh::ParentChain(10, {{10, 20, 0}, {20, 99, 0}}));
+    // Cycles end.
+    EXPECT_EQ((std::set<DWORD>{20, 30}), osh::ParentChain(10, {{10, 20, 0}, {20, 30, 0}, {30, 20, 0}}));
+    EXPECT_EQ((std::set<DWORD>{}), osh::ParentChain(10, {}));
 }
 
 TEST(Elevation, WineTokenIsElevated)

@@ -19,6 +19,8 @@
 #include "osh/ScopedHandle.h"
 #include "sequence/SafeFileName.h"
 
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -188,36 +190,44 @@ const wchar_t* const kForever = L"--gtest_filter=LoadingSequence.SequenceThatCan
 
 using StaleCopies = Scratch;
 
-TEST_F(StaleCopies, CopiesRunningFromASetupFilesFolderAreEnded)
+TEST_F(StaleCopies, OnlyCopiesOfThisProgramInOurSetupDirectoryAreEnded)
 {
-    const std::wstring stale = MakeDirectory(L"SetupFiles") + L"\\copy.exe";
-    const std::wstring other = MakeDirectory(L"setupfiles-other") + L"\\copy.exe";
-    const std::wstring lower = MakeDirectory(L"Lower");
-    const std::wstring lowerCopy = MakeDirectory(L"Lower\\setupfiles") + L"\\copy.exe";
-    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), stale.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), other.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), lowerCopy.c_str(), FALSE));
+    const std::wstring setup = MakeDirectory(L"SetupFiles");
+    const std::wstring stale = setup + L"\\Setup.exe";
+    // Another vendor's program under its own "\SetupFiles\" folder, and a program of
+    // another name in ours, are not ours to end.
+    MakeDirectory(L"Vendor");
+    const std::wstring foreign = MakeDirectory(L"Vendor\\SetupFiles") + L"\\Setup.exe";
+    const std::wstring otherName = setup + L"\\copy.exe";
+    for (const std::wstring& copy : {stale, foreign, otherName}) {
+        ASSERT_TRUE(CopyFileW(ThisProgram().c_str(), copy.c_str(), FALSE));
+    }
     osh::ScopedHandle staleProcess = StartCopy(stale, kForever);
-    osh::ScopedHandle otherProcess = StartCopy(other, kForever);
-    osh::ScopedHandle lowerProcess = StartCopy(lowerCopy, kForever);
-    ASSERT_TRUE(staleProcess && otherProcess && lowerProcess);
+    osh::ScopedHandle foreignProcess = StartCopy(foreign, kForever);
+    osh::ScopedHandle otherProcess = StartCopy(otherName, kForever);
+    ASSERT_TRUE(staleProcess && foreignProcess && otherProcess);
     Sleep(1500);
     ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(staleProcess.get(), 0));
 
+    LogCapture log;
     StateWorker worker;
+    worker.paths[ziz::evSetup] = setup;
+    worker.fileNames[ziz::evSetup] = L"Setup.exe";
     EXPECT_EQ(ziz::StateSeekingSelfUpdate::Instance(), ziz::StateInitializing::Instance()->Exec(worker));
 
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(staleProcess.get(), 20000));
     DWORD exitCode = 1;
     EXPECT_TRUE(GetExitCodeProcess(staleProcess.get(), &exitCode));
     EXPECT_EQ(0u, exitCode);
-    // The fragment is matched with its letter case, and only as a whole folder name.
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Ended stale copy " + Narrow(stale) + " (process " +
+                                                            std::to_string(GetProcessId(staleProcess.get())) + ")"));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(foreignProcess.get(), 0));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(otherProcess.get(), 0));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(lowerProcess.get(), 0));
+    EXPECT_EQ(-1, log.IndexOf("Ended stale copy " + Narrow(foreign)));
+    TerminateProcess(foreignProcess.get(), 7);
     TerminateProcess(otherProcess.get(), 7);
-    TerminateProcess(lowerProcess.get(), 7);
+    WaitForSingleObject(foreignProcess.get(), 20000);
     WaitForSingleObject(otherProcess.get(), 20000);
-    WaitForSingleObject(lowerProcess.get(), 20000);
 }
 
 TEST_F(StaleCopies, ACopyRunningFromASetupFilesFolderSparesItself)
@@ -624,33 +634,83 @@ TEST_F(DownloadingBootstrapper, UnsafeFileNameIsNeverWritten)
 
 using ChoosingBootstrapper = Scratch;
 
-TEST_F(ChoosingBootstrapper, StartsTheNewerBootstrapperWithTheSameArguments)
+// What the started program reads back from its command line with the system's parser.
+std::vector<std::wstring> ParsedBack(const std::wstring& commandLine)
 {
-    // The stand-in records its command line and working directory in "<path>.ran".
+    int count = 0;
+    wchar_t** parsed = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> arguments;
+    if (parsed == nullptr) return arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(parsed[i]);
+    LocalFree(parsed);
+    return arguments;
+}
+
+// The command line the stand-in recorded in "<path>.ran" (its first block).
+std::wstring RecordedCommandLine(const std::wstring& standIn)
+{
+    const std::string text = testsupport::ReadTextFile(standIn + L".ran");
+    const std::string prefix = "command line: ";
+    const size_t end = text.find("\r\n");
+    if (text.compare(0, prefix.size(), prefix) != 0 || end == std::string::npos) return L"";
+    return testenv::Widen(text.substr(prefix.size(), end - prefix.size()));
+}
+
+TEST_F(ChoosingBootstrapper, StartsTheNewerBootstrapperWaitsAndEndsWithItsExitCode)
+{
+    // The stand-in records its command line and working directory in "<path>.ran" and
+    // ends with 2 without its "/q" switch, with 0 when it has it.
     const std::wstring next = MakeDirectory(L"Next Setup") + L"\\next setup.exe";
     ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x86.exe").c_str(), next.c_str(), FALSE));
-    StateWorker worker({L"C:\\Media\\Setup.exe", L"/install", L"/viewer", L"/migrate=D:\\Old Data"});
+    for (int expectedCode : {2, 0}) {
+        DeleteFileW((next + L".ran").c_str());
+        std::vector<std::wstring> arguments{L"C:\\Media\\Setup.exe", L"/install", L"/viewer", L"/migrate=D:\\Old Data"};
+        if (expectedCode == 0) arguments.push_back(L"/q");
+        LogCapture log;
+        StateWorker worker(arguments);
+        worker.paths[ziz::evInitial] = L"C:\\Media";
+        worker.fileNames[ziz::evInitial] = L"Setup.exe";
+        worker.paths[ziz::evTempDir] = scratch_;
+        worker.ConsiderCandidate(L"C:\\Media\\Setup.exe", L"5.0.1000.1");
+        InstallItem downloaded;
+        downloaded.LocalPath = next;
+        InstallItem notDownloaded;
+        worker.SetItems({notDownloaded, downloaded});
+        worker.SetRestartRequired(true);
+
+        EXPECT_EQ(nullptr, ziz::StateChoosingBootstrapper::Instance()->Exec(worker));
+        EXPECT_EQ(next, worker.BestPath());
+        // The run waited: the stand-in has ended and its record is complete.
+        EXPECT_EQ((std::vector<Notification>{{ziz::StatusHandingOver, 0, 0}, {ziz::StatusHandedOver, expectedCode, 0}}),
+                  worker.notifications);
+        EXPECT_TRUE(worker.Report().HandedOver());
+        EXPECT_EQ(expectedCode, worker.Report().ChildExitCode());
+        EXPECT_FALSE(worker.IsRestartRequired());
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(next) + " ended with exit code " +
+                                                                std::to_string(expectedCode)));
+        arguments.front() = next;
+        EXPECT_EQ(arguments, ParsedBack(RecordedCommandLine(next)));
+        wchar_t current[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, current);
+        EXPECT_NE(std::string::npos, testsupport::ReadTextFile(next + L".ran").find("directory: " + Narrow(current) + "\r\n"));
+    }
+}
+
+TEST_F(ChoosingBootstrapper, ArgumentsWithTrailingBackslashesAndQuotesArriveUnchanged)
+{
+    const std::wstring next = MakeDirectory(L"Next") + L"\\next.exe";
+    ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x86.exe").c_str(), next.c_str(), FALSE));
+    const std::vector<std::wstring> arguments{L"C:\\Media\\Setup.exe", L"/appliance=C:\\My Media\\",
+                                              L"/note=say \"hi\"", L"", L"C:\\plain\\", L"a\\\"b"};
+    StateWorker worker(arguments);
     worker.paths[ziz::evInitial] = L"C:\\Media";
     worker.fileNames[ziz::evInitial] = L"Setup.exe";
     worker.paths[ziz::evTempDir] = scratch_;
-    worker.ConsiderCandidate(L"C:\\Media\\Setup.exe", L"5.0.1000.1");
-    InstallItem downloaded;
-    downloaded.LocalPath = next;
-    InstallItem notDownloaded;
-    worker.SetItems({notDownloaded, downloaded});
-    worker.SetRestartRequired(true);
-
+    worker.ConsiderCandidate(next, L"9.0");
     EXPECT_EQ(nullptr, ziz::StateChoosingBootstrapper::Instance()->Exec(worker));
-    EXPECT_EQ(next, worker.BestPath());
-    EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
-    EXPECT_FALSE(worker.IsRestartRequired());
-    ASSERT_TRUE(testsupport::WaitForFile(next + L".ran", 30000));
-    Sleep(500);
-    wchar_t current[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, current);
-    EXPECT_EQ("command line: \"" + Narrow(next) + "\" \"/install\" \"/viewer\" \"/migrate=D:\\Old Data\" \r\n" +
-                  "directory: " + Narrow(current) + "\r\n",
-              testsupport::ReadTextFile(next + L".ran"));
+    std::vector<std::wstring> expected = arguments;
+    expected.front() = next;
+    EXPECT_EQ(expected, ParsedBack(RecordedCommandLine(next))) << Narrow(RecordedCommandLine(next));
 }
 
 TEST_F(ChoosingBootstrapper, RunningProgramAsBestCandidateIsNotStartedAgain)

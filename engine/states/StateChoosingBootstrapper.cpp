@@ -1,7 +1,9 @@
 #include "engine/states/StateChoosingBootstrapper.h"
 
+#include "engine/HandOver.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
+#include "osh/ArgumentQuoting.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -46,18 +48,14 @@ bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
     return !SamePath(bestPath, osh::AppendBackslash(programDirectory) + programName);
 }
 
-// Every entry quoted and followed by a blank, the best bootstrapper in the program's place.
+// The best bootstrapper in the program's place, every argument after it as it was given.
 std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
 {
     std::vector<std::wstring> arguments;
     worker.GetArguments(arguments);
-    if (arguments.empty()) {
-        arguments.push_back(bestPath);
-    } else {
-        arguments.front() = bestPath;
-    }
-    std::wstring commandLine;
-    for (const std::wstring& argument : arguments) commandLine += L"\"" + argument + L"\" ";
+    if (!arguments.empty()) arguments.erase(arguments.begin());
+    std::wstring commandLine = osh::QuoteProgramPath(bestPath);
+    if (!arguments.empty()) commandLine += L" " + osh::JoinArguments(arguments);
     return commandLine;
 }
 
@@ -76,9 +74,10 @@ WorkerState* StateChoosingBootstrapper::Exec(Worker& worker)
     std::wstring bestVersion;
     worker.GetBestCandidate(bestPath, bestVersion);
     if (ShouldHandOver(worker, bestPath)) {
-        if (osh::StartProgram(HandOverCommandLine(worker, bestPath), L"", false)) {
+        osh::ScopedHandle process;
+        if (osh::StartProcess(HandOverCommandLine(worker, bestPath), L"", process)) {
             worker.SetRestartRequired(false);
-            worker.Notify(StatusSucceeded);
+            AwaitHandedOver(worker, process.get(), bestPath);
             return nullptr;
         }
         osh::LogWarning("Could not launch, continuing.");

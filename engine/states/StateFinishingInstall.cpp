@@ -1,5 +1,6 @@
 #include "engine/states/StateFinishingInstall.h"
 
+#include "osh/BusyFileReplacement.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -35,10 +36,11 @@ void RecordUpdateUrl(Worker& worker)
 }
 
 // The copy in the setup-files directory is what later runs (uninstall, run-once) start.
+// The caller waiting for this run may have been started from that very file.
 void PlaceBootstrapper(const std::wstring& source, const std::wstring& target)
 {
     if (osh::SamePath(source, target)) return;
-    if (osh::FileCopy(source, target, false)) {
+    if (osh::CopyOverBusyFile(source, target)) {
         osh::LogInformation(source + L" was copied to " + target);
         return;
     }

@@ -9,12 +9,32 @@
 #include "osh/ProcessTermination.h"
 #include "osh/Signature.h"
 
+#include <string>
+#include <vector>
+
 namespace ziz {
 
 namespace {
 
-// Copies started from a setup-files folder would hold the files this run replaces.
-const wchar_t* const kSetupFilesFragment = L"\\SetupFiles\\";
+// The names this program takes in the setup-files directory: the setup copy, its own
+// name, and the bootstrapper a download run saves there.
+std::vector<std::wstring> OwnNames(Worker& worker)
+{
+    std::vector<std::wstring> names{L"Update.exe"};
+    std::wstring name;
+    if (worker.GetFileName(name, evSetup)) names.push_back(name);
+    if (worker.GetFileName(name, evInitial)) names.push_back(name);
+    return names;
+}
+
+// Copies of this program running from our setup-files directory would hold the files this
+// run replaces. Other programs, and the callers waiting for this run, are left alone.
+void EndStaleCopies(Worker& worker)
+{
+    std::wstring setupDirectory;
+    if (!worker.GetPath(setupDirectory, evSetup)) return;
+    osh::TerminateStaleCopies(setupDirectory, OwnNames(worker));
+}
 
 void ConsiderRunningProgram(Worker& worker)
 {
@@ -72,7 +92,7 @@ StateInitializing* StateInitializing::Instance() { return &instance_; }
 
 WorkerState* StateInitializing::Exec(Worker& worker)
 {
-    osh::TerminateProcessesByPath(kSetupFilesFragment);
+    EndStaleCopies(worker);
     ConsiderRunningProgram(worker);
     if (!ConsiderSetupFilesCopy(worker)) return StateFailed::Instance();
     return SuccessorFor(worker);

@@ -1,8 +1,10 @@
 #include "engine/states/StatePerformingUACCheck.h"
 
+#include "engine/HandOver.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingSoftwareStops.h"
 #include "engine/states/StateRemovingInnoInstall.h"
+#include "osh/ArgumentQuoting.h"
 #include "osh/Elevation.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -37,21 +39,17 @@ bool SameDirectory(const std::wstring& a, const std::wstring& b)
     return osh::SamePath(a, b);
 }
 
-// The entries after the program path, separated by blanks; an entry with a blank quoted.
+// The entries after the program path, each arriving in the elevated run as it was given.
 std::wstring RelaunchParameters(Worker& worker)
 {
     std::vector<std::wstring> arguments;
     worker.GetArguments(arguments);
-    std::wstring parameters;
-    for (size_t index = 1; index < arguments.size(); ++index) {
-        if (index > 1) parameters += L" ";
-        const std::wstring& argument = arguments[index];
-        parameters += argument.find(L' ') == std::wstring::npos ? argument : L"\"" + argument + L"\"";
-    }
-    return parameters;
+    if (arguments.empty()) return std::wstring();
+    return osh::JoinArguments(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
 }
 
-// Starts the program again through the consent prompt and ends this run either way.
+// Starts the program again through the consent prompt, waits for it and ends this run
+// with its exit code; a refused start ends the run as a failure.
 WorkerState* RelaunchElevated(Worker& worker)
 {
     RelaunchPaths paths;
@@ -70,12 +68,20 @@ WorkerState* RelaunchElevated(Worker& worker)
         program = copy;
     }
     const std::wstring parameters = RelaunchParameters(worker);
-    if (osh::RunElevated(nullptr, program.c_str(), parameters.c_str(), paths.tempDirectory.c_str())) {
-        worker.SetRestartRequired(false);
-        worker.Notify(StatusSucceeded);
-    } else {
+    osh::ScopedHandle process;
+    if (!osh::RunElevated(nullptr, program.c_str(), parameters.c_str(), paths.tempDirectory.c_str(), &process)) {
+        osh::LogError(L"Could not start " + program + L" elevated");
         worker.Notify(StatusFailed);
+        return nullptr;
     }
+    worker.SetRestartRequired(false);
+    if (!process) {
+        // The shell started it without telling which process: nothing to wait for.
+        osh::LogWarning(L"Started " + program + L" elevated, but cannot wait for it");
+        worker.Notify(StatusSucceeded);
+        return nullptr;
+    }
+    AwaitHandedOver(worker, process.get(), program);
     return nullptr;
 }
 
