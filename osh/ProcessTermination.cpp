@@ -2,6 +2,7 @@
 
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/ScopedHandle.h"
 
 #include <psapi.h>
@@ -69,13 +70,6 @@ bool TerminateIfStale(DWORD id, const std::wstring& directory, const std::vector
     }
     LogInformation(L"Ended stale copy " + path + L" (process " + std::to_wstring(id) + L")");
     return true;
-}
-
-// Paths compare as the file system does: letter case ignored beyond ASCII too.
-bool SamePath(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace

@@ -29,11 +29,6 @@ void ConsiderDownloadedItems(Worker& worker)
     }
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b)
-{
-    return osh::SamePath(a, b);
-}
-
 // Hand over only to another program: when the running program is itself the best one,
 // starting it would start the same decision again, and again.
 bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
@@ -45,7 +40,7 @@ bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
         !worker.GetPath(tempDirectory, evTempDir)) {
         return false;
     }
-    return !SamePath(bestPath, osh::AppendBackslash(programDirectory) + programName);
+    return !osh::SamePath(bestPath, osh::AppendBackslash(programDirectory) + programName);
 }
 
 // The best bootstrapper in the program's place, every argument after it as it was given.

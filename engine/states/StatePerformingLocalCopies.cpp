@@ -4,8 +4,8 @@
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
-#include "sequence/SafeFileName.h"
 #include "osh/PathCompare.h"
+#include "sequence/SafeFileName.h"
 
 #include <windows.h>
 
@@ -15,11 +15,6 @@
 namespace ziz {
 
 namespace {
-
-bool SameDirectory(const std::wstring& a, const std::wstring& b)
-{
-    return osh::SamePath(a, b);
-}
 
 // Components lying beside a program started from installation media are taken in, so
 // they need not be downloaded.
@@ -52,7 +47,7 @@ WorkerState* StatePerformingLocalCopies::Exec(Worker& worker)
     try {
         const std::wstring setupDirectory = worker.RequirePath(evSetup);
         const std::wstring exeDirectory = worker.RequirePath(evInitial);
-        if (!SameDirectory(setupDirectory, exeDirectory)) CopyLocalComponents(worker, exeDirectory, setupDirectory);
+        if (!osh::SamePath(setupDirectory, exeDirectory)) CopyLocalComponents(worker, exeDirectory, setupDirectory);
         const InstallMode mode = worker.GetMode();
         if (static_cast<unsigned int>(mode) > static_cast<unsigned int>(UPDATE)) {
             throw std::runtime_error("Invalid mode found in StatePerformingLocalCopies");

@@ -34,11 +34,6 @@ bool DiscoverPaths(Worker& worker, RelaunchPaths& paths)
            worker.GetFileName(setupName, evSetup);
 }
 
-bool SameDirectory(const std::wstring& a, const std::wstring& b)
-{
-    return osh::SamePath(a, b);
-}
-
 // The entries after the program path, each arriving in the elevated run as it was given.
 std::wstring RelaunchParameters(Worker& worker)
 {
@@ -59,7 +54,7 @@ WorkerState* RelaunchElevated(Worker& worker)
     }
     std::wstring program = osh::AppendBackslash(paths.programDirectory) + paths.programName;
     // The elevated copy replaces the files of the setup directory; it must not run from there.
-    if (SameDirectory(paths.programDirectory, paths.setupDirectory)) {
+    if (osh::SamePath(paths.programDirectory, paths.setupDirectory)) {
         const std::wstring copy = osh::AppendBackslash(paths.tempDirectory) + paths.programName;
         if (!osh::FileCopy(program, copy, true)) {
             osh::LogError("Unable to copy app to temp directory");
