@@ -1,5 +1,5 @@
 #pragma once
-// A channel in front of the setup log's chain that keeps the text of the last error line
+// A channel in front of the setup log's chain that keeps the text of the first error line
 // (error priority or worse) for the failure box and the result, then passes every message on.
 #include <Poco/Channel.h>
 

@@ -100,7 +100,7 @@ bool CarryOutRestart(HWND window, RestartPrompt prompt)
 }
 
 // The engine ends right after its final notification; its report says more than the log's
-// last error line, so the box waits a moment for it.
+// first error line, so the box waits a moment for it.
 constexpr DWORD ReportWaitMs = 10000;
 
 std::wstring FailureText(UINT textId)
@@ -108,7 +108,7 @@ std::wstring FailureText(UINT textId)
     const std::wstring text = LoadText(textId);
     if (text.empty()) return text;
     if (Shell().WorkerThread != nullptr) WaitForSingleObject(Shell().WorkerThread, ReportWaitMs);
-    return text + L"\n" + FailureLine(FailureReasonOf(ReadEngineSummary(), LastLoggedError()), SetupLogFile());
+    return text + L"\n" + FailureLine(FailureReasonOf(ReadEngineSummary(), FirstLoggedError()), SetupLogFile());
 }
 
 // Only the first outcome of a run counts: the engine may report a failure twice, and a

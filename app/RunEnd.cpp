@@ -28,7 +28,7 @@ std::string LastLogLine(const RunFacts& facts)
            std::to_string(facts.exitCode) + ", restart needed " + (facts.restartRequired ? "yes" : "no");
 }
 
-RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& lastError,
+RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& firstError,
                         int exitCode, ziz::InstallMode commandLineMode, bool refused)
 {
     RunFacts facts;
@@ -42,7 +42,7 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     facts.restartRequired =
         exitCode == 1 && !upToDate && (mode == ziz::INSTALL || mode == ziz::UPDATE || mode == ziz::UNINSTALL);
     facts.outcome = OutcomeName(facts, upToDate, refused);
-    if (exitCode == -1) facts.failureReason = FailureReasonOf(summary, lastError);
+    if (exitCode == -1) facts.failureReason = FailureReasonOf(summary, firstError);
     facts.components = summary.report.Components();
     return facts;
 }

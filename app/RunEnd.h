@@ -18,7 +18,7 @@ std::string LastLogLine(const RunFacts& facts);
 // How the run ended. The engine's mode counts when the engine ran, else the mode the
 // command line chose; a failure gets its reason (FailureReasonOf). `refused` marks a run
 // that never started its work (a server edition).
-RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& lastError,
+RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& firstError,
                         int exitCode, ziz::InstallMode commandLineMode, bool refused = false);
 
 }  // namespace app

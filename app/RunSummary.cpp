@@ -8,7 +8,7 @@ namespace {
 
 std::mutex g_lock;
 EngineSummary g_summary;
-std::string g_lastError;
+std::string g_firstError;
 
 }  // namespace
 
@@ -27,26 +27,26 @@ EngineSummary ReadEngineSummary()
 void NoteLoggedError(const std::string& text)
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    g_lastError = text;
+    if (g_firstError.empty()) g_firstError = text;
 }
 
-std::string LastLoggedError()
+std::string FirstLoggedError()
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    return g_lastError;
+    return g_firstError;
 }
 
 void ResetRunSummary()
 {
     std::lock_guard<std::mutex> guard(g_lock);
     g_summary = EngineSummary();
-    g_lastError.clear();
+    g_firstError.clear();
 }
 
-std::string FailureReasonOf(const EngineSummary& summary, const std::string& lastError)
+std::string FailureReasonOf(const EngineSummary& summary, const std::string& firstError)
 {
     if (!summary.report.FailureReason().empty()) return summary.report.FailureReason();
-    if (!lastError.empty()) return lastError;
+    if (!firstError.empty()) return firstError;
     return "No cause was recorded";
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The facts the shell needs at the run's end, after the engine object is gone: the engine's
 // mode, last status and run report, copied out by the engine thread before it deletes the
-// engine, and the last error line the setup log saw. Guarded, so the main thread may read
+// engine, and the first error line the setup log saw. Guarded, so the main thread may read
 // them while the engine thread still runs (a failure box does not wait for ever).
 #include "engine/EngineStatus.h"
 #include "engine/InstallMode.h"
@@ -21,15 +21,16 @@ struct EngineSummary {
 void PublishEngineSummary(const EngineSummary& summary);
 EngineSummary ReadEngineSummary();
 
-// Kept by the log's error watch (any thread); the last one wins.
+// Kept by the log's error watch (any thread). The first error line of a run names the
+// cause; the later ones are its consequences (the failure state always logs one last).
 void NoteLoggedError(const std::string& text);
-std::string LastLoggedError();
+std::string FirstLoggedError();
 
 // Forgets both (tests).
 void ResetRunSummary();
 
-// The one line that explains a failure: the reason a state gave, else the last error
+// The one line that explains a failure: the reason a state gave, else the first error
 // line of the log, else a plain statement that none was recorded.
-std::string FailureReasonOf(const EngineSummary& summary, const std::string& lastError);
+std::string FailureReasonOf(const EngineSummary& summary, const std::string& firstError);
 
 }  // namespace app

@@ -83,7 +83,7 @@ void BuildChain()
     formatting->open();
     // get() rather than create(): create() refuses a name that some earlier code already used.
     Poco::Logger& logger = Poco::Logger::get("setup");
-    // The failure box and the result name the last error line the log saw.
+    // The failure box and the result name the first error line the log saw.
     Poco::AutoPtr<ErrorWatchChannel> watch(new ErrorWatchChannel(formatting));
     logger.setChannel(watch);
     logger.setLevel(Poco::Message::PRIO_INFORMATION);

@@ -155,7 +155,7 @@ void RefuseUnknownSwitch(const std::wstring& element)
 int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, bool refused)
 {
     const RunFacts facts =
-        GatherRunFacts(Shell().Outcome, ReadEngineSummary(), LastLoggedError(), exitCode, commandLineMode, refused);
+        GatherRunFacts(Shell().Outcome, ReadEngineSummary(), FirstLoggedError(), exitCode, commandLineMode, refused);
     if (!switches.ResultPath.empty() && !facts.handedOver) WriteResultFile(switches.ResultPath, ResultJson(facts));
     osh::LogInformation(LastLogLine(facts));
     return exitCode;

@@ -297,11 +297,11 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::string lastError;
-        if (std::string(row.name) == "no engine") lastError = "Cannot create the progress window";
-        if (std::string(row.name) == "server") lastError = "Refused on a server edition: Microsoft Windows Server 2022 (build 20348)";
+        std::string firstError;
+        if (std::string(row.name) == "no engine") firstError = "Cannot create the progress window";
+        if (std::string(row.name) == "server") firstError = "Refused on a server edition: Microsoft Windows Server 2022 (build 20348)";
         const app::RunFacts facts =
-            app::GatherRunFacts(row.outcome, row.summary, lastError, row.exitCode, ziz::DOWNLOAD, row.refused);
+            app::GatherRunFacts(row.outcome, row.summary, firstError, row.exitCode, ziz::DOWNLOAD, row.refused);
         EXPECT_EQ(row.line, app::LastLogLine(facts));
         EXPECT_EQ(row.reason, facts.failureReason);
     }

@@ -478,11 +478,11 @@ TEST_F(FailureBox, NamesTheReasonAStateGaveAndTheLogFile)
     EXPECT_EQ(L"Installer of base.msi ended with 1603 (" + logFile_ + L")", SecondLine());
 }
 
-TEST_F(FailureBox, FallsBackToTheLastErrorLineThenToNoCause)
+TEST_F(FailureBox, FallsBackToTheFirstErrorLineThenToNoCause)
 {
     app::NoteLoggedError("Unable to determine directory location for Setup files");
-    app::NoteLoggedError("Download failed file integrity check");
-    EXPECT_EQ(L"Download failed file integrity check (" + logFile_ + L")", SecondLine());
+    app::NoteLoggedError("Software process complete, failure detected.");
+    EXPECT_EQ(L"Unable to determine directory location for Setup files (" + logFile_ + L")", SecondLine());
     app::ResetRunSummary();
     // A window takes one outcome only: the second run gets a fresh one.
     DestroyWindow(window_);
