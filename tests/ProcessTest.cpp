@@ -180,18 +180,6 @@ TEST(StartProcess, GivesTheRunningChildAndTheSystemErrorOtherwise)
     EXPECT_FALSE(missing);
 }
 
-// What the started program reads back with the system's parser.
-std::vector<std::wstring> ParsedBack(const std::wstring& commandLine)
-{
-    int count = 0;
-    wchar_t** parsed = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> arguments;
-    if (parsed == nullptr) return arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(parsed[i]);
-    LocalFree(parsed);
-    return arguments;
-}
-
 TEST(ArgumentQuoting, EveryArgumentRoundTripsThroughTheSystemParser)
 {
     struct Case {
@@ -212,7 +200,7 @@ TEST(ArgumentQuoting, EveryArgumentRoundTripsThroughTheSystemParser)
     std::vector<std::wstring> arguments;
     for (const Case& c : cases) {
         EXPECT_EQ(c.token, osh::QuoteArgument(c.argument)) << testenv::Narrow(c.argument);
-        const std::vector<std::wstring> back = ParsedBack(L"\"C:\\My Programs\\Setup.exe\" " + osh::QuoteArgument(c.argument));
+        const std::vector<std::wstring> back = testenv::ParsedBack(L"\"C:\\My Programs\\Setup.exe\" " + osh::QuoteArgument(c.argument));
         ASSERT_EQ(2u, back.size()) << testenv::Narrow(c.argument);
         EXPECT_EQ(c.argument, back[1]);
         arguments.push_back(c.argument);
@@ -220,7 +208,7 @@ TEST(ArgumentQuoting, EveryArgumentRoundTripsThroughTheSystemParser)
     // All together, after a program path with a blank.
     std::vector<std::wstring> expected{L"C:\\My Programs\\Setup.exe"};
     expected.insert(expected.end(), arguments.begin(), arguments.end());
-    EXPECT_EQ(expected, ParsedBack(osh::QuoteProgramPath(expected.front()) + L" " + osh::JoinArguments(arguments)));
+    EXPECT_EQ(expected, testenv::ParsedBack(osh::QuoteProgramPath(expected.front()) + L" " + osh::JoinArguments(arguments)));
     EXPECT_EQ(L"", osh::JoinArguments({}));
 }
 

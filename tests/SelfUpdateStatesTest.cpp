@@ -634,18 +634,6 @@ TEST_F(DownloadingBootstrapper, UnsafeFileNameIsNeverWritten)
 
 using ChoosingBootstrapper = Scratch;
 
-// What the started program reads back from its command line with the system's parser.
-std::vector<std::wstring> ParsedBack(const std::wstring& commandLine)
-{
-    int count = 0;
-    wchar_t** parsed = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> arguments;
-    if (parsed == nullptr) return arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(parsed[i]);
-    LocalFree(parsed);
-    return arguments;
-}
-
 // The command line the stand-in recorded in "<path>.ran" (its first block).
 std::wstring RecordedCommandLine(const std::wstring& standIn)
 {
@@ -689,7 +677,7 @@ TEST_F(ChoosingBootstrapper, StartsTheNewerBootstrapperWaitsAndEndsWithItsExitCo
         EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(next) + " ended with exit code " +
                                                                 std::to_string(expectedCode)));
         arguments.front() = next;
-        EXPECT_EQ(arguments, ParsedBack(RecordedCommandLine(next)));
+        EXPECT_EQ(arguments, testenv::ParsedBack(RecordedCommandLine(next)));
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         EXPECT_NE(std::string::npos, testsupport::ReadTextFile(next + L".ran").find("directory: " + Narrow(current) + "\r\n"));
@@ -710,7 +698,7 @@ TEST_F(ChoosingBootstrapper, ArgumentsWithTrailingBackslashesAndQuotesArriveUnch
     EXPECT_EQ(nullptr, ziz::StateChoosingBootstrapper::Instance()->Exec(worker));
     std::vector<std::wstring> expected = arguments;
     expected.front() = next;
-    EXPECT_EQ(expected, ParsedBack(RecordedCommandLine(next))) << Narrow(RecordedCommandLine(next));
+    EXPECT_EQ(expected, testenv::ParsedBack(RecordedCommandLine(next))) << Narrow(RecordedCommandLine(next));
 }
 
 TEST_F(ChoosingBootstrapper, RunningProgramAsBestCandidateIsNotStartedAgain)

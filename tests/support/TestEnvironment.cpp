@@ -1,5 +1,7 @@
 #include "support/TestEnvironment.h"
 
+#include <shellapi.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -108,6 +110,17 @@ void RemoveTree(const std::wstring& path)
     }
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> ParsedBack(const std::wstring& commandLine)
+{
+    int count = 0;
+    wchar_t** parsed = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> arguments;
+    if (parsed == nullptr) return arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(parsed[i]);
+    LocalFree(parsed);
+    return arguments;
 }
 
 }  // namespace testenv

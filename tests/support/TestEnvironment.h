@@ -43,4 +43,7 @@ void RemoveTree(const std::wstring& path);
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
+// What a started program reads back from its command line with the system's parser.
+std::vector<std::wstring> ParsedBack(const std::wstring& commandLine);
+
 }  // namespace testenv
