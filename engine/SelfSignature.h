@@ -9,7 +9,8 @@ namespace ziz {
 bool EvaluateSelfSignature();
 
 // Runs check; a standard exception is logged as a warning ("Could not determine
-// self-signature status", then its text) and counts as "not signed".
+// self-signature status; signature checks stay on", then its text) and counts as
+// "signed", so that the checks of other files stay on.
 bool SelfSignatureStatus(const std::function<bool()>& check);
 
 }  // namespace ziz

@@ -100,13 +100,15 @@ bool CheckFileSignature(const std::wstring& path)
     }
 
     const LONG result = Verify(data);
-    catalog.reset();
-    if (result >= 0) {
-        // Releases the provider state the verification kept.
+    if (data.dwStateAction == WTD_STATEACTION_VERIFY) {
+        // Releases the provider state the verification kept, whatever its verdict, before
+        // the catalog it refers to.
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         Verify(data);
     }
-    return result >= 0;
+    catalog.reset();
+    // Only the system's plain success is a verdict of trust; no other answer counts.
+    return result == ERROR_SUCCESS;
 }
 
 }  // namespace osh

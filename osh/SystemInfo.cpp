@@ -251,7 +251,9 @@ std::wstring ModuleFileName(HMODULE module)
     for (;;) {
         DWORD length = g_moduleFileName.load()(module, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) throw win::exception(GetLastError(), "GetModuleFileName");
-        const bool truncated = length == buffer.size() && buffer[length - 1] != L'\0';
+        // A full buffer means a cut path: older systems leave it unterminated, newer ones
+        // cut one character more to end it with a NUL, and both answer the buffer's size.
+        const bool truncated = length >= buffer.size();
         if (!truncated) return std::wstring(buffer.data(), wcsnlen(buffer.data(), length));
         buffer.assign(static_cast<size_t>(length) * 2, L'\0');
     }

@@ -277,6 +277,20 @@ DWORD WINAPI LongModuleFileName(HMODULE, LPWSTR buffer, DWORD size)
     return static_cast<DWORD>(g_longName.size());
 }
 
+// Newer systems cut one character more and end the cut path with a NUL.
+DWORD WINAPI TerminatedLongModuleFileName(HMODULE, LPWSTR buffer, DWORD size)
+{
+    g_bufferSizes.push_back(size);
+    if (size <= g_longName.size()) {
+        wmemcpy(buffer, g_longName.c_str(), size - 1);
+        buffer[size - 1] = L'\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    wmemcpy(buffer, g_longName.c_str(), g_longName.size() + 1);
+    return static_cast<DWORD>(g_longName.size());
+}
+
 DWORD WINAPI FailingModuleFileName(HMODULE, LPWSTR, DWORD)
 {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -288,6 +302,8 @@ TEST(ModuleInfo, LongProgramPathIsReturnedWhole)
     g_bufferSizes.clear();
     const osh::ModuleFileNameFunction previous = osh::SetModuleFileNameFunction(&LongModuleFileName);
     const std::wstring name = osh::ModuleFileName(nullptr);
+    osh::SetModuleFileNameFunction(&TerminatedLongModuleFileName);
+    const std::wstring terminatedName = osh::ModuleFileName(nullptr);
     osh::SetModuleFileNameFunction(&FailingModuleFileName);
     std::string failure;
     try {
@@ -298,7 +314,8 @@ TEST(ModuleInfo, LongProgramPathIsReturnedWhole)
     osh::SetModuleFileNameFunction(previous);
 
     EXPECT_EQ(g_longName, name);
-    EXPECT_EQ((std::vector<DWORD>{260, 520}), g_bufferSizes);
+    EXPECT_EQ(g_longName, terminatedName) << "a cut path ending in a NUL is read again too";
+    EXPECT_EQ((std::vector<DWORD>{260, 520, 260, 520}), g_bufferSizes);
     EXPECT_EQ("GetModuleFileName 126", failure);
     // The real call is back in place.
     EXPECT_NE(std::wstring::npos, osh::ModuleFileName(nullptr).find(L"SystemInfoTest"));
