@@ -228,7 +228,7 @@ TEST_F(ProgressWindow, FailureShowsTheModesTextAndExitsMinusOne)
         {ziz::DOWNLOAD, 415, L"Software download failed"}, {ziz::CHECK, 416, L"Check for update failed"},
         {ziz::UNINSTALL, 414, L"Software uninstall failed"}, {ziz::APPLIANCE, 423, L"Software update failed"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.mode);
         if (!IsWindow(window_)) window_ = app::CreateProgressWindow(app::Shell().Instance);
         Show();
@@ -273,20 +273,22 @@ TEST_F(ProgressWindow, FailureWithAnUnknownTextShowsNothing)
     EXPECT_TRUE(boxes.empty());
 }
 
+// An outcome message (mode, outcome code, text id) and the exit code it must give.
+struct OutcomeRow {
+    int mode;
+    int code;
+    UINT textId;
+    int exitCode;
+};
+
 TEST_F(ProgressWindow, SuccessesWithoutPromptsGiveTheirExitCodes)
 {
-    struct Row {
-        int mode;
-        int code;
-        UINT textId;
-        int exitCode;
-    };
-    const Row rows[] = {
+    const OutcomeRow rows[] = {
         {ziz::INSTALL, 1, 408, 0},  {ziz::UPDATE, 1, 422, 0},   {ziz::DOWNLOAD, 1, 409, 0},
         {ziz::DOWNLOAD, 2, 411, 1}, {ziz::CHECK, 1, 410, 0},    {ziz::CHECK, 2, 411, 1},
         {ziz::APPLIANCE, 1, 422, 0}, {ziz::APPLIANCE, 2, 422, 1}, {7, 1, 408, 0},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.mode) + "/" + std::to_string(row.code));
         if (!IsWindow(window_)) window_ = app::CreateProgressWindow(app::Shell().Instance);
         Show();
@@ -419,17 +421,11 @@ TEST_F(ProgressWindow, UninstallUnelevatedShowsNothing)
 TEST_F(ProgressWindow, UnattendedRunNeverAsksRestartsOrShowsABox)
 {
     app::Shell().Unattended = true;
-    struct Row {
-        int mode;
-        int code;
-        UINT textId;
-        int exitCode;
-    };
-    const Row rows[] = {
+    const OutcomeRow rows[] = {
         {ziz::UPDATE, 2, 422, 1}, {ziz::UNINSTALL, 2, 412, 1}, {ziz::UNINSTALL, 1, 412, 0},
         {ziz::INSTALL, 3, 408, 1}, {ziz::INSTALL, 0, 413, -1},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.mode) + "/" + std::to_string(row.code));
         if (!IsWindow(window_)) window_ = app::CreateProgressWindow(app::Shell().Instance);
         std::vector<testenv::SeenBox> boxes;
