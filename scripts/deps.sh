@@ -5,7 +5,6 @@ set -euo pipefail
 
 POCO_VERSION=1.11.0
 CACHE_ROOT=${NORLO_CACHE:-/var/cache/norlo-build}
-TRIPLET=i686-w64-mingw32
 
 log() { printf '[deps] %s\n' "$*"; }
 
@@ -14,7 +13,7 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
+  mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   xvfb xdotool imagemagick x11-utils
   librapidxml-dev googletest
@@ -60,8 +59,8 @@ install_packages() {
 
 # The mingw toolchain must use POSIX threads so std::thread and friends exist.
 select_posix_toolchain() {
-  local alt
-  for alt in $TRIPLET-g++ $TRIPLET-gcc; do
+  local triplet=$1 alt
+  for alt in $triplet-g++ $triplet-gcc; do
     if [ -e /usr/bin/$alt-posix ] && [ "$(readlink -f /usr/bin/$alt)" != "$(readlink -f /usr/bin/$alt-posix)" ]; then
       $SUDO update-alternatives --set $alt /usr/bin/$alt-posix >/dev/null
     fi
@@ -69,9 +68,9 @@ select_posix_toolchain() {
 }
 
 poco_prefix() {
-  local cxx_version
-  cxx_version=$($TRIPLET-g++ -dumpversion)
-  echo "$CACHE_ROOT/poco-$POCO_VERSION-$TRIPLET-gcc$cxx_version"
+  local triplet=$1 cxx_version
+  cxx_version=$($triplet-g++ -dumpversion)
+  echo "$CACHE_ROOT/poco-$POCO_VERSION-$triplet-gcc$cxx_version"
 }
 
 # Poco's headers include mixed-case Windows headers; mingw ships them lower case. The
@@ -84,9 +83,10 @@ write_shim() {
   printf '#include <windows.h>\n' >"$dir/Windows.h"
 }
 
+# $1: the mingw triplet, $2: its CMake toolchain file.
 build_poco() {
-  local prefix
-  prefix=$(poco_prefix)
+  local triplet=$1 toolchain=$2 prefix
+  prefix=$(poco_prefix "$triplet")
   if [ -f "$prefix/.complete" ]; then
     [ -f "$prefix/shim/Winsock2.h" ] || write_shim "$prefix/shim"
     log "Poco cached in $prefix"
@@ -102,8 +102,8 @@ build_poco() {
   write_shim "$work/shim"
   local here; here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   cmake -S "$src" -B "$work/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-i686.cmake" \
-    -DCMAKE_MC_COMPILER=/usr/bin/$TRIPLET-windmc \
+    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/$toolchain" \
+    -DCMAKE_MC_COMPILER=/usr/bin/$triplet-windmc \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DCMAKE_CXX_FLAGS="-I$work/shim -Os -ffunction-sections -fdata-sections" \
@@ -128,6 +128,15 @@ build_poco() {
 }
 
 install_packages
-select_posix_toolchain
-build_poco
+# NORLO_TARGETS: the Windows targets to cross-build Poco for. i686 is the product; x86_64 is
+# the test build of a host that runs no 32-bit x86 code (scripts/test.sh asks for it).
+# Set and empty: only the packages.
+for target in ${NORLO_TARGETS-i686}; do
+  case $target in
+    i686|x86_64) ;;
+    *) echo "deps.sh: unknown target '$target' (i686, x86_64)" >&2; exit 2 ;;
+  esac
+  select_posix_toolchain "$target-w64-mingw32"
+  build_poco "$target-w64-mingw32" "mingw-$target.cmake"
+done
 log "done"

@@ -24,6 +24,7 @@ std::wstring Environment(const wchar_t* name)
 
 TEST(Folders, KindsOfThe64BitSystemFromA32BitProcess)
 {
+    NORLO_SKIP_UNLESS_WOW64();
     ASSERT_TRUE(osh::IsWow64());
     ASSERT_EQ(64, osh::GetNativeBitness());
 
@@ -46,6 +47,7 @@ TEST(Folders, KindsOfThe64BitSystemFromA32BitProcess)
 // "ProgramW6432Dir"; the test adds one for its duration.
 TEST(Folders, ProgramW6432DirIsPreferredFor64BitProgramFiles)
 {
+    NORLO_SKIP_UNLESS_WOW64();
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                                            KEY_WOW64_64KEY | KEY_QUERY_VALUE | KEY_SET_VALUE, &key));

@@ -404,6 +404,7 @@ TEST_F(RebootTest, RefusalBySystemIsReported)
 
 TEST(Platform, SixtyFourBitPrefixRunsUsUnderWow64)
 {
+    NORLO_SKIP_UNLESS_WOW64();
     EXPECT_TRUE(osh::IsWow64());
     EXPECT_EQ(64, osh::GetNativeBitness());
     EXPECT_TRUE(osh::IsVistaOrLater());

@@ -5,6 +5,15 @@ export WINEPREFIX="$NORLO_HARNESS_DIR/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The build's word size, written when the build tree was configured (tests/CMakeLists.txt).
+if [ -f "$NORLO_HARNESS_DIR/wine-bits" ]; then
+  NORLO_WINE_BITS=$(cat "$NORLO_HARNESS_DIR/wine-bits")
+  export NORLO_WINE_BITS
+fi
+if [ "${NORLO_WINE_BITS:-32}" = 64 ]; then
+  PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:$PATH"
+  export PATH
+fi
 if [ -f "$NORLO_HARNESS_DIR/display" ]; then
   DISPLAY=$(cat "$NORLO_HARNESS_DIR/display")
   export DISPLAY

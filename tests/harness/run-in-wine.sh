@@ -9,7 +9,7 @@ shift
 # shellcheck source=host32.sh
 . "$(dirname "$0")/host32.sh"
 # 77: reported by CTest as skipped.
-if ! host_runs_32bit; then
+if ! host_runs_test_build; then
   host_32bit_notice
   exit 77
 fi

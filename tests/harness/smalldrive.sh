@@ -20,7 +20,7 @@ size=${NORLO_SMALL_DRIVE_SIZE:-64k}
 
 case $action in
   mount)
-    host_runs_32bit || { host_32bit_notice; exit 77; }
+    host_runs_test_build || { host_32bit_notice; exit 77; }
     mkdir -p "$drive" || { echo "SKIPPED: cannot create $drive"; exit 77; }
     if ! mountpoint -q "$drive"; then
       if ! mount -t tmpfs -o "size=$size,mode=0777" tmpfs "$drive" 2>"$harness/smalldrive.err"; then

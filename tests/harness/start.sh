@@ -8,7 +8,7 @@ mkdir -p "$harness"
 . "$(dirname "$0")/env.sh" "$harness"
 # shellcheck source=host32.sh
 . "$(dirname "$0")/host32.sh"
-if ! host_runs_32bit; then
+if ! host_runs_test_build; then
   host_32bit_notice
   exit 0
 fi

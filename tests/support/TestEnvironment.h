@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+// What only a 32-bit program under WOW64 shows (the registry and file-system views, the
+// x86 folders) is skipped in the 64-bit test build of a host without 32-bit code.
+#ifdef _WIN64
+#define NORLO_SKIP_UNLESS_WOW64() GTEST_SKIP() << "needs the 32-bit build under WOW64"
+#else
+#define NORLO_SKIP_UNLESS_WOW64() static_cast<void>(0)
+#endif
+
 namespace testenv {
 
 // A Unix path of the build machine as seen from inside Wine (drive Z: maps "/").
