@@ -122,8 +122,14 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     worker.Notify(StatusDownloading, index, count);
     osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
 
-    osh::RequireWebAddress(item.Url);
-    EnsureReplaceable(item.LocalPath);
+    try {
+        osh::RequireWebAddress(item.Url);
+        EnsureReplaceable(item.LocalPath);
+    } catch (const std::exception&) {
+        // Refused before the transfer: the caller still learns which component failed.
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw;
+    }
     const HRESULT result =
         URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
     // Informational success codes count as failures too: only a complete transfer is S_OK.

@@ -19,16 +19,18 @@ namespace {
 bool IsEndOfList(DWORD error) { return error == ERROR_NO_MORE_FILES || error == ERROR_NO_MORE_ITEMS; }
 
 // SMTO_ABORTIFHUNG returns at once for a window the system already knows to be hung;
-// the time-out bounds one that stops answering while we wait.
-void CloseWindowWithin(HWND window, const std::wstring& processName, UINT timeoutMs)
+// the time-out bounds one that stops answering while we wait. False when it did not answer.
+bool CloseWindowWithin(HWND window, const std::wstring& processName, UINT timeoutMs)
 {
     DWORD_PTR result = 0;
-    if (SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, timeoutMs, &result) != 0) return;
+    if (SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, timeoutMs, &result) != 0)
+        return true;
     const DWORD error = GetLastError();
     // A window that went away before it was asked needs no warning.
-    if (!IsWindow(window)) return;
+    if (!IsWindow(window)) return true;
     osh::LogWarning(L"Window of " + processName + L" does not answer the request to close, skipped (" +
                     std::to_wstring(error) + L")");
+    return false;
 }
 
 }  // namespace
@@ -75,7 +77,9 @@ void CloseProcessWindows(DWORD processId, const std::wstring& processName, UINT 
         const HWND next = GetWindow(window, GW_HWNDNEXT);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == processId) CloseWindowWithin(window, processName, timeoutMs);
+        // A process that let one window time out is hung: its other windows (every GUI
+        // thread has a hidden one of its own) would only add a wait each.
+        if (owner == processId && !CloseWindowWithin(window, processName, timeoutMs)) return;
         window = next;
     }
 }

@@ -21,7 +21,8 @@ constexpr UINT kCloseWindowTimeoutMs = 5000;
 
 // Sends WM_CLOSE to every top-level window of the process, from the top of the Z order
 // down, and waits for each window to handle it, at most timeoutMs per window: a hung
-// window is skipped with a warning naming processName, so it cannot block the caller.
+// window is skipped with a warning naming processName, so it cannot block the caller, and
+// the process's remaining windows with it (one wait per hung process).
 void CloseProcessWindows(DWORD processId, const std::wstring& processName, UINT timeoutMs = kCloseWindowTimeoutMs);
 
 }  // namespace ziz

@@ -24,6 +24,14 @@ namespace {
 
 using Norlo::Config::LayeredConfiguration;
 
+// The product is a 32-bit program, given the x86 folder; the 64-bit test build of a host
+// without 32-bit code gets the native one.
+#ifdef _WIN64
+const std::string kProgramFilesOfThisBuild = "C:\\Program Files";
+#else
+const std::string kProgramFilesOfThisBuild = "C:\\Program Files (x86)";
+#endif
+
 std::string Folder(int csidl)
 {
     wchar_t buffer[MAX_PATH] = {};
@@ -68,7 +76,7 @@ TEST_F(ConfigDefaults, FoldersAreTheCurrentShellFoldersOfThisThirtyTwoBitProgram
     EXPECT_EQ(Folder(CSIDL_PROGRAM_FILES), config.getString("base.program.install.path"));
     EXPECT_EQ(Folder(CSIDL_COMMON_APPDATA), config.getString("base.program.data.path"));
     // A 32-bit program on 64-bit Windows is given the x86 program-files folder.
-    EXPECT_EQ("C:\\Program Files (x86)", config.getString("base.program.install.path"));
+    EXPECT_EQ(kProgramFilesOfThisBuild, config.getString("base.program.install.path"));
     EXPECT_EQ("C:\\ProgramData", config.getString("base.program.data.path"));
 }
 
@@ -76,7 +84,7 @@ TEST_F(ConfigDefaults, DerivedPathsAppendTheLongProductName)
 {
     LayeredConfiguration config;
     EXPECT_TRUE(EndsWith(config.getString("product.install.pathname"), "\\Norlo 5"));
-    EXPECT_EQ("C:\\Program Files (x86)\\Norlo 5", config.getString("product.install.pathname"));
+    EXPECT_EQ(kProgramFilesOfThisBuild + "\\Norlo 5", config.getString("product.install.pathname"));
     EXPECT_EQ("C:\\ProgramData\\Norlo 5", config.getString("product.data.pathname"));
     EXPECT_EQ(testenv::Narrow(testenv::ProductDataDirectory()), config.getString("product.data.pathname"));
     EXPECT_EQ(testenv::Narrow(testenv::ProductDataDirectory()) + "\\.vendor.config", config.VendorFilePath());
@@ -170,7 +178,7 @@ TEST_F(ConfigOverride, LongNameChangesThatKeyOnly)
     EXPECT_EQ("Other Product", config.getString("product.name.long"));
     EXPECT_EQ("Norlo 5", config.getString("product.install.subdir"));
     EXPECT_EQ("Norlo 5", config.getString("product.data.subdir"));
-    EXPECT_EQ("C:\\Program Files (x86)\\Norlo 5", config.getString("product.install.pathname"));
+    EXPECT_EQ(kProgramFilesOfThisBuild + "\\Norlo 5", config.getString("product.install.pathname"));
     EXPECT_EQ("C:\\ProgramData\\Norlo 5", config.getString("product.data.pathname"));
 }
 

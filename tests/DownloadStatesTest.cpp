@@ -154,9 +154,10 @@ TEST_F(ProcessingDownloads, IntactCopiesAreKeptAndBrokenOnesFetchedAgain)
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 1}}), Downloads(worker));
     EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
     for (const InstallItem& item : worker.Items()) EXPECT_EQ(setup_ + L"\\" + item.Filename, item.LocalPath);
-    // The damaged copy's failed check was only the search for a copy, not the outcome.
-    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"second.exe", "downloaded", ""},
-                                     {L"third.msi", "reused", ""}}),
+    // The damaged copy's failed check was only the search for a copy, not the outcome. The
+    // records keep the order in which things happened: copies are found before any fetch.
+    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"third.msi", "reused", ""},
+                                     {L"second.exe", "downloaded", ""}}),
               RecordsOf(worker));
 
     // Everything intact now: nothing to fetch, no download notification.
@@ -435,12 +436,12 @@ TEST_F(PerformingUACCheck, RelaunchWaitsForTheElevatedRunAndEndsWithItsExitCode)
 
 TEST_F(PerformingUACCheck, ArgumentsAreQuotedSoTheElevatedRunReadsThemUnchanged)
 {
-    StateWorker worker({L"C:\\Media\\Setup.exe", L"/appliance=C:\\My Media\\", L"/note=say \"hi\"", L"",
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/install", L"/result=C:\\My Media\\", L"/note=say \"hi\"", L"",
                         L"C:\\plain\\"});
     Prepare(worker, L"C:\\Media");
     EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
     ASSERT_EQ(1u, g_elevatedCalls.size());
-    EXPECT_EQ(L"\"/appliance=C:\\My Media\\\\\" \"/note=say \\\"hi\\\"\" \"\" C:\\plain\\",
+    EXPECT_EQ(L"/install \"/result=C:\\My Media\\\\\" \"/note=say \\\"hi\\\"\" \"\" C:\\plain\\",
               g_elevatedCalls[0].parameters);
 }
 

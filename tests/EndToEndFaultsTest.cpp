@@ -239,7 +239,7 @@ TEST_F(LockedFiles, ComponentHeldOpenByAnotherProcessFailsTheRunUntouched)
 }
 
 // ---------------------------------------------------------------------------------------
-// Hostile update documents: a check must end "up to date" with a line saying why.
+// Hostile update documents: a check fails with a line saying why, and nothing is newer.
 
 using HostileDocument = Faults;
 
@@ -259,7 +259,7 @@ TEST_F(HostileDocument, HundredsOfMegabytesAreRefusedWithoutReadingThemIn)
         ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
         ASSERT_TRUE(SetEndOfFile(file.get()));
     }
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent", 280000));
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent", 280000));
     EXPECT_GE(LineWith("Sequence file too large (" + std::to_string(size) + " bytes"), 0) << LogText();
     const int line = LineWith("Could not load file ");
     EXPECT_GE(line, 0);
@@ -284,7 +284,7 @@ TEST_F(HostileDocument, DeepNestingIsRefusedBeforeParsing)
     for (int i = 0; i < depth; ++i) document += "</a>";
     document += "</Item></bootstrapper></Installer>";
     Publish(document);
-    EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("XML: Document nested deeper than "), 0) << LogText();
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
 }
@@ -304,7 +304,7 @@ TEST_F(HostileDocument, UnreadableVersionsAndOrdersAreNeverNewer)
                 "<bootstrapper><Item Order=\"zero" + std::string(64, '9') + "\"" + attributes + ">");
         Publish(document);
         StartNewRun();
-        EXPECT_EQ(1u, endtoend::RunSetup(L"/check /silent")) << version;
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent")) << version;
         EXPECT_GE(LineWith({"Bootstrapper item has an unreadable version \"" + version + "\""}), 0)
             << version << "\n" << LogText();
         std::wstring stored;

@@ -57,6 +57,14 @@ int LineWith(const std::vector<std::string>& lines, const std::string& text)
     return -1;
 }
 
+// Index of the last log line that contains text, or -1: the latest run's own line.
+int LastLineWith(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (size_t i = lines.size(); i-- > 0;)
+        if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
+    return -1;
+}
+
 struct Outcome {
     bool ended = false;
     DWORD exitCode = 0;
@@ -130,8 +138,8 @@ TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
     {
         // First and last line of the run, and the result a deployment tool reads.
         const auto lines = endtoend::LastLogLines(400);
-        const int first = LineWith(lines, ":setup:I:Setup " + Narrow(endtoend::SetupVersion()) +
-                                              " started, mode INSTALL, command line: ");
+        const int first = LastLineWith(lines, ":setup:I:Setup " + Narrow(endtoend::SetupVersion()) +
+                                                  " started, mode INSTALL, command line: ");
         ASSERT_GE(first, 0);
         EXPECT_NE(std::string::npos, lines[first].find("Setup.exe\" /install /silent /nocheck /result=")) << lines[first];
         EXPECT_NE(std::string::npos,
@@ -308,8 +316,13 @@ TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothing
 TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninstall)
 {
     ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
-    // Runs first (highest number) and ends with a real failure code.
-    const std::wstring failingName = L"9";
+    // Runs first (the next number after the install's own entries: the walk of the list
+    // ends at a gap) and ends with a real failure code.
+    int highest = -1;
+    for (int index = 0; index < 32; ++index)
+        if (Registered(L"uninstall", std::to_wstring(index))) highest = index;
+    ASSERT_GE(highest, 0) << "the install registered no uninstall entry";
+    const std::wstring failingName = std::to_wstring(highest + 1);
     const std::wstring failing = L"cmd /c exit 1603";
     {
         HKEY key = nullptr;
@@ -334,7 +347,7 @@ TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninst
     }
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, kFailed);
-    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_TRUE(run.boxes.empty()) << Narrow(run.boxes.empty() ? L"" : run.boxes[0].text);
     EXPECT_TRUE(stillRegistered);
     EXPECT_EQ(kept, failing);
     // The packages were still uninstalled, and their entries, which their own uninstall
@@ -344,7 +357,9 @@ TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninst
         EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
     }
     const auto lines = endtoend::LastRunLines();
-    EXPECT_GE(LineWith(lines, ":E:Uninstalling with cmd /c exit 1603 failed: exit code 1603; its entry 9 is kept"), 0);
+    EXPECT_GE(LineWith(lines, ":E:Uninstalling with cmd /c exit 1603 failed: exit code 1603; its entry " +
+                                  Narrow(failingName) + " is kept"),
+              0);
     EXPECT_LT(LineWith(lines, ":W:RegDeleteValue"), 0);
     EXPECT_GE(LineWith(lines, "Software process complete, failure detected."), 0);
 }

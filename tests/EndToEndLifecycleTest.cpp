@@ -216,7 +216,8 @@ TEST_F(InnoEndToEnd, RemovalAnsweredNoFailsTheInstallAndRemovesNothing)
     EXPECT_EQ(run.boxes[0].caption, L"Norlo 5");
     EXPECT_EQ(run.boxes[0].text, RemovalQuestion(L"Norlo Tessel 4"));
     EXPECT_EQ(run.boxes[1].caption, kTitle);
-    EXPECT_EQ(run.boxes[1].text, kInstallFailed);
+    EXPECT_EQ(run.boxes[1].text, std::wstring(kInstallFailed) + L"\nUser chose to NOT remove the existing product. (" +
+                                     endtoend::SetupLogPath() + L")");
 
     EXPECT_TRUE(RecordedLines(uninstaller).empty());
     for (const wchar_t* name : {L"myreset.dat", L"RESET.ini", L"Re-set.txt", L"engine.dll"})
@@ -239,7 +240,8 @@ TEST_F(InnoEndToEnd, RemovalAgreedRunsTheUninstallerAndRestartDeclinedFails)
     EXPECT_EQ(run.boxes[0].text, RemovalQuestion(L"Norlo Tessel 4"));
     EXPECT_EQ(run.boxes[1].caption, L"Norlo 5");
     EXPECT_EQ(run.boxes[1].text, kLegacyRestartQuestion);
-    EXPECT_EQ(run.boxes[2].text, kInstallFailed);
+    EXPECT_EQ(run.boxes[2].text, std::wstring(kInstallFailed) + L"\nUser chose to NOT reboot the system, install aborted. (" +
+                                     endtoend::SetupLogPath() + L")");
 
     EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{"/NORESTART /SILENT"});
     EXPECT_FALSE(Exists(bin + L"\\myreset.dat"));
@@ -327,7 +329,8 @@ public:
     {
         RecordingWorker::Notify(status, a, b);
         ziz::EngineMessage message;
-        if (ziz::ComposeEngineMessage(status, a, b, GetMode(), IsRestartRequired(), message))
+        if (ziz::ComposeEngineMessage(status, a, b, GetMode(), IsRestartRequired(), message,
+                                      IsRestartAgreed() ? ziz::RestartAgreed : ziz::RestartNone))
             PostMessageW(window, message.message, message.wParam, message.lParam);
     }
 };
@@ -389,7 +392,9 @@ TEST(InnoRestartInProcess, AgreedRestartIsRequestedWithoutAFurtherQuestionAndEnd
     testenv::DrainQueue();
     testenv::RemoveTree(scratch);
 
-    ASSERT_EQ(boxes.size(), 2u);
+    std::string seen;
+    for (const auto& box : boxes) seen += testenv::Narrow(box.text) + "\n--\n";
+    ASSERT_EQ(boxes.size(), 2u) << seen;
     EXPECT_EQ(boxes[0].text, RemovalQuestion(L"Norlo Tessel 4"));
     EXPECT_EQ(boxes[1].text, kLegacyRestartQuestion);
     ASSERT_TRUE(exitCode.has_value());

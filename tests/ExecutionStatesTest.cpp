@@ -203,15 +203,17 @@ TEST_F(SoftwareStops, AHungProductWindowIsSkippedWithAWarningAndTheOthersStillCl
     EXPECT_EQ(RecordedLines(tray), (std::vector<std::string>{"ready", "WM_CLOSE"}));
     EXPECT_FALSE(hungRun.WaitForExit(0));
     int warnings = 0;
+    std::string seen;
     for (const auto& line : log.Lines()) {
         if (line.text.find("does not answer the request to close") == std::string::npos) continue;
         ++warnings;
+        seen += line.text + "\n";
         EXPECT_EQ(line.priority, Message::PRIO_WARNING);
         EXPECT_EQ(line.text.rfind("Window of " + Narrow(hung) + " does not answer the request to close, skipped (", 0),
                   0u)
             << line.text;
     }
-    EXPECT_EQ(warnings, 1);
+    EXPECT_EQ(warnings, 1) << seen;
 }
 
 TEST_F(SoftwareStops, NoInstalledDirectoriesClosesNothing)

@@ -571,7 +571,9 @@ TEST_F(Startup, UnknownSwitchEndsTheRunBeforeAnythingHappens)
         EXPECT_EQ(Title, run.boxes[0].caption);
         EXPECT_EQ(L"Unknown switch \"" + std::wstring(element) + L"\".\n\nKnown switches: " + ziz::KnownSwitchList(),
                   run.boxes[0].text);
-        EXPECT_EQ(LoadIconW(nullptr, IDI_ERROR), run.boxes[0].icon);
+        // Which icon is checked in-process (WindowTest): under Wine an icon handle is only
+        // meaningful inside the process that loaded it.
+        EXPECT_NE(nullptr, run.boxes[0].icon);
     }
     for (const wchar_t* arguments : {L"/silent /unistall", L"/norestart /unistall"}) {
         SCOPED_TRACE(testenv::Narrow(arguments));
@@ -606,7 +608,9 @@ TEST_F(Startup, FailedRunWritesItsResultAndNoBoxWhenUnattended)
     const std::string result = ReadWhole(path);
     EXPECT_EQ(0u, result.find("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
                               "\"failureReason\":\"")) << result;
-    EXPECT_NE(std::string::npos, result.find("for Setup files")) << "the directory that could not be made: " << result;
+    // The cause, the first error line of the run: the directory that could not be made.
+    EXPECT_NE(std::string::npos, result.find("\"failureReason\":\"Could not create directory path ")) << result;
+    EXPECT_NE(std::string::npos, result.find("SetupFiles")) << result;
     ExpectNothingFetched();
     testenv::RemoveTree(folder);
 }
@@ -693,13 +697,14 @@ TEST_F(CheckRun, NothingNewerExitsOne)
     EXPECT_EQ(running, StoreValue(L"NewestVersion"));
 }
 
-TEST_F(CheckRun, UnreadableDocumentCountsAsNothingNewer)
+TEST_F(CheckRun, UnreadableDocumentFailsTheCheck)
 {
     testsupport::ServedFolder served(L"startup-check");
-    // The server answers with an error page, which the download still reports as fetched.
+    // The server answers with an error page, which the download still reports as fetched:
+    // not knowing is not "up to date".
     SetUpdateUrl(served.Url(L"update.xml", L"404/"));
     const auto run = RunSetup(L"/check /silent");
-    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(FailureExitCode, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(1u, RequestsEndingWith("/update.xml"));
 }
@@ -848,7 +853,7 @@ TEST_F(ServerEdition, ServerSwitchRuns)
     run = RunSetup(L"/SERVER /check", {IDOK});
     EXPECT_EQ(FailureExitCode, run.exitCode);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ(L"Check for update failed", run.boxes[0].text);
+    EXPECT_EQ(0u, run.boxes[0].text.find(L"Check for update failed\n")) << testenv::Narrow(run.boxes[0].text);
 }
 
 TEST_F(ServerEdition, SilentRunIsNotRefused)

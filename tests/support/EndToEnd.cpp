@@ -149,7 +149,9 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     const testenv::ProcessResult result = testenv::Run(commandLine, timeoutMs, workingDirectory);
-    if (!result.started) throw std::runtime_error("cannot start " + testenv::Narrow(commandLine));
+    if (!result.started)
+        throw std::runtime_error("cannot start " + testenv::Narrow(commandLine) + " (error " +
+                                 std::to_string(result.startError) + ")");
     if (!result.finished) throw std::runtime_error("did not end in time: " + testenv::Narrow(commandLine));
     return result.exitCode;
 }

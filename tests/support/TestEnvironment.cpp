@@ -63,6 +63,7 @@ ProcessResult Run(const std::wstring& commandLine, DWORD timeoutMs, const std::w
     std::wstring buffer = commandLine;
     if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &process)) {
+        result.startError = GetLastError();
         return result;
     }
     result.started = true;

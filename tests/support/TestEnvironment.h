@@ -35,6 +35,7 @@ struct ProcessResult {
     bool started = false;
     bool finished = false;  // false when the time limit ran out and the process was ended
     DWORD exitCode = 0;
+    DWORD startError = 0;  // CreateProcess's error when it could not start
 };
 
 // Runs a command line (program path quoted by the caller where needed) and waits at
