@@ -82,15 +82,6 @@ TEST_F(Download, OnlyWebAddressesAreFetched)
         EXPECT_FALSE(osh::DownloadToFile(local, url)) << testenv::Narrow(url);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(local.c_str()));
     }
-    // The served file itself, named without a scheme or over another protocol.
-    const std::wstring served = Url("");
-    for (const std::wstring& url : {served.substr(7), L"ftp" + served.substr(4)}) {
-        testsupport::LogCapture log;
-        EXPECT_FALSE(osh::DownloadToFile(local, url)) << testenv::Narrow(url);
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(local.c_str()));
-        ASSERT_EQ(1u, log.Lines().size());
-        EXPECT_EQ(0u, log.Lines()[0].text.find("Refused address \"" + Narrow(url) + "\": ")) << log.Lines()[0].text;
-    }
 }
 
 // What a reader of the log is told for each answer of the system's downloader.
