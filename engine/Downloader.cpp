@@ -1,6 +1,7 @@
 #include "engine/Downloader.h"
 
 #include "engine/OSWorker.h"
+#include "osh/DownloadFailure.h"
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Folders.h"
@@ -134,6 +135,8 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
         URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
     // Informational success codes count as failures too: only a complete transfer is S_OK.
     if (result != S_OK) {
+        // The exception's system text is often only "Unknown HRESULT error"; this line says why.
+        osh::LogError(osh::DownloadFailureLine(item.Url, result));
         worker.Report().Record(item.Filename, ComponentAction::Failed);
         worker.Report().RecordFailedCheck(item.Filename, "download");
         throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +

@@ -1,7 +1,11 @@
 // Plain downloads from the harness's HTTP server on 127.0.0.1.
 #include "osh/Download.h"
+#include "osh/DownloadFailure.h"
+#include "support/LogCapture.h"
 #include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
+
+#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
@@ -58,8 +62,14 @@ TEST_F(Download, FetchesTheWholeFile)
 TEST_F(Download, RefusedConnectionIsAFailure)
 {
     const std::wstring url = testenv::Widen("http://127.0.0.1:" + std::to_string(testsupport::ClosedPort()) + "/" + name_);
+    testsupport::LogCapture log;
     EXPECT_FALSE(osh::DownloadToFile(Target(), url));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Target().c_str()));
+    // The line names the address; the reason is whatever the system answered.
+    const auto lines = log.Lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(Poco::Message::PRIO_ERROR, lines[0].priority);
+    EXPECT_EQ(0u, lines[0].text.find("Download of \"" + Narrow(url) + "\" failed: ")) << lines[0].text;
 }
 
 TEST_F(Download, OnlyWebAddressesAreFetched)
@@ -72,6 +82,37 @@ TEST_F(Download, OnlyWebAddressesAreFetched)
         EXPECT_FALSE(osh::DownloadToFile(local, url)) << testenv::Narrow(url);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(local.c_str()));
     }
+}
+
+// What a reader of the log is told for each answer of the system's downloader.
+TEST(DownloadFailure, ReasonsNameTheCauseAndUnknownCodesStayGeneric)
+{
+    struct Case {
+        HRESULT result;
+        const char* reason;
+    } const cases[] = {
+        {INET_E_INVALID_CERTIFICATE, "the server's certificate was refused (expired or not yet valid, issued for another "
+                                     "host name, or by an authority this computer does not trust)"},
+        {INET_E_SECURITY_PROBLEM, "the secure connection was refused (a certificate or protocol problem)"},
+        {INET_E_CANNOT_CONNECT, "no connection to the server"},
+        {INET_E_RESOURCE_NOT_FOUND, "the server or the file was not found"},
+        {INET_E_DOWNLOAD_FAILURE, "the transfer failed (no connection, or the server broke it off)"},
+        {INET_E_CONNECTION_TIMEOUT, "the connection timed out"},
+        {E_ABORT, "the transfer was cancelled"},
+        {S_FALSE, "the transfer did not complete"},
+        {E_FAIL, "the system reported an error"},
+        {static_cast<HRESULT>(0x800C0FFF), "the system reported an error"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.reason, osh::DownloadFailureReason(c.result)) << std::hex << c.result;
+}
+
+TEST(DownloadFailure, LineNamesTheAddressTheReasonAndTheCode)
+{
+    EXPECT_EQ("Download of \"https://localhost:1/update.xml\" failed: the server's certificate was refused (expired or "
+              "not yet valid, issued for another host name, or by an authority this computer does not trust) "
+              "(0x800C0019)",
+              osh::DownloadFailureLine(L"https://localhost:1/update.xml", INET_E_INVALID_CERTIFICATE));
+    EXPECT_EQ("Download of \"\" failed: the transfer did not complete (0x00000001)", osh::DownloadFailureLine(L"", S_FALSE));
 }
 
 // The system's downloader does not look at the HTTP status or at a short body: these

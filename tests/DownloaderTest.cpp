@@ -11,6 +11,9 @@
 #include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorker.h"
+#include "support/TlsServer.h"
+
+#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
@@ -412,6 +415,73 @@ TEST_F(DownloadItem, LocalAndNetworkPathsAreRefusedWithoutATransfer)
     item.Url = served_;
     EXPECT_THROW(ziz::DownloadItem(engine, item, 0, 1, false), std::runtime_error);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(item.LocalPath.c_str()));
+}
+
+// Over https the system checks the server's certificate; the test authority is trusted in
+// this prefix only. A refused certificate fails the component before any byte arrives.
+TEST_F(DownloadItem, HttpsComponentIsFetchedOnlyFromAServerWithAnAcceptedCertificate)
+{
+    using testsupport::TlsCertificate;
+    testsupport::TrustTestAuthority();
+    InstallItem item = Item();
+    item.Url = testsupport::HttpsServerAddress(TlsCertificate::Valid) + L"/" + Widen(name_);
+    {
+        testsupport::LogCapture log;
+        RecordingEngine engine(log);
+        ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
+        EXPECT_EQ(content_, ReadFile(item.LocalPath));
+        EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_ERROR, "Download of "));
+    }
+    for (TlsCertificate refused : {TlsCertificate::Expired, TlsCertificate::WrongHost, TlsCertificate::Untrusted}) {
+        SCOPED_TRACE(testsupport::TlsCertificateName(refused));
+        DeleteFileW(item.LocalPath.c_str());
+        item.Url = testsupport::HttpsServerAddress(refused) + L"/" + Widen(name_);
+        testsupport::LogCapture log;
+        testsupport::TestWorker engine;
+        try {
+            ziz::DownloadItem(engine, item, 0, 1, false);
+            ADD_FAILURE() << "no exception";
+        } catch (const win::exception& e) {
+            EXPECT_EQ(static_cast<DWORD>(INET_E_INVALID_CERTIFICATE), e.code());
+        }
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
+                                 "Download of \"" + Narrow(item.Url) +
+                                     "\" failed: the server's certificate was refused (expired or not yet valid, "
+                                     "issued for another host name, or by an authority this computer does not trust) "
+                                     "(0x800C0019)"));
+        EXPECT_FALSE(Exists(item.LocalPath)) << "nothing was written";
+        ASSERT_EQ(1u, engine.Report().Components().size());
+        EXPECT_EQ("download", engine.Report().Components()[0].failedCheck);
+    }
+}
+
+// Whatever the address names, only a web server is asked; the line says what was refused.
+TEST_F(DownloadItem, FtpNetworkAndSchemelessAddressesAreRefusedWithoutATransfer)
+{
+    const std::wstring served = Item().Url;  // http://127.0.0.1:port/name
+    struct Case {
+        std::wstring url;
+        std::string refusal;
+    } const cases[] = {
+        {L"ftp" + served.substr(4), "scheme \"ftp\", only http and https addresses are accepted"},
+        {L"\\\\127.0.0.1\\c$\\" + Widen(name_), "a network path, not an http or https address"},
+        {L"//127.0.0.1/c$/" + Widen(name_), "a network path, not an http or https address"},
+        {served.substr(7), "no scheme, only http and https addresses are accepted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.url));
+        testsupport::LogCapture log;
+        testsupport::TestWorker engine;
+        InstallItem item = Item();
+        item.Url = c.url;
+        try {
+            ziz::DownloadItem(engine, item, 0, 1, false);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ("Refused address \"" + Narrow(c.url) + "\": " + c.refusal, std::string(e.what()));
+        }
+        EXPECT_FALSE(Exists(item.LocalPath)) << "nothing was fetched";
+    }
 }
 
 // The system reports these transfers as complete; only the digest catches them. The

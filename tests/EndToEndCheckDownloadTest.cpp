@@ -5,6 +5,7 @@
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
+#include "support/TlsServer.h"
 
 #include "engine/FileVersion.h"
 #include "engine/OSWorker.h"
@@ -302,6 +303,153 @@ TEST_F(DownloadFailure, ComponentCutOffMidFileFailsTheRun)
     EXPECT_TRUE(RequestedAny({cut}));
     EXPECT_GE(LineWith("Download failed file integrity check"), 0);
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// HTTPS and the address rule. The harness's TLS server serves the same folder, one port per
+// certificate; only this prefix trusts the authority that issued them. The newer
+// bootstrapper's components are not served, so a run it takes over fails quickly.
+
+using testsupport::TlsCertificate;
+
+const TlsCertificate kRefusedCertificates[] = {TlsCertificate::Expired, TlsCertificate::WrongHost,
+                                               TlsCertificate::Untrusted};
+
+std::string CertificateRefusedLine(const std::wstring& url)
+{
+    return "Download of \"" + Narrow(url) +
+           "\" failed: the server's certificate was refused (expired or not yet valid, issued for another host "
+           "name, or by an authority this computer does not trust) (0x800C0019)";
+}
+
+class SecureServer : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        testsupport::TrustTestAuthority();
+        for (const std::wstring& name : kX64Components) DeleteFileW(ServedReleaseFile(name).c_str());
+    }
+    // Starts a new stretch of the log for the next run and forgets what was found last.
+    void UseUpdateUrl(const std::wstring& url)
+    {
+        testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, url.c_str(),
+                                     static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t)));
+        testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"NewestVersion");
+        endtoend::ClearServerRequests();
+        logStart_ = endtoend::LastLogLines(100000000).size();
+    }
+    // Publishes the document with the newer bootstrapper at url instead of the plain server.
+    void PublishBootstrapperAt(const std::wstring& url)
+    {
+        std::string document = PublishedUpdate();
+        Replace(document, "<url>" + Narrow(ReleaseUrl(kNewerName)) + "</url>", "<url>" + Narrow(url) + "</url>");
+        Publish(document);
+        endtoend::ClearServerRequests();
+        logStart_ = endtoend::LastLogLines(100000000).size();
+    }
+    std::wstring NewestVersion() const
+    {
+        std::wstring version;
+        endtoend::ReadStoreValue(L"Setup", L"NewestVersion", version);
+        return version;
+    }
+};
+
+TEST_F(SecureServer, CheckReadsTheDocumentOverHttpsAndFailsWhenTheCertificateIsRefused)
+{
+    UseUpdateUrl(testsupport::HttpsServerAddress(TlsCertificate::Valid) + L"/update.xml");
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/check /silent"));
+    EXPECT_EQ(kRelease, NewestVersion());
+    EXPECT_TRUE(RequestedAny({L"/update.xml"}));
+
+    for (TlsCertificate refused : kRefusedCertificates) {
+        SCOPED_TRACE(testsupport::TlsCertificateName(refused));
+        const std::wstring url = testsupport::HttpsServerAddress(refused) + L"/update.xml";
+        UseUpdateUrl(url);
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
+        const int refusal = LineWith(CertificateRefusedLine(url));
+        EXPECT_GE(refusal, 0);
+        EXPECT_GT(LineWith("Could not download " + Narrow(url) + " to "), refusal);
+        EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+        // Not "up to date", and nothing newer remembered: only the running program counts.
+        EXPECT_EQ(SetupVersion(), NewestVersion());
+        EXPECT_TRUE(endtoend::ServerRequests().empty()) << "the connection ends before any request";
+    }
+}
+
+TEST_F(SecureServer, NewerBootstrapperComesOverHttpsOnlyWithAnAcceptedCertificate)
+{
+    for (TlsCertificate refused : kRefusedCertificates) {
+        SCOPED_TRACE(testsupport::TlsCertificateName(refused));
+        const std::wstring url = testsupport::HttpsServerAddress(refused) + L"/5.0/norlo5/" + kRelease +
+                                 L"/release/" + kNewerName;
+        PublishBootstrapperAt(url);
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
+        const int refusal = LineWith(CertificateRefusedLine(url));
+        EXPECT_GE(refusal, 0);
+        EXPECT_GT(LineWith("Unable to download " + Narrow(url)), refusal);
+        EXPECT_GE(LineWith("Cannot continue download."), 0);
+        EXPECT_FALSE(Exists(SetupFiles() + L"\\Update.exe"));
+        EXPECT_FALSE(RequestedAny({kNewerName}));
+    }
+
+    PublishBootstrapperAt(testsupport::HttpsServerAddress(TlsCertificate::Valid) + L"/5.0/norlo5/" + kRelease +
+                          L"/release/" + kNewerName);
+    // It arrives intact and takes over; it then fails at the components, which are not served.
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
+    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    EXPECT_TRUE(RequestedAny({kNewerName}));
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(kNewerName)), endtoend::FileMd5(SetupFiles() + L"\\Update.exe"));
+    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe ended with exit code -1"), 0);
+}
+
+// Addresses that are not http or https, for the update document and for the bootstrapper
+// item. The file: address names a real document (and a real newer bootstrapper) that
+// would be taken in if it were fetched.
+struct ForeignAddress {
+    std::wstring url;
+    std::string refusal;  // after "Refused address \"<url>\": "
+};
+
+std::vector<ForeignAddress> ForeignAddressesOf(const std::wstring& localFile, const std::wstring& servedPath)
+{
+    const std::wstring served = endtoend::ServerAddress() + servedPath;  // http://127.0.0.1:port/...
+    return {
+        {L"file:///" + localFile, "scheme \"file\", only http and https addresses are accepted"},
+        {L"\\\\127.0.0.1\\c$" + localFile.substr(2), "a network path, not an http or https address"},
+        {L"ftp" + served.substr(4), "scheme \"ftp\", only http and https addresses are accepted"},
+        {served.substr(7), "no scheme, only http and https addresses are accepted"},
+    };
+}
+
+TEST_F(SecureServer, UpdateAddressOtherThanHttpOrHttpsIsRefusedAndTheCheckFails)
+{
+    for (const ForeignAddress& address : ForeignAddressesOf(ServedUpdate(), L"/update.xml")) {
+        SCOPED_TRACE(Narrow(address.url));
+        UseUpdateUrl(address.url);
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
+        const int refusal = LineWith("Refused address \"" + Narrow(address.url) + "\": " + address.refusal);
+        EXPECT_GE(refusal, 0);
+        EXPECT_GT(LineWith("Could not download " + Narrow(address.url) + " to "), refusal);
+        EXPECT_EQ(SetupVersion(), NewestVersion()) << "the document was not read";
+        EXPECT_TRUE(endtoend::ServerRequests().empty());
+    }
+}
+
+TEST_F(SecureServer, BootstrapperAddressOtherThanHttpOrHttpsIsRefusedAndNothingIsFetched)
+{
+    const std::wstring path = L"/5.0/norlo5/" + kRelease + L"/release/" + kNewerName;
+    for (const ForeignAddress& address : ForeignAddressesOf(ServedReleaseFile(kNewerName), path)) {
+        SCOPED_TRACE(Narrow(address.url));
+        PublishBootstrapperAt(address.url);
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
+        const int refusal = LineWith("Refused address \"" + Narrow(address.url) + "\": " + address.refusal);
+        EXPECT_GE(refusal, 0);
+        EXPECT_GT(LineWith("Unable to download " + Narrow(address.url)), refusal);
+        EXPECT_FALSE(Exists(SetupFiles() + L"\\Update.exe"));
+        EXPECT_FALSE(RequestedAny({kNewerName}));
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -24,3 +24,12 @@ if [ -f "$NORLO_HARNESS_DIR/http.port" ]; then
   NORLO_HTTP_PORT=$(cat "$NORLO_HARNESS_DIR/http.port")
   export NORLO_HTTP_PORT
 fi
+# The TLS sibling of that server: NORLO_HTTPS_PORT_VALID, _EXPIRED, _WRONGHOST and
+# _UNTRUSTED, and the folder of its certificates (authority.cer is the test authority).
+export NORLO_TLS_DIR="$NORLO_HARNESS_DIR/tls"
+if [ -f "$NORLO_HARNESS_DIR/https.ports" ]; then
+  while read -r _norlo_name _norlo_port; do
+    export "NORLO_HTTPS_PORT_$(echo "$_norlo_name" | tr '[:lower:]' '[:upper:]')=$_norlo_port"
+  done <"$NORLO_HARNESS_DIR/https.ports"
+  unset _norlo_name _norlo_port
+fi

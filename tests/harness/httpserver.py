@@ -11,11 +11,15 @@ Every request is appended to a log file, one line each: its path alone, or with
 for a person reading what a run fetched.
 
 Usage: httpserver.py [--detailed] ROOT PORTFILE REQUESTLOG [PORT]
-The chosen port is written to PORTFILE once the server listens.
+       httpserver.py [--detailed] --tls NAME CHAIN KEY [--tls ...] ROOT PORTFILE REQUESTLOG
+The chosen port is written to PORTFILE once the server listens. With --tls the same folder
+is served over TLS instead, on one free port per NAME, each presenting its own certificate
+chain (PEM, server certificate first) and key; PORTFILE then gets one "NAME PORT" line each.
 """
 import http.server
 import os
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -121,21 +125,49 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+def write_atomically(path, text):
+    with open(path + ".tmp", "w") as out:
+        out.write(text)
+    os.replace(path + ".tmp", path)
+
+
+def tls_server(chain, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(chain, key)
+    server = Server(("127.0.0.1", 0), Handler)
+    # A client that refuses the certificate ends the handshake; that must not end the server.
+    server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=True)
+    return server
+
+
+def serve_tls(listeners, port_file):
+    servers = [(name, tls_server(chain, key)) for name, chain, key in listeners]
+    write_atomically(port_file, "".join("%s %d\n" % (name, s.server_address[1]) for name, s in servers))
+    for _, server in servers[1:]:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    servers[0][1].serve_forever()
+
+
 def main():
     arguments = sys.argv[1:]
-    if arguments and arguments[0] == "--detailed":
-        Handler.detailed = True
-        arguments = arguments[1:]
+    listeners = []
+    while arguments and arguments[0] in ("--detailed", "--tls"):
+        if arguments[0] == "--detailed":
+            Handler.detailed = True
+            arguments = arguments[1:]
+        else:
+            listeners.append(tuple(arguments[1:4]))
+            arguments = arguments[4:]
     root, port_file, request_log = arguments[0:3]
     # An optional fourth argument asks for a fixed port (the build's update server).
     wanted_port = int(arguments[3]) if len(arguments) > 3 else 0
     os.makedirs(root, exist_ok=True)
     Handler.root = root
     Handler.request_log = request_log
+    if listeners:
+        return serve_tls(listeners, port_file)
     server = Server(("127.0.0.1", wanted_port), Handler)
-    with open(port_file + ".tmp", "w") as out:
-        out.write(str(server.server_address[1]))
-    os.replace(port_file + ".tmp", port_file)
+    write_atomically(port_file, str(server.server_address[1]))
     server.serve_forever()
 
 

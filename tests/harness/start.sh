@@ -50,8 +50,30 @@ start_http_server() {
   [ -f "$harness/http.port" ] || { echo "test HTTP server did not start" >&2; exit 1; }
 }
 
+# The same folder over TLS, one port per certificate case (tests/harness/make-test-certs.sh).
+start_https_server() {
+  if [ -f "$harness/https.pid" ] && kill -0 "$(cat "$harness/https.pid")" 2>/dev/null && [ -f "$harness/https.ports" ]; then
+    return
+  fi
+  rm -f "$harness/https.ports"
+  "$(dirname "$0")/make-test-certs.sh" "$harness/tls"
+  local listeners=() name
+  for name in valid expired wronghost untrusted; do
+    listeners+=(--tls "$name" "$harness/tls/$name.chain.pem" "$harness/tls/$name.key")
+  done
+  nohup python3 "$(dirname "$0")/httpserver.py" "${listeners[@]}" "$harness/www" "$harness/https.ports" \
+    "$harness/www-requests.log" >"$harness/https.log" 2>&1 </dev/null &
+  echo $! >"$harness/https.pid"
+  for _ in $(seq 1 300); do
+    [ -f "$harness/https.ports" ] && break
+    sleep 0.1
+  done
+  [ -f "$harness/https.ports" ] || { echo "test HTTPS server did not start" >&2; exit 1; }
+}
+
 start_display
 start_http_server
+start_https_server
 if [ ! -f "$WINEPREFIX/.norlo-ready" ]; then
   rm -rf "$WINEPREFIX"
   echo "creating Wine prefix $WINEPREFIX"
@@ -64,4 +86,5 @@ wineserver -p >/dev/null 2>&1 </dev/null || true
 # Start Wine's own background processes (services, explorer) now, detached from any test's
 # output, so they never hold a test's output pipe open after the test ended.
 timeout 120 wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-echo "harness ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX HTTP port $(cat "$harness/http.port")"
+echo "harness ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX HTTP port $(cat "$harness/http.port")," \
+  "HTTPS ports $(tr '\n' ' ' <"$harness/https.ports")"

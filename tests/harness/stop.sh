@@ -13,4 +13,8 @@ if [ -f "$harness/http.pid" ]; then
   kill "$(cat "$harness/http.pid")" 2>/dev/null || true
   rm -f "$harness/http.pid" "$harness/http.port"
 fi
+if [ -f "$harness/https.pid" ]; then
+  kill "$(cat "$harness/https.pid")" 2>/dev/null || true
+  rm -f "$harness/https.pid" "$harness/https.ports"
+fi
 exit 0
