@@ -144,7 +144,8 @@ fi
 
 # 4 a second INSTALL with every component cached. The published bootstrapper is made no
 # newer than this one, so the runs install instead of handing over to it.
-sed -i 's|<version>[^<]*</version>\(<Hash>[^<]*</Hash>\)\?<universal>yes</universal></Item></bootstrapper>|<version>0.0.0.1</version><universal>yes</universal></Item></bootstrapper>|' "$www/update.xml"
+# Its digests go too (a file of another version would not match them).
+sed -i 's|<version>[^<]*</version>\(<[A-Za-z0-9]*>[^<]*</[A-Za-z0-9]*>\)*<universal>yes</universal></Item></bootstrapper>|<version>0.0.0.1</version><universal>yes</universal></Item></bootstrapper>|' "$www/update.xml"
 grep -q '<version>0.0.0.1</version>' "$www/update.xml" || row "  (warning)" "the published bootstrapper could not be made older"
 run_setup /silent >/dev/null
 first_exit=$(cat "$work/exit")
