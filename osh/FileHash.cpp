@@ -29,20 +29,26 @@ HANDLE OpenForSequentialReading(const std::wstring& path)
 
 }  // namespace
 
-FileDigests CalculateFileDigests(const std::wstring& path)
+void ReadFileBlocks(const std::wstring& path, const std::function<void(const unsigned char*, std::size_t)>& consume)
 {
     const std::string name = Narrow(path);
     ScopedFile file(OpenForSequentialReading(path));
     if (!file) ThrowLastError("CreateFile(" + name + ")");
 
     std::vector<unsigned char> block(kBlockSize);
-    DigestPair digests;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(file.get(), block.data(), kBlockSize, &read, nullptr)) ThrowLastError("ReadFile(" + name + ")");
-        if (read == 0) return digests.Finish();
-        digests.Update(block.data(), read);
+        if (read == 0) return;
+        consume(block.data(), read);
     }
+}
+
+FileDigests CalculateFileDigests(const std::wstring& path)
+{
+    DigestPair digests;
+    ReadFileBlocks(path, [&digests](const unsigned char* data, std::size_t size) { digests.Update(data, size); });
+    return digests.Finish();
 }
 
 bool CalculateFileDigests(const std::wstring& path, FileDigests& out)

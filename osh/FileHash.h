@@ -2,10 +2,16 @@
 // Digests of a file: MD5 and SHA-256 as lower-case hexadecimal text, from one pass.
 #include "osh/Digests.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace osh {
+
+// Reads the whole file front to back in large blocks and hands each to consume. Throws
+// win::exception naming the step that failed (open, read).
+void ReadFileBlocks(const std::wstring& path, const std::function<void(const unsigned char*, std::size_t)>& consume);
 
 // Both digests and the byte count. Throws win::exception naming the step that failed
 // (open, read).

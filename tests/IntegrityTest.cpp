@@ -72,6 +72,30 @@ TEST_F(FileHash, DigestsAreLowerCaseHexOfTheWholeFile)
     EXPECT_FALSE(osh::GetFileByteCount(directory_ + L"\\missing.bin", bytes));
 }
 
+TEST_F(FileHash, BlocksHandOverTheWholeFileInOrder)
+{
+    const std::string content = PatternBytes(3 * 1024 * 1024 + 17);
+    const std::wstring path = Write(L"blocks.bin", content);
+    std::string seen;
+    int calls = 0;
+    osh::ReadFileBlocks(path, [&](const unsigned char* data, std::size_t size) {
+        ++calls;
+        EXPECT_NE(0u, size) << "block " << calls;
+        seen.append(reinterpret_cast<const char*>(data), size);
+    });
+    EXPECT_TRUE(seen == content) << seen.size() << " bytes handed over of " << content.size();
+    EXPECT_GE(calls, 4) << "a short last block after the full ones";
+
+    calls = 0;
+    osh::ReadFileBlocks(Write(L"nothing.bin", ""), [&](const unsigned char*, std::size_t) { ++calls; });
+    EXPECT_EQ(0, calls);
+
+    // A consumer that gives up ends the reading with its exception, and the file is closed.
+    EXPECT_THROW(osh::ReadFileBlocks(path, [](const unsigned char*, std::size_t) { throw std::runtime_error("stop"); }),
+                 std::runtime_error);
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+}
+
 TEST_F(FileHash, LockedFileFailsAtTheOpenStep)
 {
     const std::wstring path = Write(L"locked.bin", "abc");

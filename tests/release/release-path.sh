@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# The release engineer's path, end to end. Runs the steps README.md gives under "Making a
+# release" (the sh block after the "release-steps" marker, taken out of the README and run
+# as it stands, so the two cannot drift apart) in a fresh folder, checks the published tree
+# with coreutils, and installs from it with the signed Setup.exe under Wine.
+#
+#   release-path.sh SOURCE_DIR BUILD_DIR TOOLCHAIN_FILE VERSION
+#
+# BUILD_DIR is the calling test build: its sample release supplies the component files
+# (VERSION is theirs) and its harness the display. Everything else lands in
+# BUILD_DIR/release-path, emptied first; the Wine prefix there is this test's own, so the
+# packages it installs never meet the other tests.
+set -euo pipefail
+source_dir=$1
+build=$2
+toolchain=$3
+version=$4
+harness=$build/harness
+# shellcheck source=../harness/env.sh
+. "$source_dir/tests/harness/env.sh" "$harness"
+# shellcheck source=../harness/host32.sh
+. "$source_dir/tests/harness/host32.sh"
+if ! host_runs_test_build; then
+  host_32bit_notice
+  exit 77
+fi
+
+work=$build/release-path
+rel=$work/rel
+www=$rel/build/release/www
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+step() { printf '\n== %s\n' "$*"; }
+
+http_pid=""
+cleanup() {
+  if [ -n "$http_pid" ]; then kill "$http_pid" 2>/dev/null || true; fi
+  if [ -d "$work/prefix" ]; then WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# A prefix left by an earlier run may still have its server up; end it before the folder goes.
+if [ -d "$work/prefix" ]; then WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true; fi
+rm -rf "$work"
+mkdir -p "$work/key" "$work/components" "$work/artifacts"
+
+step "settings of the rehearsal"
+# The sample release's files as the engineers hand them over: its bootstrapper is what
+# the release build replaces.
+find "$build/release/files" -maxdepth 1 -type f ! -name 'norlo5-Setup-*' -exec cp {} "$work/components/" \;
+ls "$work/components"
+[ -n "$(ls "$work/components")" ] || { echo "no component files in $build/release/files" >&2; exit 1; }
+
+# A throw-away code-signing key, as PKCS#12 with a password file like a real one.
+(
+  cd "$work/key"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -keyout signer.key -out signer.crt \
+    -subj "/CN=Release path test signer" -addext "keyUsage=critical,digitalSignature" \
+    -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+  echo "rehearsal-$$" >pass.txt
+  openssl pkcs12 -export -inkey signer.key -in signer.crt -out key.p12 -passout file:pass.txt
+)
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+server=http://127.0.0.1:$port
+
+steps=$work/steps.sh
+{
+  printf 'R=%q\nREL=%q\nCOMPONENTS=%q\nSERVER=%q\nKEY=%q PASS=%q\nTOOLCHAIN=%q\n' \
+    "$version" "$rel" "$work/components" "$server" "$work/key/key.p12" "$work/key/pass.txt" "$toolchain"
+  # https with a test authority is not in place yet: a plain-http loopback server.
+  echo 'OPTIONS=(-DNORLO_ALLOW_TEST_SERVERS=ON)'
+  awk '/^<!-- release-steps/ { marked = 1; next }
+       marked == 1 && /^```sh$/ { marked = 2; next }
+       marked == 2 && /^```$/ { exit }
+       marked == 2 { print }' "$source_dir/README.md"
+} >"$steps"
+grep -q norlo_publish_release "$steps" || { echo "README.md has no release-steps block" >&2; exit 1; }
+cat "$steps"
+
+step "the README's steps"
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$source_dir}
+fi
+(cd "$source_dir" && bash -euo pipefail "$steps") || { echo "FAIL: the README's release steps failed" >&2; exit 1; }
+
+step "the published tree"
+update=$www/update.xml
+cmp -s "$update" "$rel/build/release/documents/update.xml" || fail "www/update.xml differs from documents/update.xml"
+# One line per item: section, file name, address, version, MD5, SHA-256, size ("-" when absent).
+items() {
+  python3 - "$1" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+for section in ET.parse(sys.argv[1]).getroot():
+    for item in section.findall("Item"):
+        def text(name):
+            node = item.find(name)
+            return node.text if node is not None and node.text else "-"
+        print(section.tag, *(text(n) for n in ("filename", "url", "version", "Hash", "Sha256", "Size")))
+PY
+}
+items "$update" >"$work/update-items.txt"
+items "$rel/build/release/documents/Sequence.xml" >"$work/embedded-items.txt"
+served=0
+while read -r section file url item_version md5 sha256 size; do
+  case $url in
+    "$server"/*) path=$www/${url#"$server"/} ;;
+    *) fail "$section $file: address $url is not below $server"; continue ;;
+  esac
+  [ -f "$path" ] || { fail "$section $file: nothing served at $url"; continue; }
+  served=$((served + 1))
+  [ "$(md5sum <"$path" | cut -c1-32)" = "$md5" ] || fail "$section $file: md5sum differs from update.xml ($md5)"
+  [ "$(sha256sum <"$path" | cut -c1-64)" = "$sha256" ] || fail "$section $file: sha256sum differs from update.xml ($sha256)"
+  [ "$(stat -c %s "$path")" = "$size" ] || fail "$section $file: size $(stat -c %s "$path") is not $size"
+  cmp -s "$path" "$rel/files/$file" || fail "$section $file: the served file is not the signed one"
+  case $file in
+    *.exe|*.msi)
+      osslsigncode verify -CAfile "$work/key/signer.crt" -in "$path" >/dev/null 2>&1 || fail "$section $file: not signed with the release key" ;;
+  esac
+done <"$work/update-items.txt"
+files_served=$(find "$www" -type f ! -path "$update" | wc -l)
+# Platform sections name the custom package in both; it is served once.
+distinct_urls=$(awk '{ print $3 }' "$work/update-items.txt" | sort -u | wc -l)
+[ "$files_served" = "$distinct_urls" ] || fail "$files_served files served, update.xml names $distinct_urls addresses"
+[ "$served" -ge 10 ] || fail "only $served items found in update.xml"
+
+read -r _ boot_file _ boot_version boot_md5 _ <<<"$(grep '^bootstrapper ' "$work/update-items.txt")"
+[ "$boot_file" = "norlo5-Setup-$version.exe" ] || fail "bootstrapper file $boot_file"
+[ "$boot_version" = "$version" ] || fail "bootstrapper version $boot_version, released $version"
+[ "$boot_md5" != - ] || fail "update.xml carries no digests for the bootstrapper"
+# The embedded document: the bootstrapper by version and address only, every other item
+# with the digests update.xml publishes.
+grep -q "^bootstrapper $boot_file [^ ]* $version - - -$" "$work/embedded-items.txt" \
+  || fail "the embedded document does not name the bootstrapper by version and address only: $(grep '^bootstrapper' "$work/embedded-items.txt")"
+diff <(grep -v '^bootstrapper ' "$work/embedded-items.txt") <(grep -v '^bootstrapper ' "$work/update-items.txt") \
+  || fail "the embedded document and update.xml disagree about the components"
+
+step "an install from the published tree"
+python3 "$source_dir/tests/harness/httpserver.py" "$www" "$work/http.port" "$work/artifacts/requests.log" "$port" \
+  >"$work/artifacts/http.log" 2>&1 &
+http_pid=$!
+for _ in $(seq 1 100); do [ -f "$work/http.port" ] && break; sleep 0.1; done
+[ -f "$work/http.port" ] || { cat "$work/artifacts/http.log" >&2; echo "FAIL: could not serve on port $port" >&2; exit 1; }
+
+export WINEPREFIX=$work/prefix
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wineboot --init >"$work/artifacts/wineboot.log" 2>&1 </dev/null
+wineserver -w
+drive_c=$WINEPREFIX/drive_c
+mkdir -p "$drive_c/Downloads"
+cp "$rel/files/$boot_file" "$drive_c/Downloads/Setup.exe"
+set +e
+timeout --kill-after=10 900 wine 'C:\Downloads\Setup.exe' /silent /norestart '/result=C:\Downloads\result.json' \
+  >"$work/artifacts/setup.out" 2>&1 </dev/null
+exit_code=$?
+set -e
+wineserver -w
+log="$drive_c/ProgramData/Norlo 5/log/setup.log"
+[ -f "$log" ] && cp "$log" "$work/artifacts/setup.log"
+echo "exit code $exit_code; requests:"
+cat "$work/artifacts/requests.log"
+[ "$exit_code" = 0 ] || fail "Setup.exe ended with $exit_code, not 0 (log: $work/artifacts/setup.log)"
+
+head -n 1 "$work/artifacts/setup.log" 2>/dev/null | grep -q "Setup $version started, mode INSTALL" \
+  || fail "the setup log does not start with the released version's line"
+if grep -E 'Signature check failure|comparison failure|Parse Error' "$work/artifacts/setup.log" 2>/dev/null; then
+  fail "the install found a file that does not match its document"
+fi
+# The platform of a 64-bit prefix, in the order of its sequence.
+expected=$(awk '$1 == "x64" { print $2 }' "$work/update-items.txt")
+python3 - "$drive_c/Downloads/result.json" "$expected" <<'PY' || fail "the result file does not report every component installed"
+import json
+import sys
+result = json.load(open(sys.argv[1], encoding="utf-8"))
+expected = sys.argv[2].split()
+components = [c for c in result["components"] if c["file"] in expected]
+problems = []
+if (result["mode"], result["outcome"], result["exitCode"]) != ("INSTALL", "succeeded", 0):
+    problems.append("run: %s %s %s" % (result["mode"], result["outcome"], result["exitCode"]))
+if [c["file"] for c in components] != expected:
+    problems.append("components %s, expected %s" % ([c["file"] for c in components], expected))
+problems += ["%s: %s, exit code %s" % (c["file"], c["action"], c.get("exitCode"))
+             for c in components if c["action"] != "installed" or c.get("exitCode") != 0]
+print("\n".join(problems) or "result: %d components installed" % len(components))
+sys.exit(1 if problems else 0)
+PY
+for file in $expected; do
+  url=$(awk -v f="$file" '$1 == "x64" && $2 == f { print $3 }' "$work/update-items.txt")
+  grep -qx "${url#"$server"}" "$work/artifacts/requests.log" || fail "$file was not downloaded from $url"
+done
+for payload in "Program Files/Norlo 5/viewer-x64.txt" "Program Files/Norlo 5/services-x64.txt" \
+               "Program Files/Norlo 5/runtimes-x64.txt" "Program Files (x86)/Norlo 5/custom.txt"; do
+  grep -q " $version\$" "$drive_c/$payload" 2>/dev/null || fail "C:\\$payload was not installed from release $version"
+done
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed; the release is in $rel, the evidence in $work/artifacts" >&2
+  exit 1
+fi
+echo "release $version: built, signed, published and installed from $server"
