@@ -32,4 +32,4 @@ else
   echo "################################################################################"
 fi
 cd "$build"
-ctest --output-on-failure --timeout 600 "$@"
+ctest --output-on-failure --timeout 600 -j2 "$@"
