@@ -1,11 +1,13 @@
 #include "osh/SignerIdentity.h"
 
-#include "osh/Exception.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
 #include <windows.h>
 #include <wincrypt.h>
+
+#include <cstdio>
+#include <stdexcept>
 
 namespace osh {
 
@@ -13,11 +15,14 @@ namespace {
 
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// Throws with the system's reason for the call that has just failed.
+// Throws with the code the call that has just failed left. Most of these codes are
+// cryptography results the system often has no text for, so the text is ours.
 [[noreturn]] void Fail(const std::wstring& path, const std::string& what)
 {
     const DWORD error = GetLastError();
-    throw win::exception(error, "Could not read the signer of " + Narrow(path) + ": " + what);
+    char code[16];
+    std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(error));
+    throw std::runtime_error("Could not read the signer of " + Narrow(path) + ": " + what + " (error " + code + ")");
 }
 
 // The first signer's entry of the signed message; vector storage is aligned for the

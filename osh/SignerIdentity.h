@@ -18,7 +18,8 @@ struct SignerIdentity {
 // The signer of the file's embedded signature (its first signer). The issuer is looked up
 // among the certificates the signature carries and must have signed the signing
 // certificate (a self-signed certificate is its own issuer); the signer must have signed
-// the signature. Throws win::exception ("Could not read the signer of <path>: ...")
+// the signature. Throws std::runtime_error ("Could not read the signer of <path>: <what
+// failed> (error 0x<code>)")
 // when the file carries no readable signature or either certificate is missing or does
 // not verify. It does not judge whether the signature covers the file as it is now:
 // that is CheckFileSignature's question.
