@@ -402,11 +402,14 @@ protected:
         document.erase(begin, end + 7 - begin);
         Publish(document);
     }
-    void PublishNothingNewer()
+    // Announces a bootstrapper newer than every program here that never arrives, so the
+    // run falls back to the best local candidate.
+    void PublishNewerThatFails()
     {
         std::string document = PublishedUpdate();
-        Replace(document, "<version>" + Narrow(kRelease) + "</version>", "<version>" + Narrow(SetupVersion()) + "</version>");
+        Replace(document, "<version>" + Narrow(kRelease) + "</version>", "<version>5.0.9999.1</version>");
         Publish(document);
+        DeleteFileW(ServedReleaseFile(kNewerName).c_str());
     }
     void PlaceSetupFilesCopy(const std::wstring& variant)
     {
@@ -466,7 +469,7 @@ TEST_F(PinnedPublisher, AnybodyElsesUnsignedOrAlteredBootstrapperIsRefusedAndThe
 
 TEST_F(PinnedPublisher, SetupFilesCopyOfAnotherPublisherNeverBecomesACandidate)
 {
-    PublishNothingNewer();
+    PublishNewerThatFails();
     PlaceSetupFilesCopy(L"next.other.exe");
     EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/install /silent"));
     const int refused = LineWith("\\SetupFiles\\Setup.exe" + kNotOurPublisher + "\"CN=Other test publisher\"");
