@@ -15,14 +15,14 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string SignerText(const PublisherFacts& facts)
 {
-    return facts.signerKnown ? Quoted(facts.signer.subjectText) : std::string("none readable");
+    return facts.signerKnown ? Quoted(facts.signer.subjectText) : std::string("unknown");
 }
 
 std::string Reason(PublisherVerdict verdict, const PublisherFacts& own)
 {
     switch (verdict) {
     case PublisherVerdict::InvalidSignature: return "signature not valid";
-    case PublisherVerdict::UnknownSigner: return "signer unreadable";
+    case PublisherVerdict::UnknownSigner: return "its certificates do not verify";
     case PublisherVerdict::OtherPublisher:
         return "not signed by this program's publisher " + Quoted(own.signer.subjectText);
     case PublisherVerdict::OwnPublisherUnknown: return "this program's own publisher is unknown";
