@@ -146,6 +146,28 @@ struct CatalogContextTraits {
     static bool Close(const CatalogContext& c);
 };
 
+// A certificate store, a decoded cryptographic message and a certificate read from a store.
+struct CertStoreTraits {
+    using handle_type = HCERTSTORE;
+    static HCERTSTORE Invalid() { return nullptr; }
+    static bool IsValid(HCERTSTORE h) { return h != nullptr; }
+    static bool Close(HCERTSTORE h) { return CertCloseStore(h, 0) != FALSE; }
+};
+
+struct CryptMessageTraits {
+    using handle_type = HCRYPTMSG;
+    static HCRYPTMSG Invalid() { return nullptr; }
+    static bool IsValid(HCRYPTMSG h) { return h != nullptr; }
+    static bool Close(HCRYPTMSG h) { return CryptMsgClose(h) != FALSE; }
+};
+
+struct CertContextTraits {
+    using handle_type = PCCERT_CONTEXT;
+    static PCCERT_CONTEXT Invalid() { return nullptr; }
+    static bool IsValid(PCCERT_CONTEXT h) { return h != nullptr; }
+    static bool Close(PCCERT_CONTEXT h) { return CertFreeCertificateContext(h) != FALSE; }
+};
+
 using ScopedHandle = Scoped<KernelHandleTraits>;
 using ScopedFile = Scoped<FileHandleTraits>;
 using ScopedFind = Scoped<FindHandleTraits>;
@@ -158,5 +180,8 @@ using ScopedLibrary = Scoped<LibraryTraits>;
 using ScopedGlobalMemory = Scoped<GlobalMemoryTraits>;
 using ScopedCatalogAdmin = Scoped<CatalogAdminTraits>;
 using ScopedCatalogContext = Scoped<CatalogContextTraits>;
+using ScopedCertStore = Scoped<CertStoreTraits>;
+using ScopedCryptMessage = Scoped<CryptMessageTraits>;
+using ScopedCertContext = Scoped<CertContextTraits>;
 
 }  // namespace osh

@@ -506,6 +506,153 @@ TEST_F(HandOver, NewerBootstrapperFailingItsCheckIsNotStarted)
 }
 
 // ---------------------------------------------------------------------------------------
+// A signed run hands over only to bootstrappers of its own publisher. The programs are
+// signed by throw-away publishers (tests/integrity/make-publisher-copies.sh): the running
+// Setup.exe as "setup.<signer>.exe", the newer bootstrapper as "next.<signer>.exe".
+
+std::wstring PublisherCopy(const std::wstring& name)
+{
+    return testenv::BuildDirectory() + L"\\tests\\publishers\\" + name;
+}
+
+const std::string kNotOurPublisher = " refused: not signed by this program's publisher \"CN=Norlo test publisher\"; signer ";
+
+class PinnedPublisher : public HandOver {
+protected:
+    void SetUp() override
+    {
+        HandOver::SetUp();
+        media_ = testenv::MakeScratchDirectory(L"pin-media");
+    }
+    void TearDown() override
+    {
+        HandOver::TearDown();
+        testenv::RemoveTree(media_);
+    }
+    // Runs Setup.exe signed by signer ("unsigned" for none) from a folder of its own.
+    DWORD RunSignedSetup(const std::wstring& signer, const std::wstring& arguments)
+    {
+        const std::wstring program = media_ + L"\\Setup.exe";
+        EXPECT_TRUE(CopyFileW(PublisherCopy(L"setup." + signer + L".exe").c_str(), program.c_str(), FALSE));
+        logStart_ = endtoend::LastLogLines(100000000).size();
+        return endtoend::RunProgram(program, arguments);
+    }
+    // Serves a variant of the newer bootstrapper under a document without its digests, as
+    // whoever controls the network could.
+    void ServeNewer(const std::wstring& variant)
+    {
+        ASSERT_TRUE(CopyFileW(PublisherCopy(L"next." + variant + L".exe").c_str(), ServedReleaseFile(kNewerName).c_str(),
+                              FALSE));
+        std::string document = PublishedUpdate();
+        const size_t begin = document.find("<Hash>", document.find("<bootstrapper>"));
+        const size_t end = document.find("</Size>", begin);
+        ASSERT_NE(std::string::npos, end);
+        document.erase(begin, end + 7 - begin);
+        Publish(document);
+    }
+    // Announces a bootstrapper newer than every program here that never arrives, so the
+    // run falls back to the best local candidate.
+    void PublishNewerThatFails()
+    {
+        std::string document = PublishedUpdate();
+        Replace(document, "<version>" + Narrow(kRelease) + "</version>", "<version>5.0.9999.1</version>");
+        Publish(document);
+        DeleteFileW(ServedReleaseFile(kNewerName).c_str());
+    }
+    void PlaceSetupFilesCopy(const std::wstring& variant)
+    {
+        CreateDirectoryW((Environment(L"ProgramData") + L"\\Norlo 5").c_str(), nullptr);
+        CreateDirectoryW(SetupFiles().c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(PublisherCopy(variant).c_str(), (SetupFiles() + L"\\Setup.exe").c_str(), FALSE));
+    }
+    bool HandedOverTo(const std::wstring& program) const { return LineWith(Narrow(program) + " (process ") >= 0; }
+    int CarriedOn() const { return LineWith("Downloading \"" + Narrow(kX64Components.front()) + "\""); }
+    int CountLinesWith(const std::string& text) const
+    {
+        int count = 0;
+        for (const std::string& line : RunLog()) count += line.find(text) != std::string::npos ? 1 : 0;
+        return count;
+    }
+    std::wstring media_;
+};
+
+TEST_F(PinnedPublisher, NewerBootstrapperOfTheSamePublisherIsHandedOver)
+{
+    ServeNewer(L"publisher");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/install /silent"));
+    EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
+    EXPECT_GE(LineWith(Narrow(kNewerName) + " ended with exit code -1"), 0);
+    EXPECT_EQ(-1, LineWith(" refused: "));
+}
+
+TEST_F(PinnedPublisher, RenewedCertificateFromTheSameAuthorityIsHandedOver)
+{
+    ServeNewer(L"issued2");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"issued1", L"/install /silent"));
+    EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
+    EXPECT_EQ(-1, LineWith(" refused: "));
+}
+
+TEST_F(PinnedPublisher, AnybodyElsesUnsignedOrAlteredBootstrapperIsRefusedAndTheRunCarriesOn)
+{
+    const std::string file = "\\" + Narrow(kNewerName);
+    struct Case {
+        const wchar_t* variant;
+        std::string line;
+    };
+    for (const Case& c : {Case{L"other", file + kNotOurPublisher + "\"CN=Other test publisher\""},
+                          // Our publisher's name on a key of its own.
+                          Case{L"impostor", file + kNotOurPublisher + "\"CN=Norlo test publisher\""},
+                          Case{L"unsigned", "Signature check failure on file "},
+                          Case{L"tampered", "Signature check failure on file "}}) {
+        ServeNewer(c.variant);
+        EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/install /silent")) << Narrow(c.variant);
+        const int refused = LineWith(c.line);
+        EXPECT_GE(refused, 0) << Narrow(c.variant);
+        EXPECT_GT(LineWith(Narrow(kNewerName) + " not ready for install"), refused) << Narrow(c.variant);
+        EXPECT_FALSE(HandedOverTo(L"\\" + kNewerName)) << Narrow(c.variant);
+        EXPECT_GT(CarriedOn(), refused) << Narrow(c.variant);
+    }
+}
+
+TEST_F(PinnedPublisher, SetupFilesCopyOfAnotherPublisherNeverBecomesACandidate)
+{
+    PublishNewerThatFails();
+    PlaceSetupFilesCopy(L"next.other.exe");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/install /silent"));
+    const int refused = LineWith("\\SetupFiles\\Setup.exe" + kNotOurPublisher + "\"CN=Other test publisher\"");
+    EXPECT_GE(refused, 0);
+    EXPECT_FALSE(HandedOverTo(L"\\SetupFiles\\Setup.exe"));
+    EXPECT_GT(CarriedOn(), refused);
+
+    // The same newer copy signed by our publisher takes the run over.
+    PlaceSetupFilesCopy(L"next.publisher.exe");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/install /silent"));
+    EXPECT_TRUE(HandedOverTo(L"\\SetupFiles\\Setup.exe"));
+    EXPECT_EQ(-1, LineWith(" refused: "));
+}
+
+TEST_F(PinnedPublisher, DownloadRunKeepsNoUpdateExeOfAnotherPublisher)
+{
+    ServeNewer(L"other");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/download /silent"));
+    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe" + kNotOurPublisher + "\"CN=Other test publisher\""), 0);
+    EXPECT_GE(LineWith("Cannot continue download."), 0);
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\Update.exe"));
+}
+
+TEST_F(PinnedPublisher, UnsignedProgramSaysOnceThatItCannotCheckAndHandsOverAsBefore)
+{
+    // Two candidates are judged: the signed copy in the setup-files folder and the download.
+    PlaceSetupFilesCopy(L"setup.publisher.exe");
+    ServeNewer(L"other");
+    EXPECT_EQ(kFailed, RunSignedSetup(L"unsigned", L"/install /silent"));
+    EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
+    EXPECT_EQ(1, CountLinesWith("This program is not signed: the publisher of another bootstrapper cannot be checked"));
+    EXPECT_EQ(-1, LineWith(" refused: "));
+}
+
+// ---------------------------------------------------------------------------------------
 // Components beside the program
 
 using LocalCopies = EndToEnd;

@@ -1,5 +1,6 @@
 #include "engine/states/StateDownloadingBootstrapper.h"
 
+#include "engine/PublisherTrust.h"
 #include "engine/states/StateChoosingBootstrapper.h"
 #include "engine/states/StateFailed.h"
 #include "osh/Download.h"
@@ -33,7 +34,9 @@ bool TargetDirectory(Worker& worker, InstallMode mode, std::wstring& directory)
 }
 
 // Downloads and verifies the one bootstrapper item; true when it is ready to run, with
-// its LocalPath set. A file that arrived but failed its check is deleted.
+// its LocalPath set. The document naming it came over the network, so beyond the item's
+// own checks it must come from this program's publisher. A file that arrived but failed
+// a check is deleted.
 bool FetchBootstrapper(Worker& worker, InstallItem& item, const std::wstring& directory)
 {
     if (!IsSafeFileName(item.Filename)) {
@@ -47,7 +50,7 @@ bool FetchBootstrapper(Worker& worker, InstallItem& item, const std::wstring& di
         return false;
     }
     osh::LogInformation(L"Downloaded " + file);
-    if (worker.VerifyItemFile(item, file)) {
+    if (worker.VerifyItemFile(item, file) && PublisherTrust::OfRunningProgram().Accepts(file)) {
         item.SetLocalPath(file);
         return true;
     }

@@ -1,5 +1,6 @@
 #include "engine/states/StateInitializing.h"
 
+#include "engine/PublisherTrust.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingUACCheck.h"
@@ -60,8 +61,10 @@ bool ConsiderSetupFilesCopy(Worker& worker)
     if (!worker.GetFileName(programName, evInitial)) return true;
     const std::wstring path = osh::AppendBackslash(setupDirectory) + programName;
     std::wstring version;
-    // A copy anyone could have put there must not take over the run unless it is signed.
-    if (worker.GetFileVersion(version, path) && osh::CheckFileSignature(path)) {
+    // A copy anyone could have put there must not take over the run unless it is signed,
+    // by this program's publisher when this program is signed.
+    if (worker.GetFileVersion(version, path) && osh::CheckFileSignature(path) &&
+        PublisherTrust::OfRunningProgram().Accepts(path)) {
         worker.ConsiderCandidate(path, version);
     }
     return true;
