@@ -196,6 +196,103 @@ for payload in "Program Files/Norlo 5/viewer-x64.txt" "Program Files/Norlo 5/ser
   grep -q " $version\$" "$drive_c/$payload" 2>/dev/null || fail "C:\\$payload was not installed from release $version"
 done
 
+step "newer bootstrappers the signed release must refuse"
+# A "newer" release made from this build: the same executable with a higher version in its
+# version resource (patched in place, same length), signed by another publisher, left
+# unsigned, or signed by the release key and then damaged. update.xml names each in turn,
+# with true digests; the signed Setup.exe must refuse it and finish with itself.
+newer=$(python3 - "$rel/build/bin/Setup.exe" "$work/newer.exe" "$version" <<'PY'
+import sys
+source, target, version = sys.argv[1:]
+parts = version.split(".")
+last = str(int(parts[-1]) + 1)
+if len(last) != len(parts[-1]):
+    last = str(int(parts[-1]) - 1)  # keep the length; the run then sees an older version
+newer = ".".join(parts[:-1] + [last])
+data = open(source, "rb").read()
+old_text, new_text = version.encode("utf-16-le"), newer.encode("utf-16-le")
+if data.count(old_text) == 0:
+    sys.exit("no version text in " + source)
+open(target, "wb").write(data.replace(old_text, new_text))
+print(newer)
+PY
+)
+if [ "$(printf '%s\n%s\n' "$version" "$newer" | sort -V | tail -n 1)" != "$newer" ]; then
+  fail "cannot make a newer version than $version of the same length"
+fi
+(
+  cd "$work/key"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -keyout other.key -out other.crt \
+    -subj "/CN=Another publisher" -addext "keyUsage=critical,digitalSignature" \
+    -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+  openssl pkcs12 -export -inkey other.key -in other.crt -out other.p12 -passout file:pass.txt
+)
+mkdir -p "$www/pin"
+osslsigncode sign -pkcs12 "$work/key/other.p12" -readpass "$work/key/pass.txt" -h sha256 \
+  -in "$work/newer.exe" -out "$www/pin/other.exe" >/dev/null
+cp "$work/newer.exe" "$www/pin/unsigned.exe"
+osslsigncode sign -pkcs12 "$work/key/key.p12" -readpass "$work/key/pass.txt" -h sha256 \
+  -in "$work/newer.exe" -out "$www/pin/tampered.exe" >/dev/null
+# One byte of the code changed after signing: the signature no longer holds.
+python3 - "$www/pin/tampered.exe" <<'PY'
+import sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+data[0x400] ^= 0xFF
+open(path, "wb").write(bytes(data))
+PY
+cp "$update" "$work/update.published.xml"
+# Names $1 as the bootstrapper of update.xml, with its true digests and size.
+announce() {
+  python3 - "$work/update.published.xml" "$update" "$1" "$server/pin/$(basename "$1")" "$newer" <<'PY'
+import hashlib, os, re, sys
+source, target, path, url, version = sys.argv[1:]
+data = open(path, "rb").read()
+text = open(source, encoding="utf-8").read()
+head, rest = text.split("<bootstrapper>", 1)
+item, tail = rest.split("</bootstrapper>", 1)
+for name, value in (("filename", os.path.basename(path)), ("url", url), ("version", version),
+                    ("Hash", hashlib.md5(data).hexdigest()), ("Sha256", hashlib.sha256(data).hexdigest()),
+                    ("Size", str(len(data)))):
+    item, count = re.subn("<%s>[^<]*</%s>" % (name, name), "<%s>%s</%s>" % (name, value, name), item)
+    if count != 1:
+        sys.exit("update.xml's bootstrapper has no single <%s>" % name)
+open(target, "w", encoding="utf-8").write(head + "<bootstrapper>" + item + "</bootstrapper>" + tail)
+PY
+}
+# Runs the installed release's Setup.exe with $2...; the exit code is left in run_exit.
+run_release() {
+  local name=$1
+  shift
+  rm -f "$log"
+  set +e
+  timeout --kill-after=10 900 wine 'C:\Downloads\Setup.exe' "$@" >"$work/artifacts/$name.out" 2>&1 </dev/null
+  run_exit=$?
+  set -e
+  wineserver -w
+  cp "$log" "$work/artifacts/$name.log" 2>/dev/null || : >"$work/artifacts/$name.log"
+}
+for candidate in other unsigned tampered; do
+  announce "$www/pin/$candidate.exe" || { fail "could not announce $candidate.exe"; continue; }
+  # The install runs to its end once; the other two only need the decision, so they download.
+  if [ "$candidate" = other ]; then run_release "pin-$candidate" /install /silent /norestart; else
+    run_release "pin-$candidate" /download /silent; fi
+  evidence=$work/artifacts/pin-$candidate.log
+  [ "$run_exit" = 0 ] || fail "$candidate.exe announced: Setup.exe ended with $run_exit, not 0 (log: $evidence)"
+  grep -q "Bootstrapper .* refused: " "$evidence" 2>/dev/null \
+    || grep -q "Signature check failure on file .*" "$evidence" 2>/dev/null \
+    || fail "$candidate.exe announced: no refusal line in $evidence"
+  if grep -q "Setup $newer started" "$evidence" 2>/dev/null; then
+    fail "$candidate.exe announced: the refused bootstrapper ran"
+  fi
+  if grep -q "Software process complete, failure detected." "$evidence" 2>/dev/null; then
+    fail "$candidate.exe announced: the run failed"
+  fi
+done
+grep -q "Bootstrapper .* refused: .*signer \"CN=Another publisher\"" "$work/artifacts/pin-other.log" 2>/dev/null \
+  || fail "the refusal of another publisher's bootstrapper does not name its signer"
+cp "$work/update.published.xml" "$update"
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed; the release is in $rel, the evidence in $work/artifacts" >&2
   exit 1
