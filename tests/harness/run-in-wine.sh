@@ -15,4 +15,17 @@ if ! host_runs_test_build; then
 fi
 limit=${NORLO_TEST_TIMEOUT:-300}
 limit=$((limit > 20 ? limit - 10 : limit))
-exec timeout --kill-after=5 "$limit" wine "$@"
+# Under Wine's 64-bit loader on some hosts a program now and then ends at once without
+# having run a line of its own (seen: no output at all, a failure in 0.1 s). Such a start
+# is tried once more, and says so; a program that wrote anything keeps its result.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+timeout --kill-after=5 "$limit" wine "$@" >"$out" 2>&1
+status=$?
+if [ "$status" != 0 ] && [ ! -s "$out" ]; then
+  echo "run-in-wine: $1 ended with $status before writing anything; starting it once more"
+  timeout --kill-after=5 "$limit" wine "$@" >"$out" 2>&1
+  status=$?
+fi
+cat "$out"
+exit "$status"

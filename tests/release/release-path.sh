@@ -274,9 +274,7 @@ run_release() {
 }
 for candidate in other unsigned tampered; do
   announce "$www/pin/$candidate.exe" || { fail "could not announce $candidate.exe"; continue; }
-  # The install runs to its end once; the other two only need the decision, so they download.
-  if [ "$candidate" = other ]; then run_release "pin-$candidate" /install /silent /norestart; else
-    run_release "pin-$candidate" /download /silent; fi
+  run_release "pin-$candidate" /install /silent /norestart
   evidence=$work/artifacts/pin-$candidate.log
   [ "$run_exit" = 0 ] || fail "$candidate.exe announced: Setup.exe ended with $run_exit, not 0 (log: $evidence)"
   grep -q "Bootstrapper .* refused: " "$evidence" 2>/dev/null \
