@@ -43,11 +43,17 @@ start_http_server() {
   nohup python3 "$(dirname "$0")/httpserver.py" "$harness/www" "$harness/http.port" "$harness/www-requests.log" \
     "$wanted" >"$harness/http.log" 2>&1 </dev/null &
   echo $! >"$harness/http.pid"
-  for _ in $(seq 1 100); do
-    [ -f "$harness/http.port" ] && break
+  await_file "$harness/http.port" 100 "test HTTP server"
+}
+
+# Waits up to $2 tenths of a second for the file $1 that a server writes once it listens.
+await_file() {
+  for _ in $(seq 1 "$2"); do
+    [ -f "$1" ] && return
     sleep 0.1
   done
-  [ -f "$harness/http.port" ] || { echo "test HTTP server did not start" >&2; exit 1; }
+  echo "$3 did not start" >&2
+  exit 1
 }
 
 # The same folder over TLS, one port per certificate case (tests/harness/make-test-certs.sh).
@@ -64,11 +70,7 @@ start_https_server() {
   nohup python3 "$(dirname "$0")/httpserver.py" "${listeners[@]}" "$harness/www" "$harness/https.ports" \
     "$harness/www-requests.log" >"$harness/https.log" 2>&1 </dev/null &
   echo $! >"$harness/https.pid"
-  for _ in $(seq 1 300); do
-    [ -f "$harness/https.ports" ] && break
-    sleep 0.1
-  done
-  [ -f "$harness/https.ports" ] || { echo "test HTTPS server did not start" >&2; exit 1; }
+  await_file "$harness/https.ports" 300 "test HTTPS server"
 }
 
 start_display
