@@ -5,6 +5,7 @@
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
 
+#include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingSoftwareStops.h"
 #include "engine/states/StatePerformingUACCheck.h"
@@ -294,6 +295,66 @@ TEST_F(ProcessingDownloads, UnsafeFileNameFailsTheRunBeforeAnyDownload)
         EXPECT_TRUE(worker.notifications.empty());
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((scratch_ + L"\\outside.msi").c_str()));
     }
+}
+
+int IndexStartingWith(const LogCapture& log, const std::string& start)
+{
+    const auto lines = log.Lines();
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].text.compare(0, start.size(), start) == 0) return static_cast<int>(i);
+    return -1;
+}
+
+// Sizes far beyond any drive: the run must stop on the space check before its first
+// transfer. The intact copy's size is not counted, only what is still to fetch.
+TEST_F(ProcessingDownloads, ComponentsThatCannotFitFailTheRunBeforeAnyDownload)
+{
+    testsupport::WriteTextFile(InSetup(kComponents[0]), kComponents[0].content);
+    const std::uint64_t huge = 9000000000000000ull;
+    InstallSequence items = AllItems();
+    auto item = items.begin();
+    (item++)->Size = std::to_wstring(kComponents[0].content.size());
+    (item++)->Size = std::to_wstring(huge);
+    item->Size = std::to_wstring(huge + 1);
+    const std::uint64_t intact = kComponents[0].content.size();
+    struct Case {
+        std::wstring setup;
+        std::uint64_t toFetch;
+    };
+    // A folder not made yet holds no intact copy; its drive is that of its parent.
+    for (const Case& c : {Case{setup_, 2 * huge + 1}, Case{setup_ + L"\\not\\made", 2 * huge + 1 + intact}}) {
+        const std::wstring& setup = c.setup;
+        const std::string needed = std::to_string(ziz::BytesNeeded(c.toFetch));
+        LogCapture log;
+        StateWorker worker;
+        Prepare(worker, items);
+        worker.paths[ziz::evSetup] = setup;
+        EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+        const int line = IndexStartingWith(log, "Not enough space on ");
+        ASSERT_GE(line, 0) << Narrow(setup);
+        const std::string text = log.Lines()[static_cast<size_t>(line)].text;
+        EXPECT_EQ(Message::PRIO_ERROR, log.Lines()[static_cast<size_t>(line)].priority);
+        EXPECT_NE(std::string::npos, text.find(":\\ for the components: " + needed + " bytes needed, ")) << text;
+        EXPECT_EQ(text.size() - 11, text.rfind(" bytes free")) << text;
+        EXPECT_TRUE(Downloads(worker).empty()) << Narrow(setup);
+        EXPECT_FALSE(log.Contains(Message::PRIO_WARNING, "Free space not known"));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((setup + L"\\" + kComponents[1].name).c_str()));
+    }
+}
+
+// Components of known, small sizes on a drive with room: the check lets every transfer run.
+TEST_F(ProcessingDownloads, ComponentsThatFitAreDownloadedWithTheirSizesChecked)
+{
+    InstallSequence items = AllItems();
+    auto item = items.begin();
+    for (const Component& c : kComponents) (item++)->Size = std::to_wstring(c.content.size());
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, items);
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    EXPECT_EQ(3u, Downloads(worker).size());
+    EXPECT_LT(IndexStartingWith(log, "Not enough space on "), 0);
+    for (const Component& c : kComponents) EXPECT_EQ(c.content, testsupport::ReadTextFile(InSetup(c)));
 }
 
 // ---------------------------------------------------------------------------------------

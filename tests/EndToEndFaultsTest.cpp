@@ -166,20 +166,42 @@ protected:
     bool redirected_ = false;
 };
 
-TEST_F(FullDrive, DownloadThatDoesNotFitFailsNamingTheFileAndKeepsWhatWasThere)
+// The sizes the install sequence names are weighed against the drive before the first
+// transfer: nothing is requested, nothing written, and the run says why.
+TEST_F(FullDrive, DownloadThatDoesNotFitFailsBeforeAnyTransferNamingTheSpaceAndKeepsWhatWasThere)
 {
     PutIntact(kPackage);
     const std::string before = Md5Of(SetupFiles() + L"\\" + kPackage);
-    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
+    ULARGE_INTEGER freeBytes{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(SetupFiles().c_str(), &freeBytes, nullptr, nullptr));
+    const std::wstring results = testenv::MakeScratchDirectory(L"faults-result");
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent /result=" + results + L"\\result.json"));
 
-    const std::string target = Narrow(SetupFiles() + L"\\" + kRedistributable);
-    EXPECT_GE(LineWith({"Downloaded file \"" + target + "\" is not the expected component"}), 0) << LogText();
-    EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+    const int shortage = LineWith({":setup:E:Not enough space on ", " for the components: ",
+                                   " bytes needed, " + std::to_string(freeBytes.QuadPart) + " bytes free"});
+    ASSERT_GE(shortage, 0) << LogText();
+    // What is needed covers the redistributable and the margin kept beyond the components.
+    const std::string line = RunLog()[static_cast<size_t>(shortage)];
+    const size_t colon = line.find("components: ") + 12;
+    const unsigned long long needed = std::stoull(line.substr(colon));
+    EXPECT_GT(needed, 16ull * 1024 * 1024 + 104 * 1024) << line;
+    EXPECT_LT(needed, 32ull * 1024 * 1024) << line;
+    EXPECT_GT(LineWith("Software process complete, failure detected."), shortage);
+    // Not one component was asked for, and the failure reason of the result file is that line.
+    for (const std::string& request : endtoend::ServerRequests()) {
+        for (const std::wstring& name : kX64Components)
+            EXPECT_EQ(std::string::npos, request.find(Narrow(name))) << request;
+    }
+    const std::string result = ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+    const std::string reasonStart = "\"failureReason\":\"Not enough space on ";
+    const size_t reason = result.find(reasonStart);
+    ASSERT_NE(std::string::npos, reason) << result;
+    const size_t escapedDrive = 4;  // X:\ with its backslash escaped
+    EXPECT_EQ(reason + reasonStart.size() + escapedDrive,
+              result.find(line.substr(line.find(" for the components: ")) + "\"", reason)) << result;
     EXPECT_EQ(before, Md5Of(SetupFiles() + L"\\" + kPackage));
-    // Nothing after the failed one was tried, and no half-written copy passes for a component.
-    EXPECT_FALSE(Exists(SetupFiles() + L"\\" + kX64Components[2]));
-    const std::string partial = Md5Of(SetupFiles() + L"\\" + kRedistributable);
-    EXPECT_NE(endtoend::FileMd5(endtoend::ReleaseFile(kRedistributable)), partial);
+    EXPECT_EQ(std::vector<std::wstring>{kPackage}, FileNames(SetupFiles()));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,9 +1,12 @@
 #include "engine/states/StateProcessingDownloads.h"
 
 #include "engine/Downloader.h"
+#include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "engine/states/StateUpdatingAppliance.h"
+#include "osh/DiskSpace.h"
+#include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "sequence/SafeFileName.h"
@@ -11,6 +14,8 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <stdexcept>
+#include <vector>
 
 namespace ziz {
 
@@ -64,6 +69,25 @@ DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const st
     return queue;
 }
 
+// Fails the run before the first transfer when the setup-files drive cannot take what is
+// still to fetch. A drive the system says nothing about is not held against the run.
+void RequireSpaceFor(const DownloadQueue& queue, const std::wstring& setupDirectory)
+{
+    std::vector<const InstallItem*> items;
+    for (const InstallItem& item : queue) items.push_back(&item);
+    const std::uint64_t needed = BytesNeeded(BytesToFetch(items));
+    if (needed == 0) return;
+    std::uint64_t freeBytes = 0;
+    try {
+        freeBytes = osh::FreeBytesForCaller(setupDirectory);
+    } catch (const win::exception& error) {
+        osh::LogWarning(std::string("Free space not known, downloading without the check: ") + error.what());
+        return;
+    }
+    const std::string shortage = SpaceShortage(osh::VolumeOf(setupDirectory), needed, freeBytes);
+    if (!shortage.empty()) throw std::runtime_error(shortage);
+}
+
 WorkerState* SuccessorFor(Worker& worker)
 {
     switch (worker.GetMode()) {
@@ -97,6 +121,7 @@ WorkerState* StateProcessingDownloads::Exec(Worker& worker)
         worker.GetItems(items);
         const bool clean = worker.HasOption(L"clean");
         DownloadQueue queue = QueueMissingItems(worker, items, setupDirectory, programDirectory, clean);
+        RequireSpaceFor(queue, setupDirectory);
         const int count = static_cast<int>(queue.size());
         for (int index = 0; index < count; ++index) {
             DownloadItem(worker, queue.front().get(), index, count, clean);

@@ -24,6 +24,12 @@ if [ -f "$NORLO_HARNESS_DIR/http.port" ]; then
   NORLO_HTTP_PORT=$(cat "$NORLO_HARNESS_DIR/http.port")
   export NORLO_HTTP_PORT
 fi
+# The forwarding proxy (started by start.sh) and the log of the requests it forwarded.
+export NORLO_PROXY_LOG="$NORLO_HARNESS_DIR/proxy-requests.log"
+if [ -f "$NORLO_HARNESS_DIR/proxy.port" ]; then
+  NORLO_PROXY_PORT=$(cat "$NORLO_HARNESS_DIR/proxy.port")
+  export NORLO_PROXY_PORT
+fi
 # The TLS sibling of that server: NORLO_HTTPS_PORT_VALID, _EXPIRED, _WRONGHOST and
 # _UNTRUSTED, and the folder of its certificates (authority.cer is the test authority).
 export NORLO_TLS_DIR="$NORLO_HARNESS_DIR/tls"

@@ -73,8 +73,25 @@ start_https_server() {
   await_file "$harness/https.ports" 300 "test HTTPS server"
 }
 
+# A forwarding proxy (tests/harness/httpproxy.py) for the tests of the system's proxy settings.
+start_http_proxy() {
+  if [ -f "$harness/proxy.pid" ] && kill -0 "$(cat "$harness/proxy.pid")" 2>/dev/null && [ -f "$harness/proxy.port" ]; then
+    return
+  fi
+  rm -f "$harness/proxy.port"
+  nohup python3 "$(dirname "$0")/httpproxy.py" "$harness/proxy.port" "$harness/proxy-requests.log" \
+    >"$harness/proxy.log" 2>&1 </dev/null &
+  echo $! >"$harness/proxy.pid"
+  for _ in $(seq 1 100); do
+    [ -f "$harness/proxy.port" ] && break
+    sleep 0.1
+  done
+  [ -f "$harness/proxy.port" ] || { echo "test HTTP proxy did not start" >&2; exit 1; }
+}
+
 start_display
 start_http_server
+start_http_proxy
 start_https_server
 if [ ! -f "$WINEPREFIX/.norlo-ready" ]; then
   rm -rf "$WINEPREFIX"

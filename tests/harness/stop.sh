@@ -17,4 +17,8 @@ if [ -f "$harness/https.pid" ]; then
   kill "$(cat "$harness/https.pid")" 2>/dev/null || true
   rm -f "$harness/https.pid" "$harness/https.ports"
 fi
+if [ -f "$harness/proxy.pid" ]; then
+  kill "$(cat "$harness/proxy.pid")" 2>/dev/null || true
+  rm -f "$harness/proxy.pid" "$harness/proxy.port"
+fi
 exit 0
