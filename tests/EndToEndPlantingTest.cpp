@@ -8,6 +8,7 @@
 #include "support/TestEnvironment.h"
 
 #include "osh/SystemDllLoading.h"
+#include "osh/SystemPrograms.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,109 @@ TEST_F(PlantedDlls, AnOrdinaryImportWouldLoadThePlantedDll)
     const NativeFirst overrides(L"Probe.exe");
     endtoend::RunProgram(probe, L"", 60000, workingFolder_);
     EXPECT_TRUE(Exists(programFolder_ + L"\\wintrust.dll.loaded"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Programs named like system programs
+
+const std::vector<std::wstring> kPlantedPrograms = {L"msiexec.exe", L"cmd.exe",      L"reg.exe",
+                                                    L"sc.exe",      L"regsvr32.exe", L"attrib.exe"};
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+class PlantedPrograms : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        endtoend::UninstallWhatRunsLeft();
+        programFolder_ = testenv::MakeScratchDirectory(L"planted-programs");
+        workingFolder_ = testenv::MakeScratchDirectory(L"planted-programs-cwd");
+        setup_ = programFolder_ + L"\\Setup.exe";
+        CopyOrThrow(testenv::SetupExecutable(), setup_);
+        // The hook's working directory once the product is installed: a bare "reg" in the
+        // script would find a program planted there first.
+        CreateDirectoryW(installFolder_.c_str(), nullptr);
+        for (const std::wstring& folder : {programFolder_, workingFolder_, installFolder_}) {
+            for (const std::wstring& program : kPlantedPrograms)
+                CopyOrThrow(PlantingFile(L"PlantedProgram.exe"), folder + L"\\" + program);
+        }
+        endtoend::LayOutRelease();
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& program : kPlantedPrograms) {
+            DeleteFileW((installFolder_ + L"\\" + program).c_str());
+            DeleteFileW((installFolder_ + L"\\" + program + L".ran").c_str());
+        }
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::CleanRelease();
+        testenv::RemoveTree(programFolder_);
+        testenv::RemoveTree(workingFolder_);
+    }
+    std::vector<std::string> RanPlants() const
+    {
+        std::vector<std::string> ran;
+        for (const std::wstring& folder : {programFolder_, workingFolder_, installFolder_}) {
+            for (const std::wstring& program : kPlantedPrograms) {
+                const std::wstring marker = folder + L"\\" + program + L".ran";
+                if (Exists(marker)) ran.push_back(Narrow(marker));
+            }
+        }
+        return ran;
+    }
+    std::wstring programFolder_;
+    std::wstring workingFolder_;
+    std::wstring installFolder_ = Environment(L"ProgramW6432") + L"\\Norlo 5";
+    std::wstring setup_;
+};
+
+// The packages are installed by the system's msiexec and the hook runs through the
+// system's cmd.exe and reg.exe, whatever lies beside Setup.exe, in its working directory
+// or in the installation directory.
+TEST_F(PlantedPrograms, InstallRunsOnlyTheSystemsOwnPrograms)
+{
+    const size_t logBefore = endtoend::LastLogLines(100000000).size();
+    EXPECT_EQ(0u, endtoend::RunProgram(setup_, L"/install /silent /nocheck", 180000, workingFolder_));
+    EXPECT_EQ(std::vector<std::string>{}, RanPlants());
+    // The real msiexec installed the packages: each registered its uninstall command.
+    EXPECT_FALSE(endtoend::StoreValueNames(L"uninstall").empty());
+    // The hook ran at every stage and ended with 0, so the real commands did their work.
+    const std::vector<std::string> lines = endtoend::LastLogLines(100000000);
+    for (size_t i = logBefore; i < lines.size(); ++i)
+        EXPECT_EQ(std::string::npos, lines[i].find(":W:Hook script for state ")) << lines[i];
+}
+
+TEST(SystemProgramCommand, BareSystemProgramsGetTheirFullPath)
+{
+    const std::wstring system = L"C:\\Windows\\System32";
+    struct Case {
+        const wchar_t* command;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"msiexec /qn /i \"a b.msi\" /norestart", L"\"C:\\Windows\\System32\\msiexec.exe\" /qn /i \"a b.msi\" /norestart"},
+        {L"MsiExec.exe /X{1234}", L"\"C:\\Windows\\System32\\MsiExec.exe\" /X{1234}"},
+        {L"\"msiexec.exe\" /x {1234} /qn", L"\"C:\\Windows\\System32\\msiexec.exe\" /x {1234} /qn"},
+        {L"  msiexec", L"\"C:\\Windows\\System32\\msiexec.exe\""},
+        {L"cmd /c exit 3", L"\"C:\\Windows\\System32\\cmd.exe\" /c exit 3"},
+        {L"CMD.EXE /c x", L"\"C:\\Windows\\System32\\CMD.EXE\" /c x"},
+        // named by path, or another program: left as it is
+        {L"\"C:\\Program Files\\Norlo 5\\uninstall.exe\" /S", L"\"C:\\Program Files\\Norlo 5\\uninstall.exe\" /S"},
+        {L"C:\\Windows\\System32\\msiexec.exe /x {1}", L"C:\\Windows\\System32\\msiexec.exe /x {1}"},
+        {L".\\msiexec.exe /x {1}", L".\\msiexec.exe /x {1}"},
+        {L"msiexecx /x", L"msiexecx /x"},
+        {L"vcredist_x64.exe /q", L"vcredist_x64.exe /q"},
+        {L"\"msiexec /x", L"\"msiexec /x"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expected, osh::WithSystemProgramPath(c.command, system)) << Narrow(c.command);
+    EXPECT_EQ(L"\"" + osh::SystemFolder() + L"\\cmd.exe\" /d /s /c \"\"s.cmd\" A > \"o\"\"",
+              osh::CommandProcessorLine(L"\"s.cmd\" A > \"o\""));
 }
 
 // The loader of the late-bound DLLs takes bare names only and finds them in the system folder.
