@@ -74,4 +74,7 @@ HMODULE LoadSystemDll(const std::wstring& name) noexcept
 
 }  // namespace osh
 
-extern "C" PfnDliHook __pfnDliNotifyHook2 = osh::LoadDelayedDllFromSystemFolder;
+// The delay-load helper's notification hook (declared by <delayimp.h>).
+extern "C" {
+PfnDliHook __pfnDliNotifyHook2 = osh::LoadDelayedDllFromSystemFolder;
+}
