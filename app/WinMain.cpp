@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "osh/SystemDllLoading.h"
 
 #include <windows.h>
 
@@ -13,5 +14,8 @@ void __verbose_terminate_handler() { std::abort(); }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    // Before anything can load a DLL: an elevated run must not pick one up from the
+    // program's folder or the current directory.
+    osh::RestrictDllSearchToSystemFolder();
     return app::RunProcess(instance, showCommand);
 }

@@ -3,6 +3,7 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/Process.h"
+#include "osh/SystemPrograms.h"
 #include "osh/Text.h"
 
 #include <windows.h>
@@ -35,15 +36,13 @@ bool IsTodayUtc(const FILETIME& time)
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Before the first install the installation directory does not exist yet, and no process
-// can start in a missing directory: the hook then runs from the temporary directory, so
-// it still sees every stage.
-std::wstring HookWorkingDirectory(Worker& worker, const std::wstring& installDirectory)
+// The hook runs elevated: its working directory is one only administrators can change,
+// the installation directory under the program-files folder, and before the first install
+// (no process can start in a missing directory) the system folder.
+std::wstring HookWorkingDirectory(const std::wstring& installDirectory)
 {
     if (osh::IsDirectory(installDirectory)) return installDirectory;
-    std::wstring temporary;
-    if (worker.GetPath(temporary, evTempDir)) return temporary;
-    return installDirectory;
+    return osh::SystemFolder();
 }
 
 }  // namespace
@@ -81,11 +80,12 @@ void RunHookScript(Worker& worker, const std::wstring& stateName)
     const std::wstring outputFile = HookOutputFile(logDirectory);
     std::wstring modeName;
     worker.GetModeName(modeName);
-    const std::wstring commandLine =
+    const std::wstring scriptLine =
         HookCommandLine(script, modeName, stateName, installDirectory, HookRedirection(outputFile), outputFile);
     try {
         // The state runs whatever the hook did; a failing hook is only worth a line.
-        const DWORD exitCode = osh::RunAndWait(commandLine, HookWorkingDirectory(worker, installDirectory));
+        const DWORD exitCode =
+            osh::RunAndWait(osh::CommandProcessorLine(scriptLine), HookWorkingDirectory(installDirectory));
         if (exitCode != 0)
             osh::LogWarning("Hook script for state " + osh::Narrow(stateName) + " ended with exit code " +
                             std::to_string(static_cast<long>(exitCode)));

@@ -2,6 +2,7 @@
 
 #include "osh/Log.h"
 #include "osh/Process.h"
+#include "osh/SystemPrograms.h"
 
 #include <windows.h>
 
@@ -31,8 +32,10 @@ InstallerSleepFunction SetInstallerSleepFunction(InstallerSleepFunction function
 InstallerOutcome RunInstaller(const std::wstring& command, const std::wstring& directory)
 {
     InstallerOutcome outcome;
+    // "msiexec /x {...}" and the like: the system's own, never one found on the search path.
+    const std::wstring commandLine = osh::WithSystemProgramPath(command, osh::SystemFolder());
     for (unsigned retry = 0;; ++retry) {
-        outcome.exitCode = osh::RunAndWait(command, directory);
+        outcome.exitCode = osh::RunAndWait(commandLine, directory);
         outcome.result = ClassifyInstallerExitCode(outcome.exitCode);
         if (outcome.result != InstallerResult::Busy) return outcome;
         const unsigned long delay = BusyRetryDelayMs(retry);

@@ -14,6 +14,9 @@ set PACKAGE_SHORT_NAME=Tessel
 set PACKAGE_NAME=Norlo Tessel
 set CDP_SERVICE_APP_NAME=Norlo-Tessel-Svc
 set NSE_OUTPUT_NAME=Norlo-Tessel-NSE.dll
+rem System programs by full path: a program of the same name in the working directory
+rem or on PATH never runs in their place.
+set SYS=%SystemRoot%\System32
 set AUTOPLAY_KEY=HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\AutoplayHandlers\EventHandlers\UnknownContentOnArrival
 
 if /i "%INSTALLTYPE%"=="CHECK" goto :end
@@ -47,7 +50,7 @@ goto :end
 
 :finish_install
 if not exist "%PFDIR%%NSE_OUTPUT_NAME%" goto :finish_autoplay
-regsvr32.exe /s "%PFDIR%%NSE_OUTPUT_NAME%"
+"%SYS%\regsvr32.exe" /s "%PFDIR%%NSE_OUTPUT_NAME%"
 if errorlevel 1 set RESULT=%ERRORLEVEL%
 :finish_autoplay
 call :disable_autoplay MSSdConfigBackup
@@ -55,32 +58,32 @@ call :disable_autoplay MSSdRunBackup
 goto :end
 
 :disable_autoplay
-reg QUERY "%AUTOPLAY_KEY%" /v %1 >nul 2>&1
+"%SYS%\reg.exe" QUERY "%AUTOPLAY_KEY%" /v %1 >nul 2>&1
 if errorlevel 1 goto :eof
-reg ADD "%AUTOPLAY_KEY%" /v DISABLE_%1 /t REG_SZ /d "" /f
+"%SYS%\reg.exe" ADD "%AUTOPLAY_KEY%" /v DISABLE_%1 /t REG_SZ /d "" /f
 if errorlevel 1 set RESULT=%ERRORLEVEL%
-reg DELETE "%AUTOPLAY_KEY%" /v %1 /f
+"%SYS%\reg.exe" DELETE "%AUTOPLAY_KEY%" /v %1 /f
 if errorlevel 1 set RESULT=%ERRORLEVEL%
 goto :eof
 
 :perform_uninstalls
 if exist "%PFDIR%tarnview.exe" "%PFDIR%tarnview.exe" --quit
 if not exist "%PFDIR%%NSE_OUTPUT_NAME%" goto :stop_service
-regsvr32.exe /s /u "%PFDIR%%NSE_OUTPUT_NAME%"
+"%SYS%\regsvr32.exe" /s /u "%PFDIR%%NSE_OUTPUT_NAME%"
 if errorlevel 1 set RESULT=%ERRORLEVEL%
 :stop_service
 rem A service that is absent or already stopped is what the uninstall wants.
-sc STOP %CDP_SERVICE_APP_NAME%
+"%SYS%\sc.exe" STOP %CDP_SERVICE_APP_NAME%
 goto :end
 
 :purge_files
-reg DELETE "HKEY_CURRENT_USER\%PACKAGE_NAME%" /f
-reg DELETE "HKEY_CURRENT_USER\Software\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
-reg DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
-reg DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_CUSTOMER%\%PACKAGE_SHORT_NAME%" /f
-reg DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_NAME%" /f
-reg DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
-reg DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\%PACKAGE_CUSTOMER%\%PACKAGE_SHORT_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_CURRENT_USER\%PACKAGE_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_CURRENT_USER\Software\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_CUSTOMER%\%PACKAGE_SHORT_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\%PACKAGE_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\%PACKAGE_CUSTOMER%\%PACKAGE_NAME%" /f
+"%SYS%\reg.exe" DELETE "HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\%PACKAGE_CUSTOMER%\%PACKAGE_SHORT_NAME%" /f
 goto :end
 
 :usage

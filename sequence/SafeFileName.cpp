@@ -6,19 +6,35 @@
 
 namespace {
 
-bool IsForbiddenCharacter(wchar_t c) { return c < 0x20 || c == L'\\' || c == L'/' || c == L':'; }
+bool IsAllowedCharacter(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+           c == L'_' || c == L'-' || c == L'+';
+}
+
+wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+// Windows opens the device, not a file, for these names, whatever extension follows.
+bool IsReservedDeviceName(const std::wstring& name)
+{
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    for (wchar_t& c : stem) c = AsciiUpper(c);
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
 
 }  // namespace
 
 bool IsSafeFileName(const std::wstring& name)
 {
-    // Windows drops trailing dots and blanks, so such a name means the directory itself
+    // Windows drops trailing dots, so "x." names "x" and "." or ".." the directory itself
     // or its parent.
-    if (name.find_first_not_of(L". ") == std::wstring::npos) return false;
+    if (name.empty() || name.back() == L'.') return false;
     for (wchar_t c : name) {
-        if (IsForbiddenCharacter(c)) return false;
+        if (!IsAllowedCharacter(c)) return false;
     }
-    return true;
+    return !IsReservedDeviceName(name);
 }
 
 void RequireSafeFileName(const InstallItem& item)

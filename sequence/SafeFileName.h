@@ -6,9 +6,11 @@
 
 #include <string>
 
-// False for an empty name, a name made only of dots and blanks (".", "..", "..." all
-// resolve to a directory), and a name holding a path separator, a drive colon or a
-// control character.
+// True only for a bare name of ASCII letters, digits, ".", "_", "-" and "+" that does not
+// end in a dot (Windows drops trailing dots: "..", "x." name something else) and is not a
+// reserved device name ("NUL", "CON", "PRN", "AUX", "COM1"-"COM9", "LPT1"-"LPT9", in any
+// case and with any extension, "nul.txt" too). So no separator, drive colon, stream,
+// wildcard, blank or control character gets through.
 bool IsSafeFileName(const std::wstring& name);
 
 // Throws std::runtime_error "Install item has an unsafe file name \"<name>\"" unless the

@@ -275,10 +275,14 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
     // The appliance program ran with "-y" in the target.
     EXPECT_EQ("command line: \"" + Narrow(program_) + "\" -y \r\ndirectory: " + Narrow(target_) + "\r\n",
               ReadTextFile(program_ + L".ran"));
-    // The copy script: target, data directory and installation directory, in the temporary directory.
+    // The copy script: target, data directory and installation directory, in the system
+    // folder (the script runs elevated; the temporary directory is the user's to change).
     EXPECT_EQ("\"" + Narrow(target_) + "\\\" \"" + Narrow(In(L"Data")) + "\\\" \"" + Narrow(In(L"Program")) + "\\\"\r\n",
               ReadTextFile(In(L"script-arguments.txt")));
-    EXPECT_EQ(Narrow(In(L"Temp")) + "\r\n", ReadTextFile(In(L"script-directory.txt")));
+    wchar_t system[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_GT(systemLength, 0u);
+    EXPECT_EQ(Narrow(std::wstring(system, systemLength)) + "\r\n", ReadTextFile(In(L"script-directory.txt")));
 
     const int program = log.IndexOf("Executing command: \"" + Narrow(program_) + "\" -y ");
     const int script = log.IndexOf("Executing command: \"" + Narrow(In(L"Temp\\copy script.cmd")) + "\" \"" +

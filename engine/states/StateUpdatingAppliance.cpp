@@ -5,6 +5,7 @@
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
 #include "osh/Process.h"
+#include "osh/SystemPrograms.h"
 #include "osh/Text.h"
 #include "sequence/Blob.h"
 #include "sequence/SafeFileName.h"
@@ -111,15 +112,22 @@ bool CopyComponents(Worker& worker, const std::wstring& setupFiles, InstallItem&
 }
 
 // The exit code; a failure is logged at error when it ends the preparation, else at warning.
-DWORD RunLogged(const std::wstring& command, const std::wstring& directory, bool fatal)
+// The line names `shown`, the command as its author wrote it; `commandLine` is what runs.
+DWORD RunLoggedAs(const std::wstring& shown, const std::wstring& commandLine, const std::wstring& directory,
+                  bool fatal)
 {
-    osh::LogInformation(L"Executing command: " + command);
-    const DWORD exitCode = osh::RunAndWait(command, directory);
+    osh::LogInformation(L"Executing command: " + shown);
+    const DWORD exitCode = osh::RunAndWait(commandLine, directory);
     if (exitCode != 0) {
         const std::string line = "Command failed, exit status: " + std::to_string(exitCode);
         fatal ? osh::LogError(line) : osh::LogWarning(line);
     }
     return exitCode;
+}
+
+DWORD RunLogged(const std::wstring& command, const std::wstring& directory, bool fatal)
+{
+    return RunLoggedAs(command, command, directory, fatal);
 }
 
 void RunCopyScript(Worker& worker, const std::wstring& target)
@@ -133,7 +141,10 @@ void RunCopyScript(Worker& worker, const std::wstring& target)
     };
     std::wstring command;
     for (const std::wstring& argument : arguments) command += Quote(argument) + L" ";
-    if (RunLogged(command, worker.RequirePath(evTempDir), true) != 0) {
+    // Through the system's command processor, from the system folder: the script's own
+    // commands name their programs by full path, and nothing planted in a user-writable
+    // working directory is found first.
+    if (RunLoggedAs(command, osh::CommandProcessorLine(command), osh::SystemFolder(), true) != 0) {
         throw std::runtime_error("Appliance copy script failed");
     }
 }
