@@ -245,10 +245,11 @@ TEST_F(ProcessingDownloads, UnreachableServerFailsTheState)
     bool found = false;
     std::string all;
     for (const auto& line : log.Lines()) {
-        // The exception's text; without a system message for the code it is the fallback.
+        // The exception's text names the address and the reason.
         found |= line.priority == Message::PRIO_ERROR &&
-                 (line.text.rfind("URLDownloadToFile(\"" + Narrow(item.Url), 0) == 0 ||
-                  line.text == "Unknown HRESULT error");
+                 line.text == "Download of \"" + Narrow(item.Url) +
+                                  "\" failed: the connection was refused (no server answers at that address) (error "
+                                  "12029)";
         all += line.text + "\n";
     }
     EXPECT_TRUE(found) << all;
