@@ -261,8 +261,11 @@ Attempt Receive(RequestWatch& watch, const std::wstring& url, const std::wstring
         if (read == 0) break;
         watch.Progress();
         DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read)
-            return Failed(Attempt::Final, InternetFailureReason(GetLastError()));
+        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
+            const DWORD error = GetLastError();
+            // A short write without an error code is a drive that filled up.
+            return Failed(Attempt::Final, InternetFailureReason(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL));
+        }
         received += read;
         if (received - reported >= 256 * 1024) {
             reported = received;

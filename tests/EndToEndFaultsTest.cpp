@@ -172,13 +172,14 @@ TEST_F(FullDrive, DownloadThatDoesNotFitFailsNamingTheFileAndKeepsWhatWasThere)
     const std::string before = Md5Of(SetupFiles() + L"\\" + kPackage);
     EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
 
-    const std::string target = Narrow(SetupFiles() + L"\\" + kRedistributable);
-    EXPECT_GE(LineWith({"Downloaded file \"" + target + "\" is not the expected component"}), 0) << LogText();
+    // The transfer that cannot write fails naming the address and the full drive.
+    EXPECT_GE(LineWith({"/" + Narrow(kRedistributable) + "\" failed: the disk is full (error 112)"}), 0) << LogText();
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
     EXPECT_EQ(before, Md5Of(SetupFiles() + L"\\" + kPackage));
-    // Nothing after the failed one was tried, and no half-written copy passes for a component.
+    // Nothing after the failed one was tried, and the half-written copy never took the final name.
     EXPECT_FALSE(Exists(SetupFiles() + L"\\" + kX64Components[2]));
-    const std::string partial = Md5Of(SetupFiles() + L"\\" + kRedistributable);
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\" + kRedistributable));
+    const std::string partial = Md5Of(SetupFiles() + L"\\" + kRedistributable + L".partial");
     EXPECT_NE(endtoend::FileMd5(endtoend::ReleaseFile(kRedistributable)), partial);
 }
 

@@ -364,6 +364,18 @@ TEST_F(Transfer, ResumedFileThatFailsItsCheckIsFetchedWholeOnce)
     EXPECT_EQ(content_, ReadFile(item.LocalPath + L".partial")) << "the rejected file stays beside the final name";
 }
 
+// Larger than the read buffer and the progress step: many reads, appended in order.
+TEST_F(Transfer, LargeComponentArrivesWholeWithProgressOnTheWay)
+{
+    std::string large;
+    for (int i = 0; i < 3 * 1024 * 1024; ++i) large += static_cast<char>((i * 31 + i / 4096) % 251);
+    WriteFile(served_, large);
+    testsupport::TestWorker engine;
+    const InstallItem item = Item("");
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
+    EXPECT_TRUE(large == ReadFile(item.LocalPath));
+}
+
 TEST_F(Transfer, FailedComponentTransferNamesTheAddressAndTheStatus)
 {
     testsupport::LogCapture log;
