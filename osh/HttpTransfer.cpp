@@ -398,11 +398,11 @@ TransferResult TransferToFile(const std::wstring& url, const std::wstring& path,
         ++retry;
         // Only a resumable transfer keeps what it has; the others start over.
         whole = !options.resume;
-        const DWORD divisor = g_pauseDivisor.load();
-        const DWORD pause = RetryPauseMilliseconds(retry, attempt.retryAfter) / (divisor != 0 ? divisor : 1);
+        const DWORD pause = RetryPauseMilliseconds(retry, attempt.retryAfter);
         LogWarning(TransferFailureLine(url, attempt.reason) + "; retry " + std::to_string(retry) + " of " +
-                   std::to_string(kMaxRetries) + " in " + std::to_string(RetryPauseMilliseconds(retry, attempt.retryAfter) / 1000) + " s");
-        if (CancelledWithin(pause)) {
+                   std::to_string(kMaxRetries) + " in " + std::to_string(pause / 1000) + " s");
+        const DWORD divisor = g_pauseDivisor.load();
+        if (CancelledWithin(pause / (divisor != 0 ? divisor : 1))) {
             result.failure = kCancelled;
             return result;
         }
