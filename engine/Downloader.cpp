@@ -150,7 +150,8 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     }
     const std::wstring partial = PartialPathOf(item.LocalPath);
     osh::TransferOptions options;
-    options.resume = true;
+    // "clean" asks for every component anew, so bytes of an earlier attempt are not kept either.
+    options.resume = !clean;
     options.progress = ProgressSinkOf(worker);
     osh::TransferResult transfer = Transfer(worker, item, partial, options);
     // The check below turns this into Failed with the check's name.

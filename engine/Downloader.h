@@ -8,8 +8,8 @@ namespace ziz {
 
 // Fetches item.Url into "<LocalPath>.partial", checks it against the item and only then
 // gives it the name LocalPath. An interrupted earlier transfer is continued from the bytes
-// of the partial file; a continued file that fails its check is fetched whole once more.
-// With clean, stale copies of the file are first purged from the Internet cache (failures
+// of the partial file (not with clean); a continued file that fails its check is fetched
+// whole once more. With clean, stale copies of the file are first purged from the Internet cache (failures
 // there are only logged). Tells the engine StatusDownloading with index and count first.
 // Progress lines reach the log when the engine is an OSWorker. Throws std::runtime_error
 // "Download of \"url\" failed: <reason>" when the transfer fails, and "Download failed file

@@ -376,6 +376,16 @@ TEST_F(Transfer, LargeComponentArrivesWholeWithProgressOnTheWay)
     EXPECT_TRUE(large == ReadFile(item.LocalPath));
 }
 
+TEST_F(Transfer, CleanRunDoesNotContinueAnEarlierPartialFile)
+{
+    testsupport::TestWorker engine;
+    const InstallItem item = Item("");
+    WriteFile(item.LocalPath + L".partial", std::string(1000, 'X'));
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    EXPECT_EQ(std::vector<std::string>{"/" + name_}, Requests()) << "one whole transfer, no range";
+}
+
 TEST_F(Transfer, FailedComponentTransferNamesTheAddressAndTheStatus)
 {
     testsupport::LogCapture log;
