@@ -9,6 +9,7 @@
 #include "engine/PathKind.h"
 #include "engine/RunLoop.h"
 #include "osh/FileSystem.h"
+#include "osh/HttpTransfer.h"
 #include "osh/Log.h"
 #include "osh/SystemInfo.h"
 
@@ -80,6 +81,11 @@ int RunEngine(HWND window)
     if (!EnsureWorkingDirectory(*engine)) return NoWorkingDirectory;
     osh::LogInformation(osh::GetOSDescription());
     SummaryOnExit summary(*engine);
+    // Closing the window also stops a running transfer, not only the walk between states.
+    osh::SetTransferCancelEvent(Shell().ShutdownEvent);
+    struct CancelReset {
+        ~CancelReset() { osh::SetTransferCancelEvent(nullptr); }
+    } cancelReset;
     ziz::RunStateMachine(*engine, Shell().ShutdownEvent);
     return 0;
 }

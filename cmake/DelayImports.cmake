@@ -53,7 +53,7 @@ endfunction()
 
 # The DLLs the program links that are not known DLLs of the system.
 set(NORLO_DELAY_IMPORTS "")
-foreach(_pair version:VERSION.dll urlmon:urlmon.dll wintrust:WINTRUST.dll crypt32:CRYPT32.dll
+foreach(_pair version:VERSION.dll urlmon:urlmon.dll wininet:WININET.dll wintrust:WINTRUST.dll crypt32:CRYPT32.dll
               iphlpapi:IPHLPAPI.DLL comctl32:COMCTL32.dll)
   string(REPLACE ":" ";" _pair "${_pair}")
   list(GET _pair 0 _lib)

@@ -1,5 +1,5 @@
 #pragma once
-// The download progress sink handed to the system's URL download. It turns every progress
+// The download progress sink handed to the web transfer. It turns every progress
 // event into one readable status line and leaves what to do with the line to a subclass.
 // It is owned by the object that derives from it: no reference counting, no interfaces.
 #include <windows.h>

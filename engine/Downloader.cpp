@@ -5,6 +5,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Folders.h"
+#include "osh/HttpTransfer.h"
 #include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
@@ -105,6 +106,22 @@ IBindStatusCallback* ProgressSinkOf(Worker& worker)
     return engine != nullptr ? static_cast<IBindStatusCallback*>(engine) : nullptr;
 }
 
+// Where a component grows until it passed its check; an interrupted transfer continues it.
+std::wstring PartialPathOf(const std::wstring& localPath) { return localPath + L".partial"; }
+
+// One transfer of the item into partial; a failure is recorded, logged with its reason and thrown.
+osh::TransferResult Transfer(Worker& worker, const InstallItem& item, const std::wstring& partial,
+                             const osh::TransferOptions& options)
+{
+    osh::TransferResult transfer = osh::TransferToFile(item.Url, partial, options);
+    if (transfer.complete) return transfer;
+    const std::string line = osh::TransferFailureLine(item.Url, transfer.failure);
+    osh::LogError(line);
+    worker.Report().Record(item.Filename, ComponentAction::Failed);
+    worker.Report().RecordFailedCheck(item.Filename, "download");
+    throw std::runtime_error(line);
+}
+
 }  // namespace
 
 bool PurgeFileFromTree(const std::wstring& root, const std::wstring& pattern)
@@ -131,23 +148,33 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
         worker.Report().RecordFailedCheck(item.Filename, "download");
         throw;
     }
-    const HRESULT result =
-        URLDownloadToFileW(nullptr, item.Url.c_str(), item.LocalPath.c_str(), 0, ProgressSinkOf(worker));
-    // Informational success codes count as failures too: only a complete transfer is S_OK.
-    if (result != S_OK) {
-        // The exception's system text is often only "Unknown HRESULT error"; this line says why.
-        osh::LogError(osh::DownloadFailureLine(item.Url, result));
-        worker.Report().Record(item.Filename, ComponentAction::Failed);
-        worker.Report().RecordFailedCheck(item.Filename, "download");
-        throw win::exception(result, "URLDownloadToFile(\"" + osh::Narrow(item.Url) + "\",\"" +
-                                         osh::Narrow(item.LocalPath) + "\")");
-    }
+    const std::wstring partial = PartialPathOf(item.LocalPath);
+    osh::TransferOptions options;
+    // "clean" asks for every component anew, so bytes of an earlier attempt are not kept either.
+    options.resume = !clean;
+    options.progress = ProgressSinkOf(worker);
+    osh::TransferResult transfer = Transfer(worker, item, partial, options);
     // The check below turns this into Failed with the check's name.
     worker.Report().Record(item.Filename, ComponentAction::Downloaded);
-    if (!worker.VerifyItemFile(item, item.LocalPath)) {
+    bool verified = worker.VerifyItemFile(item, partial);
+    if (!verified && transfer.resumed) {
+        // The kept bytes may be of another file or damaged: one whole transfer more.
+        osh::LogWarning(L"Resumed file \"" + partial + L"\" failed its check; downloading it whole again");
+        DeleteFileW(partial.c_str());
+        options.resume = false;
+        transfer = Transfer(worker, item, partial, options);
+        worker.Report().Record(item.Filename, ComponentAction::Downloaded);
+        verified = worker.VerifyItemFile(item, partial);
+    }
+    if (!verified) {
         // A full drive shows up here too, so say which file it was.
-        osh::LogError(L"Downloaded file \"" + item.LocalPath + L"\" is not the expected component");
+        osh::LogError(L"Downloaded file \"" + partial + L"\" is not the expected component");
         throw std::runtime_error("Download failed file integrity check");
+    }
+    if (!MoveFileExW(partial.c_str(), item.LocalPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        const DWORD error = GetLastError();
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw win::exception(error, "MoveFileEx(\"" + osh::Narrow(partial) + "\",\"" + osh::Narrow(item.LocalPath) + "\")");
     }
 }
 

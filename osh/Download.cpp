@@ -1,11 +1,11 @@
 #include "osh/Download.h"
 
 #include "osh/DownloadFailure.h"
+#include "osh/HttpTransfer.h"
 #include "osh/Log.h"
 #include "osh/WebAddress.h"
 
 #include <windows.h>
-#include <urlmon.h>
 
 namespace osh {
 
@@ -13,10 +13,20 @@ bool DownloadToFile(const std::wstring& localPath, const std::wstring& url)
 {
     // The update document and the bootstrapper come through here; both only from a web server.
     if (!IsWebAddress(url)) return false;
-    const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), localPath.c_str(), 0, nullptr);
-    if (result == S_OK) return true;
-    LogError(DownloadFailureLine(url, result));
-    return false;
+    // The final name only ever holds a complete answer.
+    const std::wstring partial = localPath + L".partial";
+    const TransferResult result = TransferToFile(url, partial, TransferOptions());
+    if (!result.complete) {
+        DeleteFileW(partial.c_str());
+        LogError(TransferFailureLine(url, result.failure));
+        return false;
+    }
+    if (!MoveFileExW(partial.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        LogError(TransferFailureLine(url, InternetFailureReason(GetLastError())));
+        DeleteFileW(partial.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace osh

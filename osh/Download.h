@@ -4,10 +4,11 @@
 
 namespace osh {
 
-// True only when the system reports the transfer as complete (S_OK). The system does not
-// look at the HTTP status: an error page may land in the file as a "success". Anything but
-// an http or https address is refused with a logged line, without a transfer; a failed
-// transfer logs the address and the reason (a refused server certificate among them).
+// True only when the whole body of a successful answer (200) arrived; it then lies under
+// localPath, which is left alone otherwise. Error statuses, silent servers, cut bodies and
+// refused redirections fail (passing faults after retries). Anything but an http or https
+// address is refused with a logged line, without a transfer; a failed transfer logs the
+// address and the reason (a refused server certificate, "HTTP 404", a time-out, ...).
 bool DownloadToFile(const std::wstring& localPath, const std::wstring& url);
 
 }  // namespace osh

@@ -3,8 +3,10 @@
 #include "osh/Text.h"
 
 #include <urlmon.h>
+#include <wininet.h>
 
 #include <cstdio>
+#include <string>
 
 namespace osh {
 
@@ -34,7 +36,56 @@ const KnownFailure kKnownFailures[] = {
     {E_OUTOFMEMORY, "not enough memory"},
 };
 
+const char* const kCertificateRefused =
+    "the server's certificate was refused (expired or not yet valid, issued for another host name, or by an "
+    "authority this computer does not trust)";
+
+struct KnownInternetFailure {
+    DWORD error;
+    const char* reason;
+};
+
+// The transfer's own errors; certificate problems are never waved through, only named.
+const KnownInternetFailure kKnownInternetFailures[] = {
+    {ERROR_INTERNET_INVALID_CA, kCertificateRefused},
+    {ERROR_INTERNET_SEC_CERT_CN_INVALID, kCertificateRefused},
+    {ERROR_INTERNET_SEC_CERT_DATE_INVALID, kCertificateRefused},
+    {ERROR_INTERNET_SEC_CERT_ERRORS, kCertificateRefused},
+    {ERROR_INTERNET_SEC_INVALID_CERT, kCertificateRefused},
+    {ERROR_INTERNET_SEC_CERT_REV_FAILED, "the server's certificate could not be checked for revocation"},
+    {ERROR_INTERNET_SEC_CERT_NO_REV, "the server's certificate could not be checked for revocation"},
+    {ERROR_INTERNET_SEC_CERT_REVOKED, "the server's certificate was revoked"},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "the secure connection was refused (a certificate or protocol problem)"},
+    {ERROR_INTERNET_CANNOT_CONNECT, "the connection was refused (no server answers at that address)"},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "the server name was not resolved"},
+    {ERROR_INTERNET_TIMEOUT, "time-out (the server sent nothing in time)"},
+    {ERROR_INTERNET_CONNECTION_RESET, "the connection was dropped"},
+    {ERROR_INTERNET_CONNECTION_ABORTED, "the connection was dropped"},
+    {ERROR_HTTP_INVALID_SERVER_RESPONSE, "the server's answer was not HTTP"},
+    {ERROR_INTERNET_OPERATION_CANCELLED, "the transfer was cancelled"},
+    {ERROR_INTERNET_INVALID_URL, "the address is not valid"},
+    {ERROR_INTERNET_UNRECOGNIZED_SCHEME, "the address names a protocol the system does not know"},
+    {ERROR_INTERNET_DISCONNECTED, "this computer is not connected to a network"},
+    {ERROR_DISK_FULL, "the disk is full"},
+    {ERROR_HANDLE_DISK_FULL, "the disk is full"},
+    {ERROR_ACCESS_DENIED, "the file could not be written (access denied)"},
+};
+
 }  // namespace
+
+std::string InternetFailureReason(DWORD error)
+{
+    const char* reason = "the system reported an error";
+    for (const KnownInternetFailure& known : kKnownInternetFailures) {
+        if (known.error == error) reason = known.reason;
+    }
+    return std::string(reason) + " (error " + std::to_string(error) + ")";
+}
+
+std::string TransferFailureLine(const std::wstring& url, const std::string& reason)
+{
+    return "Download of \"" + Narrow(url) + "\" failed: " + reason;
+}
 
 std::string DownloadFailureReason(HRESULT result)
 {

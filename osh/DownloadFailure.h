@@ -1,5 +1,5 @@
 #pragma once
-// Why the system's URL download gave up, in words a reader of the setup log understands.
+// Why a download gave up, in words a reader of the setup log understands.
 // The system answers with a result code only; the refusal of a server's certificate in
 // particular must be told apart from a server that is down.
 #include <windows.h>
@@ -15,5 +15,12 @@ std::string DownloadFailureReason(HRESULT result);
 
 // "Download of \"<url>\" failed: <reason> (0x<result>)".
 std::string DownloadFailureLine(const std::wstring& url, HRESULT result);
+
+// The reason for a WinINet error (ERROR_INTERNET_*, ERROR_HTTP_*) or a Win32 error met
+// while writing the file, followed by " (error <code>)".
+std::string InternetFailureReason(DWORD error);
+
+// "Download of \"<url>\" failed: <reason>", the reason already in words ("HTTP 404", ...).
+std::string TransferFailureLine(const std::wstring& url, const std::string& reason);
 
 }  // namespace osh

@@ -211,7 +211,10 @@ TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLine
                                      static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
         logStart_ = endtoend::LastLogLines(100000000).size();
         EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent")) << Narrow(fault);
-        EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0) << Narrow(fault);
+        // The error page is not taken for the document: the status fails the transfer.
+        const int status = LineWith("Download of \"" + Narrow(missing) + "\" failed: HTTP " + Narrow(fault).substr(1, 3));
+        EXPECT_GE(status, 0) << Narrow(fault);
+        EXPECT_GT(LineWith("Could not download " + Narrow(missing) + " to "), status) << Narrow(fault);
         EXPECT_GE(LineWith("Software process complete, failure detected."), 0) << Narrow(fault);
     }
     testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
@@ -221,6 +224,31 @@ TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLine
     EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("XML: Parse Error - "), 0);
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+}
+
+// A server that accepts the connection and then sends nothing ends the check after the
+// transfer's one-minute limit, as a failed check. The only test that waits the real limit,
+// in a suite of its own so that it does not eat the others' time.
+class SilentUpdateServer : public CheckRun {};
+
+TEST_F(SilentUpdateServer, EndsAsAFailedCheckAfterTheLimit)
+{
+    const std::wstring silent = endtoend::ServerAddress() + L"/silent/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent.c_str(),
+                                 static_cast<DWORD>((silent.size() + 1) * sizeof(wchar_t)));
+    struct Restore {
+        ~Restore() { testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL"); }
+    } restore;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent", 150000));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 60000u);
+    EXPECT_LT(took, 100000u) << "asked again after the time-out";
+    const int timeOut =
+        LineWith("Download of \"" + Narrow(silent) + "\" failed: time-out (no data from the server for 60 s)");
+    EXPECT_GE(timeOut, 0);
+    EXPECT_GT(LineWith("Could not download " + Narrow(silent) + " to "), timeOut);
+    EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
 }
 
 TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
@@ -319,7 +347,7 @@ std::string CertificateRefusedLine(const std::wstring& url)
 {
     return "Download of \"" + Narrow(url) +
            "\" failed: the server's certificate was refused (expired or not yet valid, issued for another host "
-           "name, or by an authority this computer does not trust) (0x800C0019)";
+           "name, or by an authority this computer does not trust) (error ";
 }
 
 class SecureServer : public EndToEnd {

@@ -425,11 +425,11 @@ TEST_F(SeekingSelfUpdate, EveryFailureToObtainTheDocumentCountsAsNotNewer)
                                         Narrow(In(L"update.xml")));
     }
     {
-        // The system reports a 404 page as a completed transfer; the page is no document.
+        // A 404 page is no document: the status fails the transfer, and nothing is read.
         StateWorker worker;
         Prepare(worker);
         worker.updateUrl = served_->Url(L"update.xml", L"404/");
-        ExpectCheckNotNewer(worker, "Could not load bootstrapper sequence from " + Narrow(In(L"update.xml")));
+        ExpectCheckNotNewer(worker, "Could not download " + Narrow(worker.updateUrl) + " to " + Narrow(In(L"update.xml")));
     }
 }
 

@@ -6,9 +6,19 @@ Fault injection by the first path segment:
   /500/<path>   answers 500
   /cut/<path>   announces the whole file's Content-Length, sends half the body, closes
   /slow/<path>  sends the body in small pieces with pauses
+  /silent/<path>   reads the request and answers nothing until the client gives up
+  /trickle/<path>  sends the body very slowly, but without long gaps
+  /cuthalf/<path>  the first request of a path is cut at half; later ones are served, ranges honoured
+  /norange/<path>  like cuthalf, but later requests ignore Range and get the whole file (200)
+  /busy/<path>     the first two requests of a path get 503 with "Retry-After: 1"
+  /redirect/<path> 302 to /<path>
+  /loop/<path>     302 to itself
+  /tohttp/<path>   302 to http://127.0.0.1:1/<path> (meant for the TLS listeners)
+Plain requests honour "Range: bytes=N-" (206, or 416 past the end).
 Every request is appended to a log file, one line each: its path alone, or with
 --detailed its local time, method, status and path ("2024-05-01 12:00:00.123 GET 200 /x"),
-for a person reading what a run fetched.
+for a person reading what a run fetched. A request with a Range header gets " Range: <value>"
+appended to its line.
 
 Usage: httpserver.py [--detailed] ROOT PORTFILE REQUESTLOG [PORT]
        httpserver.py [--detailed] --tls NAME CHAIN KEY [--tls ...] ROOT PORTFILE REQUESTLOG
@@ -25,9 +35,14 @@ import threading
 import time
 import urllib.parse
 
-FAULTS = ("404", "500", "cut", "slow")
+FAULTS = ("404", "500", "cut", "slow", "silent", "trickle", "cuthalf", "norange", "busy", "redirect", "loop",
+          "tohttp")
 SLOW_CHUNK = 1024
 SLOW_PAUSE = 0.05
+TRICKLE_CHUNK = 256
+TRICKLE_PAUSE = 0.2
+SILENT_LIMIT = 300
+BUSY_ANSWERS = 2
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -36,6 +51,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     request_log = None
     detailed = False
     log_lock = threading.Lock()
+    seen = {}  # (fault, path) -> requests so far, for faults that change with repetition
+    seen_lock = threading.Lock()
 
     def log_message(self, *args):  # keep the terminal quiet
         pass
@@ -48,6 +65,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             now = time.time()
             stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(now)) + ".%03d" % (int(now * 1000) % 1000)
             line = "%s %s %d %s" % (stamp, self.command, status, self.path)
+        if self.headers.get("Range"):
+            line += " Range: " + self.headers.get("Range")
         with self.log_lock:
             with open(self.request_log, "a", encoding="utf-8") as log:
                 log.write(line + "\n")
@@ -79,37 +98,98 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
         self.close_connection = True
 
+    def count(self, fault, relative):
+        with self.seen_lock:
+            number = self.seen.get((fault, relative), 0)
+            self.seen[(fault, relative)] = number + 1
+        return number
+
+    def redirect(self, location):
+        self.record(302)
+        self.send_response(302)
+        self.send_header("Location", location)
+        self.send_header("Content-Length", "0")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+
+    def stay_silent(self):
+        self.record(0)
+        self.connection.settimeout(SILENT_LIMIT)
+        try:
+            while self.connection.recv(1024):
+                pass
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def wanted_range(self, size):
+        """First byte asked by "Range: bytes=N-", or None for no (usable) range."""
+        value = self.headers.get("Range", "")
+        if not value.startswith("bytes=") or not value.endswith("-"):
+            return None
+        try:
+            return int(value[6:-1])
+        except ValueError:
+            return None
+
     def serve(self):
         fault, relative = self.split_fault()
         if fault == "404":
             return self.send_status(404, "Not Found")
         if fault == "500":
             return self.send_status(500, "Internal Server Error")
+        if fault == "silent":
+            return self.stay_silent()
+        if fault == "loop":
+            return self.redirect("/loop/" + relative)
+        if fault == "redirect":
+            return self.redirect("/" + relative)
+        if fault == "tohttp":
+            return self.redirect("http://127.0.0.1:1/" + relative)
+        repeat = self.count(fault, relative) if fault in ("cuthalf", "norange", "busy") else 0
+        if fault == "busy" and repeat < BUSY_ANSWERS:
+            self.record(503)
+            self.send_response(503)
+            self.send_header("Retry-After", "1")
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            return
         path = self.local_file(relative)
         if path is None:
             return self.send_status(404, "Not Found")
         with open(path, "rb") as source:
             data = source.read()
-        self.record(200)
-        self.send_response(200)
+        first = None if fault == "norange" else self.wanted_range(len(data))
+        if first is not None and first >= len(data):
+            return self.send_status(416, "Range Not Satisfiable")
+        status = 206 if first is not None else 200
+        body = data[first:] if first is not None else data
+        self.record(status)
+        self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Content-Length", str(len(body)))
+        if first is not None:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, len(data) - 1, len(data)))
         self.send_header("Connection", "close")
         self.end_headers()
         self.close_connection = True
         if self.command == "HEAD":
             return
         try:
-            if fault == "cut":
-                self.wfile.write(data[: len(data) // 2])
+            if fault == "cut" or (fault in ("cuthalf", "norange") and repeat == 0):
+                self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()
-            elif fault == "slow":
-                for start in range(0, len(data), SLOW_CHUNK):
-                    self.wfile.write(data[start : start + SLOW_CHUNK])
+            elif fault in ("slow", "trickle"):
+                chunk, pause = (SLOW_CHUNK, SLOW_PAUSE) if fault == "slow" else (TRICKLE_CHUNK, TRICKLE_PAUSE)
+                for start in range(0, len(body), chunk):
+                    self.wfile.write(body[start : start + chunk])
                     self.wfile.flush()
-                    time.sleep(SLOW_PAUSE)
+                    time.sleep(pause)
             else:
-                self.wfile.write(data)
+                self.wfile.write(body)
         except (BrokenPipeError, ConnectionResetError):
             pass
 
