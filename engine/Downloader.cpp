@@ -156,10 +156,13 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     osh::TransferResult transfer = Transfer(worker, item, partial, options);
     // The check below turns this into Failed with the check's name.
     worker.Report().Record(item.Filename, ComponentAction::Downloaded);
+    const RunReport beforeCheck = worker.Report();
     bool verified = worker.VerifyItemFile(item, partial);
     if (!verified && transfer.resumed) {
-        // The kept bytes may be of another file or damaged: one whole transfer more.
+        // The kept bytes may be of another file or damaged: one whole transfer more, whose
+        // own check alone decides what the report says.
         osh::LogWarning(L"Resumed file \"" + partial + L"\" failed its check; downloading it whole again");
+        worker.Report() = beforeCheck;
         DeleteFileW(partial.c_str());
         options.resume = false;
         transfer = Transfer(worker, item, partial, options);

@@ -354,6 +354,10 @@ TEST_F(Transfer, ResumedFileThatFailsItsCheckIsFetchedWholeOnce)
     EXPECT_EQ("/" + name_, asked[1]);
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Resumed file \"" + Narrow(item.LocalPath) +
                                                         ".partial\" failed its check; downloading it whole again"));
+    // The whole copy passed: the result file must not name the resumed copy's failure.
+    ASSERT_EQ(1u, engine.Report().Components().size());
+    EXPECT_EQ(ziz::ComponentAction::Downloaded, engine.Report().Components()[0].action);
+    EXPECT_EQ("", engine.Report().Components()[0].failedCheck);
 
     DeleteFileW(item.LocalPath.c_str());
     item.Hash = L"00000000000000000000000000000000";
