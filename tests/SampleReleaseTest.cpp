@@ -89,6 +89,9 @@ protected:
     {
         package_ = package;
         const std::wstring installed = package.programFolder + L"\\" + package.payload;
+        // Another suite's install may have left the package behind (the suites share one
+        // prefix and their order is not fixed): removed by its own package first.
+        if (FileExists(installed)) RunCommand(L"msiexec /qn /x \"" + endtoend::ReleaseFile(package.file) + L"\"");
         ASSERT_FALSE(FileExists(installed)) << "left over from an earlier run";
 
         installed_ = true;
