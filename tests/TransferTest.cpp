@@ -9,6 +9,7 @@
 #include "osh/TransferPolicy.h"
 #include "support/EndToEnd.h"
 #include "support/LogCapture.h"
+#include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorker.h"
 #include "support/TlsServer.h"
@@ -17,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -118,18 +118,6 @@ TEST(TransferFailure, WinInetErrorsAreNamedWithTheirCode)
 // ---------------------------------------------------------------------------------------
 // Transfers from the harness's server, with the waits shortened
 
-std::string ReadFile(const std::wstring& path)
-{
-    std::ifstream in(Narrow(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::wstring& path, const std::string& content)
-{
-    std::ofstream out(Narrow(path), std::ios::binary);
-    out << content;
-}
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 constexpr DWORD kShortLimit = 1500;
@@ -144,7 +132,7 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
         for (int i = 0; i < 3000; ++i) content_ += static_cast<char>('a' + (i * 13) % 26);
         served_ = testenv::WindowsPathOf(testenv::Variable("NORLO_HTTP_ROOT") + "/" + name_);
-        WriteFile(served_, content_);
+        testsupport::WriteTextFile(served_, content_);
         scratch_ = testenv::MakeScratchDirectory(L"transfer");
         osh::transfertest::SetNoProgressLimit(kShortLimit);
         osh::transfertest::SetPauseDivisor(20);
@@ -212,7 +200,7 @@ TEST_F(Transfer, TricklingServerIsNeverCutOff)
     const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(osh::DownloadToFile(Target(), Url("trickle")));
     EXPECT_GT(GetTickCount64() - start, kShortLimit) << "the whole transfer outlasted the no-progress limit";
-    EXPECT_EQ(content_, ReadFile(Target()));
+    EXPECT_EQ(content_, testsupport::ReadTextFile(Target()));
     EXPECT_EQ(0u, Warnings(log));
 }
 
@@ -242,7 +230,7 @@ TEST_F(Transfer, BusyServerIsAskedAgainAfterItsRetryAfter)
 {
     testsupport::LogCapture log;
     ASSERT_TRUE(osh::DownloadToFile(Target(), Url("busy")));
-    EXPECT_EQ(content_, ReadFile(Target()));
+    EXPECT_EQ(content_, testsupport::ReadTextFile(Target()));
     const std::string failed = "Download of \"" + Narrow(Url("busy")) + "\" failed: HTTP 503";
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, failed + "; retry 1 of 3 in 1 s"));
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, failed + "; retry 2 of 3 in 1 s")) << "Retry-After, not 2 s";
@@ -254,7 +242,7 @@ TEST_F(Transfer, RedirectionsAreFollowedButLoopsAndHttpsToHttpAreRefused)
     {
         testsupport::LogCapture log;
         ASSERT_TRUE(osh::DownloadToFile(Target(), Url("redirect")));
-        EXPECT_EQ(content_, ReadFile(Target()));
+        EXPECT_EQ(content_, testsupport::ReadTextFile(Target()));
         EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
                                  "Redirected from \"" + Narrow(Url("redirect")) + "\" to \"" + Narrow(Url("")) + "\""));
     }
@@ -316,7 +304,7 @@ TEST_F(Transfer, CutComponentIsContinuedWithARangeRequest)
     testsupport::TestWorker engine;
     const InstallItem item = Item("cuthalf");
     ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
-    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    EXPECT_EQ(content_, testsupport::ReadTextFile(item.LocalPath));
     EXPECT_FALSE(Exists(item.LocalPath + L".partial"));
     const std::vector<std::string> asked = Requests();
     ASSERT_EQ(2u, asked.size());
@@ -332,7 +320,7 @@ TEST_F(Transfer, ServerIgnoringRangesGivesAWholeFile)
     testsupport::TestWorker engine;
     const InstallItem item = Item("norange");
     ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
-    EXPECT_EQ(content_, ReadFile(item.LocalPath)) << "the 200 answer was not appended to the half";
+    EXPECT_EQ(content_, testsupport::ReadTextFile(item.LocalPath)) << "the 200 answer was not appended to the half";
     const std::vector<std::string> asked = Requests();
     ASSERT_EQ(2u, asked.size());
     EXPECT_NE(std::string::npos, asked[1].find(" Range: bytes=1500-"));
@@ -345,9 +333,9 @@ TEST_F(Transfer, ResumedFileThatFailsItsCheckIsFetchedWholeOnce)
     testsupport::LogCapture log;
     testsupport::TestWorker engine;
     InstallItem item = Item("");
-    WriteFile(item.LocalPath + L".partial", std::string(1000, 'X'));
+    testsupport::WriteTextFile(item.LocalPath + L".partial", std::string(1000, 'X'));
     ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
-    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    EXPECT_EQ(content_, testsupport::ReadTextFile(item.LocalPath));
     std::vector<std::string> asked = Requests();
     ASSERT_EQ(2u, asked.size());
     EXPECT_EQ("/" + name_ + " Range: bytes=1000-", asked[0]);
@@ -361,11 +349,11 @@ TEST_F(Transfer, ResumedFileThatFailsItsCheckIsFetchedWholeOnce)
 
     DeleteFileW(item.LocalPath.c_str());
     item.Hash = L"00000000000000000000000000000000";
-    WriteFile(item.LocalPath + L".partial", std::string(1000, 'X'));
+    testsupport::WriteTextFile(item.LocalPath + L".partial", std::string(1000, 'X'));
     EXPECT_THROW(ziz::DownloadItem(engine, item, 0, 1, false), std::runtime_error);
     EXPECT_EQ(2u + 2u, Requests().size()) << "one whole transfer more, not a loop";
     EXPECT_FALSE(Exists(item.LocalPath));
-    EXPECT_EQ(content_, ReadFile(item.LocalPath + L".partial")) << "the rejected file stays beside the final name";
+    EXPECT_EQ(content_, testsupport::ReadTextFile(item.LocalPath + L".partial")) << "the rejected file stays beside the final name";
 }
 
 // Larger than the read buffer and the progress step: many reads, appended in order.
@@ -373,20 +361,20 @@ TEST_F(Transfer, LargeComponentArrivesWholeWithProgressOnTheWay)
 {
     std::string large;
     for (int i = 0; i < 3 * 1024 * 1024; ++i) large += static_cast<char>((i * 31 + i / 4096) % 251);
-    WriteFile(served_, large);
+    testsupport::WriteTextFile(served_, large);
     testsupport::TestWorker engine;
     const InstallItem item = Item("");
     ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
-    EXPECT_TRUE(large == ReadFile(item.LocalPath));
+    EXPECT_TRUE(large == testsupport::ReadTextFile(item.LocalPath));
 }
 
 TEST_F(Transfer, CleanRunDoesNotContinueAnEarlierPartialFile)
 {
     testsupport::TestWorker engine;
     const InstallItem item = Item("");
-    WriteFile(item.LocalPath + L".partial", std::string(1000, 'X'));
+    testsupport::WriteTextFile(item.LocalPath + L".partial", std::string(1000, 'X'));
     ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, true));
-    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+    EXPECT_EQ(content_, testsupport::ReadTextFile(item.LocalPath));
     EXPECT_EQ(std::vector<std::string>{"/" + name_}, Requests()) << "one whole transfer, no range";
 }
 
