@@ -5,6 +5,11 @@
 //   ComponentTamperHelper <component> <report> <installed copy>
 // The report gets one line per attempt, "<attempt> <result>", where result is "succeeded"
 // or the system's error number, and a last line "copy <result>".
+//   ComponentTamperHelper --flip-on-close <component>
+// A product program with a window: asked to close (as the engine asks the product's
+// programs before it installs), it first changes the last byte of the component, after the
+// engine's download step checked it and before its command runs. Appends "flipped <result>"
+// to "<own path>.log".
 #include <windows.h>
 
 #include <cstdio>
@@ -63,10 +68,72 @@ void TryReplace(const std::wstring& component)
     Report("replace", moved != FALSE, error);
 }
 
+bool FlipLastByte(const std::wstring& component)
+{
+    HANDLE file = CreateFileW(component.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    unsigned char last = 0;
+    DWORD done = 0;
+    bool flipped = SetFilePointer(file, -1, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
+                   ReadFile(file, &last, 1, &done, nullptr) && done == 1;
+    last = static_cast<unsigned char>(~last);
+    flipped = flipped && SetFilePointer(file, -1, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
+              WriteFile(file, &last, 1, &done, nullptr) && done == 1;
+    CloseHandle(file);
+    return flipped;
+}
+
+std::wstring g_flipTarget;
+
+void AppendToOwnLog(const char* line)
+{
+    wchar_t own[MAX_PATH + 8] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    FILE* log = _wfopen((std::wstring(own) + L".log").c_str(), L"ab");
+    if (log == nullptr) return;
+    fprintf(log, "%s\n", line);
+    fclose(log);
+}
+
+LRESULT CALLBACK FlipOnClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CLOSE:
+        AppendToOwnLog(FlipLastByte(g_flipTarget) ? "flipped succeeded" : "flipped failed");
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+int RunFlipWindow(const std::wstring& component)
+{
+    g_flipTarget = component;
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = FlipOnClose;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"NorloFlipOnClose";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"NorloFlipOnClose", L"Norlo flip on close", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                                nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) return 2;
+    ShowWindow(window, SW_SHOWNORMAL);
+    AppendToOwnLog("ready");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 3 && std::wstring(argv[1]) == L"--flip-on-close") return RunFlipWindow(argv[2]);
     if (argc != 4) return 2;
     const std::wstring component = argv[1];
     g_report = _wfopen(argv[2], L"wb");
