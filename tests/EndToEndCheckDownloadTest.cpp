@@ -2,6 +2,7 @@
 // download run, the hand-over to a newer bootstrapper, components taken in from beside the
 // program, the appliance medium, and the elevated relaunch of a real engine.
 #include "support/EndToEnd.h"
+#include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
@@ -249,6 +250,48 @@ TEST_F(SilentUpdateServer, EndsAsAFailedCheckAfterTheLimit)
     EXPECT_GE(timeOut, 0);
     EXPECT_GT(LineWith("Could not download " + Narrow(silent) + " to "), timeOut);
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+}
+
+BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<std::pair<DWORD, HWND>*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->first || !IsWindowVisible(window)) return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+// Someone closes the progress window while the check waits for the silent server: the run
+// ends within about a second of it, not after the minute's limit.
+TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnce)
+{
+    const std::wstring silent = endtoend::ServerAddress() + L"/silent/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent.c_str(),
+                                 static_cast<DWORD>((silent.size() + 1) * sizeof(wchar_t)));
+    struct Restore {
+        ~Restore() { testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL"); }
+    } restore;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG closedAt = 0;
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(
+        L"/check", endtoend::NeverRestart({}),
+        [&](DWORD processId) {
+            if (closedAt != 0 || GetTickCount64() - start < 3000) return;
+            std::pair<DWORD, HWND> search{processId, nullptr};
+            EnumWindows(FindVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
+            if (search.second == nullptr) return;
+            PostMessageW(search.second, WM_CLOSE, 0, 0);
+            closedAt = GetTickCount64();
+        },
+        90000);
+    const ULONGLONG ended = GetTickCount64();
+    ASSERT_TRUE(run.ended);
+    ASSERT_NE(0u, closedAt) << "no window was seen";
+    // A second for the transfer, the rest for the process to end under Wine.
+    EXPECT_LT(ended - closedAt, 5000u);
+    EXPECT_GE(LineWith("Download of \"" + Narrow(silent) + "\" failed: the transfer was cancelled"), 0);
+    EXPECT_LT(LineWith("time-out (no data from the server"), 0);
 }
 
 TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
