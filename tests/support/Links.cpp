@@ -27,7 +27,7 @@ std::string UnixPathOf(const std::wstring& path)
     return result;
 }
 
-// Wine starts Unix programs through "start /unix".
+// Wine starts Unix programs through "start /unix"; callers wait for the effect.
 void RunUnixCommand(const std::wstring& command) { testenv::Run(L"start.exe /wait /unix " + command, 60000); }
 
 }  // namespace
@@ -40,7 +40,7 @@ void MakeFolderLink(const std::wstring& link, const std::wstring& target)
     RunUnixCommand(L"/bin/ln -s \"" + testenv::Widen(UnixPathOf(target)) + L"\" \"" +
                    testenv::Widen(UnixPathOf(link)) + L"\"");
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    for (int wait = 0; wait < 100 && attributes == INVALID_FILE_ATTRIBUTES; ++wait) {
+    for (int wait = 0; wait < 400 && attributes == INVALID_FILE_ATTRIBUTES; ++wait) {
         attributes = GetFileAttributesW(link.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) Sleep(50);
     }
@@ -59,6 +59,8 @@ FolderLink::~FolderLink()
     if (!Present()) return;
     try {
         RunUnixCommand(L"/bin/rm -f \"" + testenv::Widen(UnixPathOf(path)) + L"\"");
+        // The Unix program may end after "start" did; the next step may reuse the name.
+        for (int wait = 0; wait < 400 && Present(); ++wait) Sleep(50);
     } catch (const std::exception&) {
         // Left behind in the scratch tree; the test has already reported what matters.
     }
