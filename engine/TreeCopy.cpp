@@ -58,20 +58,12 @@ void CopyFileEntry(const std::wstring& name, const std::wstring& src, const std:
         throw win::exception(GetLastError(), "CopyFile(" + Quoted(src) + "," + Quoted(dst) + ",FALSE)");
 }
 
-// Writing through a link in the target would land wherever it points.
-void RefuseLinkedTarget(const std::wstring& target)
+// Writing to or reading from a path through a link would reach wherever it points.
+void RefuseLinkedPath(const char* copy, const std::wstring& path)
 {
     std::wstring link;
-    if (osh::PathCrossesReparsePoint(target, &link))
-        throw std::runtime_error("Copy to " + Quoted(target) + " refused: " + Quoted(link) + " is a link");
-}
-
-// Reading through a link in the source would copy whatever it points to.
-void RefuseLinkedSource(const std::wstring& source)
-{
-    std::wstring link;
-    if (osh::PathCrossesReparsePoint(source, &link))
-        throw std::runtime_error("Copy from " + Quoted(source) + " refused: " + Quoted(link) + " is a link");
+    if (osh::PathCrossesReparsePoint(path, &link))
+        throw std::runtime_error(std::string(copy) + " " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
 }
 
 void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& target, const std::wstring& source)
@@ -96,8 +88,8 @@ void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& target, const 
 void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern)
 {
     // Checked at every level: a folder made plain may have become a link since.
-    RefuseLinkedTarget(target);
-    RefuseLinkedSource(source);
+    RefuseLinkedPath("Copy to", target);
+    RefuseLinkedPath("Copy from", source);
     const std::wstring search = osh::AppendBackslash(source) + pattern;
     WIN32_FIND_DATAW entry{};
     osh::ScopedFind find(FindFirstFileW(search.c_str(), &entry));
