@@ -8,6 +8,7 @@
 // fails keeps its entry and fails the uninstall.
 #include "osh/PersistentStore.h"
 #include "support/EndToEnd.h"
+#include "support/Links.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/SetupRun.h"
 #include "support/StateFiles.h"
@@ -244,6 +245,29 @@ TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)
     // The hook's output keeps the log folder, and so the data folder above it.
     EXPECT_TRUE(Exists(DataFolder() + L"\\log\\.nodelete"));
     EXPECT_TRUE(Exists(DataFolder() + L"\\log\\setup.log"));
+}
+
+// A standard user can write the data folder and plant a link there; the elevated purge
+// removes the folder around it and never what the link points to.
+TEST_F(EndToEnd, PurgeNeverFollowsALinkPlantedInTheDataFolder)
+{
+    const testsupport::CanaryFolder outside(L"e2e-link-target");
+    statetest::WriteTextFile(DataFolder() + L"\\SetupFiles\\stale.bin", "stale");
+    const testsupport::FolderLink link(DataFolder() + L"\\SetupFiles\\planted", outside.folder);
+
+    const Outcome uninstall = RunSetupAnswering(L"/uninstall /silent /purge", {IDNO});
+    ASSERT_TRUE(uninstall.ended);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(DataFolder() + L"\\SetupFiles\\stale.bin"));
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
+    const auto lines = endtoend::LastLogLines(400);
+    if (link.Present()) {
+        EXPECT_GE(LastLineWith(lines, "RemoveLink: '" + Narrow(link.path) + "' could not be opened as a link"), 0);
+    } else {
+        EXPECT_GE(LastLineWith(lines, "Link \"" + Narrow(link.path) + "\" removed without following it."), 0);
+    }
+    EXPECT_NE(uninstall.exitCode, 0xFFFFFFFFu) << "the purge never fails the run";
 }
 
 // --- Installers' results --------------------------------------------------------------------

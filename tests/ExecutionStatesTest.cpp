@@ -14,6 +14,7 @@
 #include "engine/states/StatePurgingFiles.h"
 #include "osh/Exception.h"
 #include "osh/PersistentStore.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
 #include "support/StateTestFiles.h"
@@ -814,6 +815,65 @@ TEST_F(ExecutionStates, DeleteDirectoryOfSomethingElseFailsOrThrows)
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()), "DeleteDirectory: '" + Narrow(scratch) + "\\missing' is not a directory");
     }
+}
+
+// A standard user can plant a link in the data folder; the elevated purge must not reach
+// what it points to. Where the system cannot remove a link as such (Wine), it stays.
+TEST_F(ExecutionStates, DeleteDirectoryNeverFollowsALinkInTheTree)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const std::wstring root = scratch + L"\\linked";
+    statetest::WriteTextFile(root + L"\\a\\plain.txt", "p");
+    statetest::WriteTextFile(root + L"\\z\\later.txt", "l");
+    const testsupport::FolderLink link(root + L"\\a\\to-outside", outside.folder);
+
+    const bool removed = ziz::DeleteDirectory(root, false);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(root + L"\\a\\plain.txt"));
+    EXPECT_FALSE(Exists(root + L"\\z")) << "the walk goes on past the link";
+    if (testsupport::SystemRemovesLinks()) {
+        EXPECT_TRUE(removed);
+        EXPECT_FALSE(Exists(root));
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                                 "Link \"" + Narrow(link.path) + "\" removed without following it."));
+    } else {
+        EXPECT_FALSE(removed);
+        EXPECT_TRUE(link.Present());
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "RemoveLink: '" + Narrow(link.path) +
+                                                          "' could not be opened as a link; left in place"));
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(root) + "\\a\" could not be deleted."));
+    }
+}
+
+TEST_F(ExecutionStates, DeleteDirectoryOfALinkTakesAtMostTheLink)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const testsupport::FolderLink link(scratch + L"\\data-link", outside.folder);
+
+    const bool removed = ziz::DeleteDirectory(link.path + L"\\.", false);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_EQ(testsupport::SystemRemovesLinks(), removed);
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
+    if (link.Present()) {
+        EXPECT_THROW(ziz::DeleteDirectory(link.path, true), std::runtime_error);
+    }
+    EXPECT_TRUE(outside.Intact());
+}
+
+TEST_F(ExecutionStates, PurgingLeavesWhatALinkInTheDataFolderPointsTo)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const std::wstring product = scratch + L"\\data\\Norlo 5";
+    statetest::WriteTextFile(product + L"\\SetupFiles\\Setup.exe", "x");
+    const testsupport::FolderLink link(product + L"\\SetupFiles\\planted", outside.folder);
+
+    EXPECT_EQ(ziz::StatePurgingFiles::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(product + L"\\SetupFiles\\Setup.exe"));
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
 }
 
 TEST_F(ExecutionStates, DeleteDirectoryGoesOnPastAFileInUseUnlessAskedToRethrow)
