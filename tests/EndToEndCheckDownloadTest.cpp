@@ -760,6 +760,41 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     EXPECT_GE(LineWith("Executing command: \""), 0);
     EXPECT_GE(LineWith("appcopy.cmd\" \"" + Narrow(target_) + "\\\" \""), 0);
     EXPECT_EQ(-1, LineWith("Command failed, exit status: "));
+    // Each file was read back from the medium, and the record beside them says so.
+    for (const std::wstring& name : expected) EXPECT_GE(LineWith("Copied to the medium: " + Narrow(name) + " ("), 0);
+    const std::string record = ReadTextFile(MediumFiles() + L"\\medium.json");
+    for (const std::wstring& name : expected) {
+        const std::wstring file = MediumFiles() + L"\\" + name;
+        EXPECT_NE(std::string::npos, record.find("\"name\" : \"" + Narrow(name) + "\"")) << record;
+        EXPECT_NE(std::string::npos, record.find("\"md5\" : \"" + endtoend::FileMd5(file) + "\"")) << record;
+    }
+    EXPECT_GT(LineWith("Medium complete: "), LineWith("appcopy.cmd\" \""));
+}
+
+TEST_F(ApplianceRun, RefreshAfterOneComponentChangedCopiesOnlyThatOne)
+{
+    ASSERT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    const std::wstring changed = kX64Components[1];
+    WriteTextFile(MediumFiles() + L"\\" + changed, "the redistributable of an earlier release");
+    DeleteFileW((SetupFiles() + L"\\" + changed).c_str());
+    endtoend::ClearServerRequests();
+    logStart_ = endtoend::LastLogLines(100000000).size();
+
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    std::vector<std::wstring> others(kX86Components.begin(), kX86Components.end());
+    for (const std::wstring& name : kX64Components) {
+        if (name != changed) others.push_back(name);
+    }
+    EXPECT_TRUE(RequestedAny({changed}));
+    EXPECT_FALSE(RequestedAny(others));
+    EXPECT_GE(LineWith("Copied to the medium: " + Narrow(changed) + " ("), 0);
+    others.push_back(L"Setup.exe");
+    for (const std::wstring& name : others) {
+        EXPECT_GE(LineWith("Kept on the medium: " + Narrow(name) + " ("), 0) << Narrow(name);
+        EXPECT_EQ(-1, LineWith("Copied to the medium: " + Narrow(name) + " (")) << Narrow(name);
+    }
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(changed)), endtoend::FileMd5(MediumFiles() + L"\\" + changed));
+    EXPECT_TRUE(Exists(MediumFiles() + L"\\medium.json"));
 }
 
 TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
