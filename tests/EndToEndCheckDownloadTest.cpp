@@ -8,6 +8,7 @@
 #include "support/TlsServer.h"
 
 #include "engine/FileVersion.h"
+#include "engine/MediumWriter.h"
 #include "engine/OSWorker.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "osh/Elevation.h"
@@ -750,7 +751,9 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     std::set<std::wstring> expected(kX64Components.begin(), kX64Components.end());
     expected.insert(kX86Components.begin(), kX86Components.end());
     expected.insert(L"Setup.exe");
-    EXPECT_EQ(std::vector<std::wstring>(expected.begin(), expected.end()), MediumNames());
+    std::set<std::wstring> onMedium = expected;
+    onMedium.insert(L"medium.json");
+    EXPECT_EQ(std::vector<std::wstring>(onMedium.begin(), onMedium.end()), MediumNames());
     for (const std::wstring& name : expected) {
         const std::wstring source = name == L"Setup.exe" ? testenv::SetupExecutable() : endtoend::ReleaseFile(name);
         EXPECT_EQ(endtoend::FileMd5(source), endtoend::FileMd5(MediumFiles() + L"\\" + name)) << Narrow(name);
@@ -762,12 +765,15 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     EXPECT_EQ(-1, LineWith("Command failed, exit status: "));
     // Each file was read back from the medium, and the record beside them says so.
     for (const std::wstring& name : expected) EXPECT_GE(LineWith("Copied to the medium: " + Narrow(name) + " ("), 0);
-    const std::string record = ReadTextFile(MediumFiles() + L"\\medium.json");
-    for (const std::wstring& name : expected) {
-        const std::wstring file = MediumFiles() + L"\\" + name;
-        EXPECT_NE(std::string::npos, record.find("\"name\" : \"" + Narrow(name) + "\"")) << record;
-        EXPECT_NE(std::string::npos, record.find("\"md5\" : \"" + endtoend::FileMd5(file) + "\"")) << record;
+    ziz::MediumRecord record;
+    std::string problem;
+    ASSERT_TRUE(ziz::ReadMediumRecord(MediumFiles(), record, problem)) << problem;
+    EXPECT_EQ(expected.size(), record.Files.size());
+    for (const ziz::MediumFile& file : record.Files) {
+        EXPECT_EQ(1u, expected.count(file.Name)) << Narrow(file.Name);
+        EXPECT_EQ(endtoend::FileMd5(MediumFiles() + L"\\" + file.Name), Narrow(file.Md5)) << Narrow(file.Name);
     }
+    EXPECT_FALSE(record.BootstrapperVersion.empty());
     EXPECT_GT(LineWith("Medium complete: "), LineWith("appcopy.cmd\" \""));
 }
 
