@@ -1,12 +1,9 @@
 #include "engine/states/StateUpdatingAppliance.h"
 
+#include "engine/MediumPlan.h"
 #include "engine/MediumRecord.h"
 #include "engine/MediumWriter.h"
-#include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
-#include "osh/DiskSpace.h"
-#include "osh/Exception.h"
-#include "osh/FileHash.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -19,9 +16,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <exception>
-#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -84,14 +79,6 @@ NameSet PrepareTargetFolders(const std::wstring& base, const std::wstring& setup
     return existing;
 }
 
-// One file the medium must carry: where it comes from and what it must be.
-struct MediumEntry {
-    std::wstring Source;
-    MediumFile Expected;
-    MediumAction Action = MediumAction::Copy;
-    MediumFile Recorded;  // set once the file on the medium is known to be right
-};
-
 // The files of the medium (every component, then the running bootstrapper as "Setup.exe")
 // and the downloaded appliance program.
 std::vector<MediumEntry> FilesForMedium(Worker& worker, InstallItem& appliance)
@@ -114,94 +101,6 @@ std::vector<MediumEntry> FilesForMedium(Worker& worker, InstallItem& appliance)
     setup.Name = worker.RequireFileName(evSetup);
     entries.push_back({Join(worker.RequirePath(evInitial), worker.RequireFileName(evInitial)), setup, MediumAction::Copy, MediumFile()});
     return entries;
-}
-
-// What a file without digests of its own must be: what its source holds.
-void CompleteFromSource(MediumEntry& entry, const std::wstring& setupFiles)
-{
-    if (!NeedsSourceDigests(entry.Expected)) return;
-    osh::FileDigests source;
-    if (!osh::CalculateFileDigests(entry.Source, source)) {
-        throw std::runtime_error("Could not copy \"" + osh::Narrow(entry.Source) + "\" to \"" +
-                                 osh::Narrow(Join(setupFiles, entry.Expected.Name)) + "\"");
-    }
-    entry.Expected = RecordedFrom(entry.Expected, source);
-}
-
-const std::uint64_t* FindIgnoringCase(const std::map<std::wstring, std::uint64_t>& sizes, const std::wstring& name)
-{
-    for (const auto& entry : sizes) {
-        if (osh::ComparePaths(entry.first, name) == 0) return &entry.second;
-    }
-    return nullptr;
-}
-
-const MediumFile* Recorded(const MediumRecord& record, const std::wstring& name)
-{
-    for (const MediumFile& file : record.Files) {
-        if (osh::ComparePaths(file.Name, name) == 0) return &file;
-    }
-    return nullptr;
-}
-
-// Decides for each file whether the copy on the medium can stay; reads those the record
-// does not vouch for. Nothing is written.
-void PlanRefresh(std::vector<MediumEntry>& entries, const std::wstring& setupFiles)
-{
-    MediumRecord record;
-    std::string problem;
-    if (!ReadMediumRecord(setupFiles, record, problem) && !problem.empty())
-        osh::LogWarning("Medium record not usable, checking the files on the medium: " + problem);
-    const std::map<std::wstring, std::uint64_t> present = FileSizesIn(setupFiles);
-    for (MediumEntry& entry : entries) {
-        CompleteFromSource(entry, setupFiles);
-        const std::uint64_t* bytes = FindIgnoringCase(present, entry.Expected.Name);
-        const MediumFile* recorded = Recorded(record, entry.Expected.Name);
-        entry.Action = PlanMediumFile(entry.Expected, recorded, bytes != nullptr, bytes ? *bytes : 0);
-        if (entry.Action == MediumAction::Keep) entry.Recorded = *recorded;
-        if (entry.Action != MediumAction::Verify) continue;
-        const std::wstring onMedium = Join(setupFiles, entry.Expected.Name);
-        osh::FileDigests digests;
-        const bool intact = osh::CalculateFileDigests(onMedium, digests) && DigestMismatch(entry.Expected, digests).empty();
-        entry.Action = intact ? MediumAction::Keep : MediumAction::Copy;
-        if (intact) entry.Recorded = RecordedFrom(entry.Expected, digests);
-    }
-}
-
-std::uint64_t SourceBytes(const MediumEntry& entry)
-{
-    if (entry.Expected.HasSize) return entry.Expected.Size;
-    std::uint64_t bytes = 0;
-    if (!osh::GetFileByteCount(entry.Source, bytes)) throw std::runtime_error("Cannot open " + osh::Narrow(entry.Source));
-    return bytes;
-}
-
-// Fails before the first byte is written when a file is too large for the medium's file
-// system or the files still to write and the margin do not fit. A volume the system says
-// nothing about is not held against the run.
-void RequireRoomOnMedium(const std::vector<MediumEntry>& entries, const std::wstring& target)
-{
-    std::wstring fileSystem;
-    const bool knowsFileSystem = MediumFileSystem(target, fileSystem);
-    std::uint64_t toWrite = 0;
-    for (const MediumEntry& entry : entries) {
-        if (entry.Action != MediumAction::Copy) continue;
-        const std::uint64_t bytes = SourceBytes(entry);
-        toWrite = bytes > ~std::uint64_t(0) - toWrite ? ~std::uint64_t(0) : toWrite + bytes;
-        const std::string tooLarge = knowsFileSystem ? FileTooLargeForMedium(target, fileSystem, entry.Expected.Name, bytes) : "";
-        if (!tooLarge.empty()) throw std::runtime_error(tooLarge);
-    }
-    const std::uint64_t needed = BytesNeeded(toWrite);
-    if (needed == 0) return;
-    std::uint64_t freeBytes = 0;
-    try {
-        freeBytes = osh::FreeBytesForCaller(target);
-    } catch (const win::exception& error) {
-        osh::LogWarning(std::string("Free space on the medium not known, writing without the check: ") + error.what());
-        return;
-    }
-    const std::string shortage = SpaceShortage(target, needed, freeBytes);
-    if (!shortage.empty()) throw std::runtime_error(shortage);
 }
 
 // Writes what is missing or differs, reading each file back; one log line per file.
