@@ -3,42 +3,58 @@
 #include "osh/Text.h"
 #include "sequence/ItemIntegrity.h"
 
-#include <Poco/Exception.h>
-#include <Poco/JSON/Array.h>
-#include <Poco/JSON/Object.h>
-#include <Poco/JSON/Parser.h>
+#include <rapidxml.hpp>
 
 #include <limits>
-#include <sstream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
 
 namespace ziz {
 
-const wchar_t kMediumRecordName[] = L"medium.json";
+const wchar_t kMediumRecordName[] = L"medium.xml";
 
 namespace {
 
 // Changes only when an older bootstrapper could no longer read the record right.
 const int kRecordFormat = 1;
 
-Poco::JSON::Object::Ptr FileJson(const MediumFile& file)
+using XmlNode = rapidxml::xml_node<char>;
+
+// Attribute values are UTF-8 with the five XML characters escaped.
+std::string Escaped(const std::wstring& text)
 {
-    Poco::JSON::Object::Ptr entry = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
-    entry->set("name", osh::ToUtf8(file.Name));
-    entry->set("size", static_cast<Poco::UInt64>(file.Size));
-    entry->set("md5", osh::ToUtf8(file.Md5));
-    entry->set("sha256", osh::ToUtf8(file.Sha256));
-    return entry;
+    std::string out;
+    for (const char c : osh::ToUtf8(text)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        default: out += c;
+        }
+    }
+    return out;
 }
 
-MediumFile FileFromJson(const Poco::JSON::Object& entry)
+std::string Attribute(const XmlNode& element, const char* name)
+{
+    const rapidxml::xml_attribute<char>* attribute = element.first_attribute(name);
+    if (attribute == nullptr) throw std::runtime_error(std::string("no ") + name + " in <" + element.name() + ">");
+    return std::string(attribute->value(), attribute->value_size());
+}
+
+MediumFile FileFromXml(const XmlNode& element)
 {
     MediumFile file;
-    file.Name = osh::FromUtf8(entry.getValue<std::string>("name"));
-    file.Size = entry.getValue<Poco::UInt64>("size");
-    file.HasSize = true;
-    file.Md5 = osh::FromUtf8(entry.getValue<std::string>("md5"));
-    file.Sha256 = osh::FromUtf8(entry.getValue<std::string>("sha256"));
+    file.Name = osh::FromUtf8(Attribute(element, "name"));
     if (file.Name.empty()) throw std::runtime_error("a file without a name");
+    if (!ParseItemSize(osh::FromUtf8(Attribute(element, "size")), file.Size))
+        throw std::runtime_error("not a size: " + Attribute(element, "size"));
+    file.HasSize = true;
+    file.Md5 = osh::FromUtf8(Attribute(element, "md5"));
+    file.Sha256 = osh::FromUtf8(Attribute(element, "sha256"));
     return file;
 }
 
@@ -58,39 +74,36 @@ std::uint64_t PresentBytes(const std::map<std::wstring, std::uint64_t>& present,
 
 std::string FormatMediumRecord(const MediumRecord& record)
 {
-    Poco::JSON::Object root(Poco::JSON_PRESERVE_KEY_ORDER);
-    root.set("format", kRecordFormat);
-    root.set("bootstrapperVersion", osh::ToUtf8(record.BootstrapperVersion));
-    root.set("written", record.Written);
-    Poco::JSON::Array::Ptr files = new Poco::JSON::Array;
-    for (const MediumFile& file : record.Files) files->add(FileJson(file));
-    root.set("files", files);
-    std::ostringstream text;
-    root.stringify(text, 1);
-    return text.str();
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<medium format=\"" + std::to_string(kRecordFormat) +
+                       "\" bootstrapperVersion=\"" + Escaped(record.BootstrapperVersion) + "\" written=\"" +
+                       Escaped(osh::FromUtf8(record.Written)) + "\">\r\n";
+    for (const MediumFile& file : record.Files) {
+        text += "  <file name=\"" + Escaped(file.Name) + "\" size=\"" + std::to_string(file.Size) + "\" md5=\"" +
+                Escaped(file.Md5) + "\" sha256=\"" + Escaped(file.Sha256) + "\"/>\r\n";
+    }
+    return text + "</medium>\r\n";
 }
 
 bool ParseMediumRecord(const std::string& text, MediumRecord& out, std::string& problem)
 {
     try {
-        Poco::JSON::Parser parser;
-        const Poco::JSON::Object::Ptr root = parser.parse(text).extract<Poco::JSON::Object::Ptr>();
-        if (root.isNull()) throw std::runtime_error("not an object");
-        if (root->getValue<int>("format") != kRecordFormat) throw std::runtime_error("unknown format");
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        // The document object carries a 64 KiB pool; keep it off the stack.
+        auto document = std::make_unique<rapidxml::xml_document<char>>();
+        document->parse<rapidxml::parse_default>(buffer.data());
+        const XmlNode* root = document->first_node("medium");
+        if (root == nullptr) throw std::runtime_error("no <medium>");
+        if (Attribute(*root, "format") != std::to_string(kRecordFormat)) throw std::runtime_error("unknown format");
         MediumRecord record;
-        record.BootstrapperVersion = osh::FromUtf8(root->getValue<std::string>("bootstrapperVersion"));
-        record.Written = root->getValue<std::string>("written");
-        const Poco::JSON::Array::Ptr files = root->getArray("files");
-        if (files.isNull()) throw std::runtime_error("no file list");
-        for (std::size_t index = 0; index < files->size(); ++index) {
-            const Poco::JSON::Object::Ptr entry = files->getObject(static_cast<unsigned int>(index));
-            if (entry.isNull()) throw std::runtime_error("a file entry that is not an object");
-            record.Files.push_back(FileFromJson(*entry));
-        }
+        record.BootstrapperVersion = osh::FromUtf8(Attribute(*root, "bootstrapperVersion"));
+        record.Written = Attribute(*root, "written");
+        for (const XmlNode* file = root->first_node("file"); file != nullptr; file = file->next_sibling("file"))
+            record.Files.push_back(FileFromXml(*file));
         out = record;
         return true;
-    } catch (const Poco::Exception& error) {
-        problem = error.displayText();
+    } catch (const rapidxml::parse_error& error) {
+        problem = std::string("XML: ") + error.what();
     } catch (const std::exception& error) {
         problem = error.what();
     }

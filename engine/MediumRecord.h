@@ -33,7 +33,7 @@ struct MediumRecord {
     std::vector<MediumFile> Files;
 };
 
-// The record as the medium carries it (UTF-8 JSON).
+// The record as the medium carries it (UTF-8 XML).
 std::string FormatMediumRecord(const MediumRecord& record);
 
 // The record from its text; false with the reason when it is not a well-formed record.

@@ -229,7 +229,7 @@ TEST_F(PerformingLocalCopies, MediumWithoutItsRecordOrWithOtherFilesIsReportedIn
         StateWorker worker;
         Prepare(worker, {L"a.msi"});
         EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
-        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "medium incomplete: no record medium.json beside the components"));
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "medium incomplete: no record medium.xml beside the components"));
         EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
     }
     ziz::MediumRecord record;
@@ -246,10 +246,10 @@ TEST_F(PerformingLocalCopies, MediumWithoutItsRecordOrWithOtherFilesIsReportedIn
         bool complete;
     } cases[] = {
         {ziz::FormatMediumRecord(record), "Medium complete: 1 files as recorded 2026-12-09T10:00:00Z by Setup 5.0.1.2", true},
-        {"{\"format\":1", "medium incomplete: its record medium.json is unreadable: ", false},
+        {"<medium format=\"1\"", "medium incomplete: its record medium.xml is unreadable: ", false},
     };
     for (const auto& c : cases) {
-        WriteTextFile(media_ + L"\\medium.json", c.text);
+        WriteTextFile(media_ + L"\\medium.xml", c.text);
         LogCapture log;
         StateWorker worker;
         Prepare(worker, {L"a.msi"});
@@ -257,7 +257,7 @@ TEST_F(PerformingLocalCopies, MediumWithoutItsRecordOrWithOtherFilesIsReportedIn
         EXPECT_GE(LineStarting(log, c.line, c.complete ? Message::PRIO_INFORMATION : Message::PRIO_WARNING), 0) << c.line;
     }
     record.Files.front().Size = 12;
-    WriteTextFile(media_ + L"\\medium.json", ziz::FormatMediumRecord(record));
+    WriteTextFile(media_ + L"\\medium.xml", ziz::FormatMediumRecord(record));
     LogCapture log;
     StateWorker worker;
     Prepare(worker, {L"a.msi"});
@@ -552,12 +552,12 @@ TEST_F(UpdatingAppliance, RecordWrittenLastNamesEveryFileWithItsDigests)
                               " bytes, read back intact)"), 0);
     }
     EXPECT_EQ(20u, record.Written.size()) << record.Written;  // 2026-12-09T10:35:00Z
-    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.json.new"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml.new"));
     EXPECT_FALSE(Exists(setupFiles_ + L"\\first.msi.new"));
     // After the copy script: a script that fails leaves no record (see below).
     const int script = LineStarting(log, "Executing command: \"" + Narrow(In(L"Temp\\copy script.cmd")), Message::PRIO_INFORMATION);
     EXPECT_GE(script, 0);
-    EXPECT_GT(log.IndexOf("Medium complete: " + Narrow(setupFiles_) + "\\medium.json written"), script);
+    EXPECT_GT(log.IndexOf("Medium complete: " + Narrow(setupFiles_) + "\\medium.xml written"), script);
 }
 
 TEST_F(UpdatingAppliance, RefreshCopiesOnlyWhatChangedAndKeepsTheRest)
@@ -580,7 +580,7 @@ TEST_F(UpdatingAppliance, RefreshCopiesOnlyWhatChangedAndKeepsTheRest)
     // A file changed on the medium behind the record's back, with its size, is found by
     // its digests once the record no longer vouches for it.
     WriteTextFile(setupFiles_ + L"\\second.exe", "SECOND");
-    DeleteFileW((setupFiles_ + L"\\medium.json").c_str());
+    DeleteFileW((setupFiles_ + L"\\medium.xml").c_str());
     LogCapture again;
     StateWorker third = ApplianceWorker();
     Prepare(third, StandardItems());
@@ -611,7 +611,7 @@ TEST_F(UpdatingAppliance, FileDamagedOnTheMediumFailsTheRunAndKeepsWhatWasThere)
     EXPECT_EQ("older second", ReadTextFile(setupFiles_ + L"\\second.exe"));
     EXPECT_TRUE(Exists(setupFiles_ + L"\\old-services.msi"));
     // The record of the earlier preparation went first: the medium is not complete.
-    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.json"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
     EXPECT_FALSE(Exists(program_ + L".ran"));
 }
 
@@ -628,8 +628,8 @@ TEST_F(UpdatingAppliance, MediumPulledOutHalfWayNeverGetsItsRecord)
         << (log.Lines().empty() ? "" : log.Lines().back().text);
     EXPECT_GE(log.IndexOf("Appliance medium is missing components, preparation failed"), 0);
     // Put back, the medium shows what it lacks: no record.
-    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.json"));
-    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.json.new"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml.new"));
     EXPECT_FALSE(Exists(program_ + L".ran"));
 }
 
@@ -677,7 +677,7 @@ TEST_F(UpdatingAppliance, FailingCopyScriptLeavesNoRecord)
     Prepare(worker, StandardItems());
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
     EXPECT_TRUE(Exists(setupFiles_ + L"\\first.msi"));
-    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.json"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
 }
 
 }  // namespace

@@ -752,7 +752,7 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     expected.insert(kX86Components.begin(), kX86Components.end());
     expected.insert(L"Setup.exe");
     std::set<std::wstring> onMedium = expected;
-    onMedium.insert(L"medium.json");
+    onMedium.insert(L"medium.xml");
     EXPECT_EQ(std::vector<std::wstring>(onMedium.begin(), onMedium.end()), MediumNames());
     for (const std::wstring& name : expected) {
         const std::wstring source = name == L"Setup.exe" ? testenv::SetupExecutable() : endtoend::ReleaseFile(name);
@@ -800,7 +800,7 @@ TEST_F(ApplianceRun, RefreshAfterOneComponentChangedCopiesOnlyThatOne)
         EXPECT_EQ(-1, LineWith("Copied to the medium: " + Narrow(name) + " (")) << Narrow(name);
     }
     EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(changed)), endtoend::FileMd5(MediumFiles() + L"\\" + changed));
-    EXPECT_TRUE(Exists(MediumFiles() + L"\\medium.json"));
+    EXPECT_TRUE(Exists(MediumFiles() + L"\\medium.xml"));
 }
 
 TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)

@@ -52,26 +52,31 @@ TEST(MediumRecordText, ReadsBackWhatItWrote)
     EXPECT_TRUE(read.Files[1].HasSize);
     EXPECT_EQ(kMd5, read.Files[0].Md5);
     EXPECT_EQ(kSha, read.Files[0].Sha256);
-    // Sizes beyond 32 bits survive (a component of a medium on exFAT or NTFS).
+    // Names and versions are escaped; sizes beyond 32 bits survive (a medium on exFAT or NTFS).
     MediumRecord large = record;
     large.Files[0].Size = 6000000000ull;
-    ASSERT_TRUE(ziz::ParseMediumRecord(ziz::FormatMediumRecord(large), read, problem));
+    large.Files[0].Name = L"a&b<\"'>.msi";
+    ASSERT_TRUE(ziz::ParseMediumRecord(ziz::FormatMediumRecord(large), read, problem)) << problem;
     EXPECT_EQ(6000000000ull, read.Files[0].Size);
+    EXPECT_EQ(L"a&b<\"'>.msi", read.Files[0].Name);
 }
 
 TEST(MediumRecordText, RefusesWhatIsNotARecordAndKeepsTheOutput)
 {
+    const std::string head = "<medium format=\"1\" bootstrapperVersion=\"5\" written=\"t\">";
     const std::vector<std::string> bad = {
         "",
-        "not json",
-        "[1,2]",
-        R"({"format":2,"bootstrapperVersion":"5","written":"t","files":[]})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t"})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t","files":[7]})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t","files":[{"size":1,"md5":"a","sha256":"b"}]})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t","files":[{"name":"","size":1,"md5":"a","sha256":"b"}]})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t","files":[{"name":"a","size":"x","md5":"a","sha256":"b"}]})",
-        R"({"format":1,"bootstrapperVersion":"5","written":"t","files":[{"name":"a","size":-1,"md5":"a","sha256":"b"}]})",
+        "not xml",
+        "<medium format=\"1\" bootstrapperVersion=\"5\" written=\"t\">",  // cut off
+        "<other format=\"1\" bootstrapperVersion=\"5\" written=\"t\"/>",
+        "<medium format=\"2\" bootstrapperVersion=\"5\" written=\"t\"/>",
+        "<medium format=\"1\" written=\"t\"/>",
+        head + "<file size=\"1\" md5=\"a\" sha256=\"b\"/></medium>",
+        head + "<file name=\"\" size=\"1\" md5=\"a\" sha256=\"b\"/></medium>",
+        head + "<file name=\"a\" size=\"x\" md5=\"a\" sha256=\"b\"/></medium>",
+        head + "<file name=\"a\" size=\"-1\" md5=\"a\" sha256=\"b\"/></medium>",
+        head + "<file name=\"a\" size=\"18446744073709551616\" md5=\"a\" sha256=\"b\"/></medium>",
+        head + "<file name=\"a\" size=\"1\" sha256=\"b\"/></medium>",
     };
     for (const std::string& text : bad) {
         MediumRecord out = TwoFiles();
