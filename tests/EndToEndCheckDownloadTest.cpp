@@ -703,6 +703,8 @@ TEST_F(LocalCopies, ComponentsBesideTheProgramAreTakenIntoTheSetupDirectory)
     ExpectComponentsIntact(copied);
     EXPECT_GE(LineWith(Narrow(left) + " does not exist, not copied."), 0);
     EXPECT_GE(LineWith("appliance.exe does not exist, not copied."), 0);
+    // Components without the record of a finished preparation: the log says so.
+    EXPECT_GE(LineWith(":setup:W:medium incomplete: no record medium.xml beside the components"), 0);
     EXPECT_TRUE(RequestedAny({left}));
     EXPECT_FALSE(RequestedAny(std::vector<std::wstring>(kX64Components.begin(), kX64Components.end() - 1)));
 }
