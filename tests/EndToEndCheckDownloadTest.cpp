@@ -9,6 +9,7 @@
 #include "support/TlsServer.h"
 
 #include "engine/FileVersion.h"
+#include "engine/MediumWriter.h"
 #include "engine/OSWorker.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "osh/Elevation.h"
@@ -745,6 +746,8 @@ TEST_F(LocalCopies, ComponentsBesideTheProgramAreTakenIntoTheSetupDirectory)
     ExpectComponentsIntact(copied);
     EXPECT_GE(LineWith(Narrow(left) + " does not exist, not copied."), 0);
     EXPECT_GE(LineWith("appliance.exe does not exist, not copied."), 0);
+    // Components without the record of a finished preparation: the log says so.
+    EXPECT_GE(LineWith(":setup:W:medium incomplete: no record medium.xml beside the components"), 0);
     EXPECT_TRUE(RequestedAny({left}));
     EXPECT_FALSE(RequestedAny(std::vector<std::wstring>(kX64Components.begin(), kX64Components.end() - 1)));
 }
@@ -793,7 +796,9 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     std::set<std::wstring> expected(kX64Components.begin(), kX64Components.end());
     expected.insert(kX86Components.begin(), kX86Components.end());
     expected.insert(L"Setup.exe");
-    EXPECT_EQ(std::vector<std::wstring>(expected.begin(), expected.end()), MediumNames());
+    std::set<std::wstring> onMedium = expected;
+    onMedium.insert(L"medium.xml");
+    EXPECT_EQ(std::vector<std::wstring>(onMedium.begin(), onMedium.end()), MediumNames());
     for (const std::wstring& name : expected) {
         const std::wstring source = name == L"Setup.exe" ? testenv::SetupExecutable() : endtoend::ReleaseFile(name);
         EXPECT_EQ(endtoend::FileMd5(source), endtoend::FileMd5(MediumFiles() + L"\\" + name)) << Narrow(name);
@@ -803,6 +808,44 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     EXPECT_GE(LineWith("Executing command: \""), 0);
     EXPECT_GE(LineWith("appcopy.cmd\" \"" + Narrow(target_) + "\\\" \""), 0);
     EXPECT_EQ(-1, LineWith("Command failed, exit status: "));
+    // Each file was read back from the medium, and the record beside them says so.
+    for (const std::wstring& name : expected) EXPECT_GE(LineWith("Copied to the medium: " + Narrow(name) + " ("), 0);
+    ziz::MediumRecord record;
+    std::string problem;
+    ASSERT_TRUE(ziz::ReadMediumRecord(MediumFiles(), record, problem)) << problem;
+    EXPECT_EQ(expected.size(), record.Files.size());
+    for (const ziz::MediumFile& file : record.Files) {
+        EXPECT_EQ(1u, expected.count(file.Name)) << Narrow(file.Name);
+        EXPECT_EQ(endtoend::FileMd5(MediumFiles() + L"\\" + file.Name), Narrow(file.Md5)) << Narrow(file.Name);
+    }
+    EXPECT_FALSE(record.BootstrapperVersion.empty());
+    EXPECT_GT(LineWith("Medium complete: "), LineWith("appcopy.cmd\" \""));
+}
+
+TEST_F(ApplianceRun, RefreshAfterOneComponentChangedCopiesOnlyThatOne)
+{
+    ASSERT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    const std::wstring changed = kX64Components[1];
+    WriteTextFile(MediumFiles() + L"\\" + changed, "the redistributable of an earlier release");
+    DeleteFileW((SetupFiles() + L"\\" + changed).c_str());
+    endtoend::ClearServerRequests();
+    logStart_ = endtoend::LastLogLines(100000000).size();
+
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    std::vector<std::wstring> others(kX86Components.begin(), kX86Components.end());
+    for (const std::wstring& name : kX64Components) {
+        if (name != changed) others.push_back(name);
+    }
+    EXPECT_TRUE(RequestedAny({changed}));
+    EXPECT_FALSE(RequestedAny(others));
+    EXPECT_GE(LineWith("Copied to the medium: " + Narrow(changed) + " ("), 0);
+    others.push_back(L"Setup.exe");
+    for (const std::wstring& name : others) {
+        EXPECT_GE(LineWith("Kept on the medium: " + Narrow(name) + " ("), 0) << Narrow(name);
+        EXPECT_EQ(-1, LineWith("Copied to the medium: " + Narrow(name) + " (")) << Narrow(name);
+    }
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(changed)), endtoend::FileMd5(MediumFiles() + L"\\" + changed));
+    EXPECT_TRUE(Exists(MediumFiles() + L"\\medium.xml"));
 }
 
 TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
