@@ -10,8 +10,10 @@
 #include "osh/SecureFolder.h"
 #include "osh/Text.h"
 #include "support/BrokenPlatform.h"
+#include "support/EndToEnd.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/VendorConfigFile.h"
 
 #include <windows.h>
 
@@ -443,5 +445,79 @@ TEST_F(RunFolders, ElevatedRunRefusesAPlantedLogFolderAndLogsToItsWorkFolder)
     testenv::RemoveTree(scratch);
 }
 
-}  // namespace
+// ---- the real program -------------------------------------------------------------------
 
+std::vector<std::wstring> WorkFoldersNow()
+{
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW entry = {};
+    HANDLE find = FindFirstFileW((SystemTemp() + L"\\Norlo-*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return folders;
+    do {
+        folders.push_back(SystemTemp() + L"\\" + entry.cFileName);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return folders;
+}
+
+std::vector<std::wstring> EntriesOf(const std::wstring& folder)
+{
+    std::vector<std::wstring> files, dirs;
+    osh::ListDirectory(folder, files, dirs);
+    files.insert(files.end(), dirs.begin(), dirs.end());
+    return files;
+}
+
+// The product's log folder replaced by a link to a folder elsewhere, as another user could
+// have left it; the real folder is put back at the end.
+class PlantedLogLink : public Scratch {
+protected:
+    void SetUp() override
+    {
+        Scratch::SetUp();
+        logFolder_ = testenv::ProductDataDirectory() + L"\\log";
+        aside_ = logFolder_ + L".planted-aside";
+        CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
+        movedAside_ = MoveFileW(logFolder_.c_str(), aside_.c_str()) != FALSE;
+        target_ = scratch_ + L"\\where the link leads";
+        ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
+        Link(target_, logFolder_);
+        before_ = WorkFoldersNow();
+    }
+    void TearDown() override
+    {
+        Scratch::TearDown();  // the link first
+        if (movedAside_) MoveFileW(aside_.c_str(), logFolder_.c_str());
+        for (const std::wstring& folder : newFolders_) osh::RemoveTreeWithoutFollowingLinks(folder);
+    }
+    std::vector<std::wstring> NewWorkFolders()
+    {
+        for (const std::wstring& folder : WorkFoldersNow()) {
+            bool old = false;
+            for (const std::wstring& known : before_) old = old || known == folder;
+            if (!old) newFolders_.push_back(folder);
+        }
+        return newFolders_;
+    }
+
+    std::wstring logFolder_, aside_, target_;
+    bool movedAside_ = false;
+    std::vector<std::wstring> before_, newFolders_;
+};
+
+TEST_F(PlantedLogLink, ElevatedRunLogsToItsWorkFolderAndLeavesTheLinkTargetAlone)
+{
+    endtoend::RunSetup(L"/silent /check", 120000);
+    EXPECT_TRUE(EntriesOf(target_).empty()) << "nothing written where the link leads";
+    const std::vector<std::wstring> created = NewWorkFolders();
+    ASSERT_EQ(1u, created.size()) << "one work folder, kept for its log";
+    const std::wstring work = created.front();
+    EXPECT_EQ(std::vector<std::wstring>{L"setup.log"}, EntriesOf(work)) << "the rest was removed at the end";
+    const std::string log = ReadText(work + L"\\setup.log");
+    const std::string refusal = "setup:W:Refusing the log folder " + Narrow(logFolder_) + ": the link " +
+                                Narrow(logFolder_) + " lies on its way; using " + Narrow(work) + " instead";
+    EXPECT_NE(std::string::npos, log.find(refusal)) << log;
+    EXPECT_NE(std::string::npos, log.find("Setup ended, mode CHECK")) << log;
+}
+
+}  // namespace
