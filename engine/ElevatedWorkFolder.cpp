@@ -4,6 +4,7 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/Registry.h"
+#include "osh/ReparsePoint.h"
 #include "osh/SecureFolder.h"
 #include "osh/Text.h"
 
@@ -75,6 +76,10 @@ std::wstring MakeWorkFolder()
 
 std::wstring WorkFolderLocked(RunFolders& folders)
 {
+    // A folder that went away (an administrator cleaned up) is made afresh, never followed.
+    if (!folders.workFolder.empty() &&
+        (!osh::IsDirectory(folders.workFolder) || osh::IsReparsePoint(folders.workFolder)))
+        folders.workFolder.clear();
     if (folders.workFolder.empty()) folders.workFolder = MakeWorkFolder();
     return folders.workFolder;
 }

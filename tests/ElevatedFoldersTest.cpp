@@ -468,26 +468,17 @@ std::vector<std::wstring> EntriesOf(const std::wstring& folder)
     return files;
 }
 
-// The product's log folder replaced by a link to a folder elsewhere, as another user could
-// have left it; the real folder is put back at the end.
-class PlantedLogLink : public Scratch {
+// Runs of the real program: the work folders they leave are found and removed afterwards.
+class RealRun : public Scratch {
 protected:
     void SetUp() override
     {
         Scratch::SetUp();
-        logFolder_ = testenv::ProductDataDirectory() + L"\\log";
-        aside_ = logFolder_ + L".planted-aside";
-        CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
-        movedAside_ = MoveFileW(logFolder_.c_str(), aside_.c_str()) != FALSE;
-        target_ = scratch_ + L"\\where the link leads";
-        ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
-        Link(target_, logFolder_);
         before_ = WorkFoldersNow();
     }
     void TearDown() override
     {
-        Scratch::TearDown();  // the link first
-        if (movedAside_) MoveFileW(aside_.c_str(), logFolder_.c_str());
+        Scratch::TearDown();  // the links first
         for (const std::wstring& folder : newFolders_) osh::RemoveTreeWithoutFollowingLinks(folder);
     }
     std::vector<std::wstring> NewWorkFolders()
@@ -499,25 +490,75 @@ protected:
         }
         return newFolders_;
     }
+    // The log of the one work folder the run kept, which holds nothing else.
+    std::string KeptLog(std::wstring& work)
+    {
+        const std::vector<std::wstring> created = NewWorkFolders();
+        if (created.size() != 1u) {
+            ADD_FAILURE() << created.size() << " new work folders, expected one kept for its log";
+            return std::string();
+        }
+        work = created.front();
+        EXPECT_EQ(std::vector<std::wstring>{L"setup.log"}, EntriesOf(work)) << "the rest was removed at the end";
+        return ReadText(work + L"\\setup.log");
+    }
+
+    std::vector<std::wstring> before_, newFolders_;
+};
+
+// The product's log folder replaced by a link to a folder elsewhere, as another user could
+// have left it; the real folder is put back at the end.
+class PlantedLogLink : public RealRun {
+protected:
+    void SetUp() override
+    {
+        RealRun::SetUp();
+        logFolder_ = testenv::ProductDataDirectory() + L"\\log";
+        aside_ = logFolder_ + L".planted-aside";
+        CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
+        movedAside_ = MoveFileW(logFolder_.c_str(), aside_.c_str()) != FALSE;
+        target_ = scratch_ + L"\\where the link leads";
+        ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
+        Link(target_, logFolder_);
+    }
+    void TearDown() override
+    {
+        RealRun::TearDown();
+        if (movedAside_) MoveFileW(aside_.c_str(), logFolder_.c_str());
+    }
 
     std::wstring logFolder_, aside_, target_;
     bool movedAside_ = false;
-    std::vector<std::wstring> before_, newFolders_;
 };
 
 TEST_F(PlantedLogLink, ElevatedRunLogsToItsWorkFolderAndLeavesTheLinkTargetAlone)
 {
     endtoend::RunSetup(L"/silent /check", 120000);
     EXPECT_TRUE(EntriesOf(target_).empty()) << "nothing written where the link leads";
-    const std::vector<std::wstring> created = NewWorkFolders();
-    ASSERT_EQ(1u, created.size()) << "one work folder, kept for its log";
-    const std::wstring work = created.front();
-    EXPECT_EQ(std::vector<std::wstring>{L"setup.log"}, EntriesOf(work)) << "the rest was removed at the end";
-    const std::string log = ReadText(work + L"\\setup.log");
+    std::wstring work;
+    const std::string log = KeptLog(work);
     const std::string refusal = "setup:W:Refusing the log folder " + Narrow(logFolder_) + ": the link " +
                                 Narrow(logFolder_) + " lies on its way; using " + Narrow(work) + " instead";
     EXPECT_NE(std::string::npos, log.find(refusal)) << log;
     EXPECT_NE(std::string::npos, log.find("Setup ended, mode CHECK")) << log;
+}
+
+// An override file that a standard user could write moves the data folder behind a link.
+TEST_F(RealRun, VendorFileThatMovesTheDataFolderBehindALinkIsRefused)
+{
+    const std::wstring target = scratch_ + L"\\where the link leads";
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    const std::wstring link = Link(target, scratch_ + L"\\data");
+    {
+        testenv::VendorConfigFile override(testenv::DataPathLine(link));
+        endtoend::RunSetup(L"/silent /check", 120000);
+    }
+    EXPECT_TRUE(EntriesOf(target).empty()) << "no log folder made where the link leads";
+    std::wstring work;
+    const std::string log = KeptLog(work);
+    const std::string refusal = "setup:W:Refusing the log folder " + Narrow(link) + "\\log: the link " + Narrow(link) +
+                                " lies on its way; using " + Narrow(work) + " instead";
+    EXPECT_NE(std::string::npos, log.find(refusal)) << log;
 }
 
 }  // namespace
