@@ -57,22 +57,24 @@ std::wstring MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring&
 // The system's temporary folder lets users make folders in it, so only a folder this run
 // makes there, under a new name, is its own; a link on the way would carry even that
 // elsewhere, so the folder is given up then.
-std::wstring MakeWorkFolder()
+std::wstring MakeSystemTempFolder(const std::wstring& prefix, const std::wstring& what)
 {
     const std::wstring parent = SystemTempFolder();
-    const std::wstring folder = parent.empty() ? std::wstring() : MakeAdminOnlyFolder(parent, L"Norlo-");
+    const std::wstring folder = parent.empty() ? std::wstring() : MakeAdminOnlyFolder(parent, prefix);
     if (folder.empty()) {
-        osh::LogWarning(L"Could not make an elevated work folder below " + parent);
+        osh::LogWarning(L"Could not make " + what + L" below " + parent);
         return folder;
     }
     osh::FolderFacts facts = osh::GatherFolderFacts(folder);
     facts.createdByThisRun = true;
     const osh::FolderVerdict verdict = osh::JudgeFolder(facts);
     if (verdict.usable) return folder;
-    osh::LogWarning("No elevated work folder at " + osh::Narrow(folder) + ": " + verdict.reason);
+    osh::LogWarning(L"No " + what + L" at " + folder + L": " + osh::Widen(verdict.reason));
     RemoveDirectoryW(folder.c_str());
     return std::wstring();
 }
+
+std::wstring MakeWorkFolder() { return MakeSystemTempFolder(L"Norlo-", L"an elevated work folder"); }
 
 std::wstring WorkFolderLocked(RunFolders& folders)
 {
@@ -94,6 +96,11 @@ std::wstring ElevatedWorkFolder()
     RunFolders& folders = Folders();
     std::lock_guard<std::mutex> guard(folders.lock);
     return WorkFolderLocked(folders);
+}
+
+std::wstring MakeLastingAdminOnlyFolder()
+{
+    return MakeSystemTempFolder(L"Norlo-Restart-", L"a folder for the copy the next logon starts");
 }
 
 bool CreateRunTempFolder(std::wstring& folder)

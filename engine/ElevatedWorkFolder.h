@@ -16,6 +16,11 @@ bool IsElevatedRun();
 // the admin-only descriptor. Empty without elevation, or when it cannot be made (logged).
 std::wstring ElevatedWorkFolder();
 
+// A new admin-only folder "<Windows>\Temp\Norlo-Restart-<GUID>" that outlives the run, for a
+// copy of the program that the next logon starts with an administrator's rights. Empty when
+// it cannot be made (logged).
+std::wstring MakeLastingAdminOnlyFolder();
+
 // A new uniquely named folder for temporary files: below the work folder in an elevated
 // run, else below the user's temporary folder. Remembered for RemoveRunFolders.
 bool CreateRunTempFolder(std::wstring& folder);

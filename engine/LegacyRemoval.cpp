@@ -1,5 +1,7 @@
 #include "engine/LegacyRemoval.h"
 
+#include "engine/ElevatedWorkFolder.h"
+
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -95,6 +97,15 @@ void DeleteOrSetAside(const std::wstring& path)
 std::wstring PlaceSetupCopy(Worker& worker)
 {
     const std::wstring source = JoinPath(worker.RequirePath(evInitial), worker.RequireFileName(evInitial));
+    // The next logon starts the copy with an administrator's rights; in the setup files any
+    // user could replace it before then.
+    if (IsElevatedRun()) {
+        const std::wstring folder = MakeLastingAdminOnlyFolder();
+        const std::wstring target = folder.empty() ? folder : JoinPath(folder, worker.RequireFileName(evSetup));
+        if (!target.empty() && osh::FileCopy(source, target, true)) return target;
+        osh::LogWarning("No safe copy for the next logon: start the install again after the restart");
+        return std::wstring();
+    }
     const std::wstring target = JoinPath(worker.RequirePath(evSetup), worker.RequireFileName(evSetup));
     // A failed copy still leaves the run-once entry naming the setup-files copy; the
     // copy of an earlier install is usually there.

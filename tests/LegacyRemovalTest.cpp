@@ -34,6 +34,7 @@ using legacytest::kRunOnce;
 using legacytest::kRunOnceValue;
 using legacytest::ReadString;
 using legacytest::RemovalQuestion;
+using legacytest::RestartCopy;
 using legacytest::RunOnceCommand;
 using legacytest::WriteString;
 
@@ -122,8 +123,8 @@ TEST_F(InnoRemoval, AgreedRemovalRunsTheUninstallerAndHandsTheInstallToTheNextLo
     EXPECT_TRUE(Exists(bin + L"\\engine.dll"));
     EXPECT_TRUE(Exists(bin + L"\\reset-folder"));
 
-    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe"));
-    EXPECT_TRUE(Exists(setupDir + L"\\Setup.exe"));
+    EXPECT_EQ(RunOnceCommand(), Quoted(RestartCopy()));
+    EXPECT_TRUE(Exists(RestartCopy()));
     EXPECT_TRUE(worker.IsRestartRequired());
     EXPECT_EQ(worker.GetLastStatus(), ziz::StatusSucceeded);
 
@@ -292,8 +293,8 @@ TEST_F(BetaRemoval, AgreedRemovalHandsTheMigrationAndClientIdToTheNextLogon)
     EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{""});
     EXPECT_TRUE(RecordedLines(trap).empty());
     EXPECT_EQ(RunOnceCommand(),
-              Quoted(setupDir + L"\\Setup.exe") + L" /migrate=" + Quoted(migrateDir) + L" /clid={0a1b2c3d-beta}");
-    EXPECT_TRUE(Exists(setupDir + L"\\Setup.exe"));
+              Quoted(RestartCopy()) + L" /migrate=" + Quoted(migrateDir) + L" /clid={0a1b2c3d-beta}");
+    EXPECT_TRUE(Exists(RestartCopy()));
     EXPECT_FALSE(worker.IsRestartRequired());
     EXPECT_EQ(worker.GetLastStatus(), ziz::StatusSucceeded);
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to remove the beta product."));
@@ -308,7 +309,7 @@ TEST_F(BetaRemoval, WithoutClientIdOrMigrationFolderOnlyTheSetupCopyIsNamed)
     testenv::MessageBoxWatcher watcher({IDYES});
     EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), nullptr);
     EXPECT_EQ(watcher.Stop().size(), 1u);
-    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe"));
+    EXPECT_EQ(RunOnceCommand(), Quoted(RestartCopy()));
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to find CLID in registry."));
     EXPECT_EQ(RecordedLines(uninstaller).size(), 1u);
 }
@@ -321,7 +322,7 @@ TEST_F(BetaRemoval, AnEmptyClientIdIsNotHandedOn)
     testenv::MessageBoxWatcher watcher({IDYES});
     EXPECT_EQ(ziz::StateRemovingBetaInstall::Instance()->Exec(worker), nullptr);
     EXPECT_EQ(watcher.Stop().size(), 1u);
-    EXPECT_EQ(RunOnceCommand(), Quoted(setupDir + L"\\Setup.exe") + L" /migrate=" + Quoted(migrateDir));
+    EXPECT_EQ(RunOnceCommand(), Quoted(RestartCopy()) + L" /migrate=" + Quoted(migrateDir));
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to find CLID in registry."));
 }
 

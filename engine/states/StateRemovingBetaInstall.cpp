@@ -117,10 +117,11 @@ WorkerState* StateRemovingBetaInstall::RemoveBeta(Worker& worker, const std::wst
     }
 
     const std::wstring migrateDir = MigrationFolder(worker);
-    std::wstring runOnce = Quote(PlaceSetupCopy(worker));
+    const std::wstring copy = PlaceSetupCopy(worker);
+    std::wstring runOnce = Quote(copy);
     if (!migrateDir.empty()) runOnce += L" /migrate=" + Quote(migrateDir);
     runOnce += ClientIdArgument(company);
-    ScheduleAtNextLogon(product, runOnce);
+    if (!copy.empty()) ScheduleAtNextLogon(product, runOnce);
     worker.SetRestartRequired(false);
     worker.Notify(StatusSucceeded);
     return nullptr;

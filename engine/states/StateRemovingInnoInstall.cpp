@@ -163,7 +163,8 @@ WorkerState* StateRemovingInnoInstall::RemoveLegacyProduct(Worker& worker, const
     if (restart != IDOK) throw std::runtime_error("User gave unexpected response to reboot query.");
     osh::LogInformation("User chose to reboot the system and continue.");
 
-    ScheduleAtNextLogon(product, Quote(PlaceSetupCopy(worker)));
+    const std::wstring copy = PlaceSetupCopy(worker);
+    if (!copy.empty()) ScheduleAtNextLogon(product, Quote(copy));
     worker.SetRestartRequired(true);
     worker.SetRestartAgreed(true);
     worker.Notify(StatusSucceeded);

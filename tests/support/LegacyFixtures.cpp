@@ -47,6 +47,23 @@ std::wstring RunOnceCommand()
     return command;
 }
 
+std::wstring RestartCopy()
+{
+    const std::wstring command = RunOnceCommand();
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring folder = std::wstring(windows) + L"\\Temp\\Norlo-Restart-";
+    const std::wstring::size_type end = command.find(L'"', 1);
+    const std::wstring program = command.size() > 1 && command[0] == L'"' && end != std::wstring::npos
+                                     ? command.substr(1, end - 1)
+                                     : std::wstring();
+    const std::wstring name = L"\\Setup.exe";
+    const bool placed = program.compare(0, folder.size(), folder) == 0 && program.size() > folder.size() + name.size() &&
+                        program.compare(program.size() - name.size(), name.size(), name) == 0 &&
+                        program.find(L'\\', folder.size()) == program.size() - name.size();
+    return placed ? program : L"<no restart copy in: " + command + L">";
+}
+
 std::wstring RemovalQuestion(const std::wstring& oldProduct)
 {
     return L"Before installing Norlo 5, you must first uninstall " + oldProduct +

@@ -20,6 +20,11 @@ void DeleteValue(REGSAM view, const wchar_t* path, const wchar_t* name);
 
 // The run-once command, or "<missing>".
 std::wstring RunOnceCommand();
+
+// The program the RunOnce command starts, when it lies where the elevated run puts it (a new
+// folder "<Windows>\Temp\Norlo-Restart-<GUID>" of its own, which standard users cannot
+// change) as "Setup.exe"; otherwise a text naming the command, which matches no path.
+std::wstring RestartCopy();
 // The text of the removal question for an older product.
 std::wstring RemovalQuestion(const std::wstring& oldProduct);
 
