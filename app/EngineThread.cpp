@@ -3,6 +3,7 @@
 #include "app/RunSummary.h"
 #include "app/ShellValues.h"
 #include "app/Startup.h"
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/EngineMessages.h"
 #include "engine/InstallMode.h"
 #include "engine/OSWorker.h"
@@ -74,6 +75,10 @@ EngineFactory SetEngineFactory(EngineFactory factory)
 
 int RunEngine(HWND window)
 {
+    // The folders the run made for its temporary files go with it, however it ends.
+    struct RunFoldersRemoval {
+        ~RunFoldersRemoval() { ziz::RemoveRunFolders(); }
+    } runFoldersRemoval;
     std::unique_ptr<ziz::OSWorker> engine = g_engineFactory();
     if (!engine) return EngineNotCreated;
     engine->SetWindow(window);

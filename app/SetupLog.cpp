@@ -4,6 +4,7 @@
 #include "app/LogLineFormatter.h"
 #include "app/SafeChannel.h"
 #include "config/LayeredConfiguration.h"
+#include "engine/ElevatedWorkFolder.h"
 #include "osh/FileSystem.h"
 #include "osh/Text.h"
 
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <stdexcept>
 
 namespace app {
 
@@ -27,6 +29,9 @@ namespace {
 
 std::atomic<Poco::LogStream*> g_stream{nullptr};  // never deleted: writers may run until exit
 Poco::AutoPtr<Poco::AsyncChannel> g_asyncChannel;
+std::wstring g_chosenLogFile;  // written once, under the set-up lock, before the stream is published
+
+const char kLogFileName[] = "setup.log";
 
 std::mutex& SetUpLock()
 {
@@ -48,19 +53,25 @@ std::string LogDirectory()
     return Norlo::Config::JoinPath(Norlo::Config::LayeredConfiguration().getString("product.data.pathname"), "log");
 }
 
-// "<product data directory>\log\setup.log" (UTF-8), with the directory created.
-std::string PrepareLogFilePath()
+// "<product data directory>\log\setup.log" (UTF-8), with the directory created. An
+// elevated run writes there only when the folder passes its checks, else into its own work
+// folder; `refusal` then holds the warning line that names the refused folder.
+std::string PrepareLogFilePath(std::string& refusal)
 {
-    std::string directory = LogDirectory();
     // The configuration holds UTF-8, which is also what the file channel expects; the
     // directory must be made from the same text, or a non-ASCII path would split in two.
-    osh::CreatePath(osh::FromUtf8(directory), false);  // a failure surfaces when the file opens
-    return Norlo::Config::JoinPath(directory, "setup.log");
+    const std::wstring named = osh::FromUtf8(LogDirectory());
+    const std::wstring directory = ziz::SafeWriteFolder("the log folder", named, refusal);
+    if (directory.empty()) throw std::runtime_error(refusal);
+    if (directory != named) ziz::KeepInWorkFolder(osh::FromUtf8(kLogFileName));
+    osh::CreatePath(directory, false);  // a failure surfaces when the file opens
+    g_chosenLogFile = osh::AppendBackslash(directory) + osh::FromUtf8(kLogFileName);
+    return osh::ToUtf8(g_chosenLogFile);
 }
 
-Poco::AutoPtr<Poco::FileChannel> MakeFileChannel()
+Poco::AutoPtr<Poco::FileChannel> MakeFileChannel(std::string& refusal)
 {
-    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath()));
+    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath(refusal)));
     channel->setProperty("rotation", "1 M");
     channel->setProperty("archive", "number");
     channel->setProperty("compress", "true");
@@ -75,7 +86,8 @@ void BuildChain()
     Poco::AutoPtr<Poco::Formatter> formatter(new LogLineFormatter(SetupLogPattern(BuildRevision())));
     formatter->setProperty("times", "local");
     Poco::AutoPtr<Poco::FormattingChannel> formatting(new Poco::FormattingChannel(formatter));
-    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel();
+    std::string refusal;
+    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel(refusal);
     // A file that cannot be written must cost lines, never the writer thread.
     Poco::AutoPtr<SafeChannel> safeFile(new SafeChannel(file));
     g_asyncChannel = new Poco::AsyncChannel(safeFile);
@@ -87,6 +99,7 @@ void BuildChain()
     Poco::AutoPtr<ErrorWatchChannel> watch(new ErrorWatchChannel(formatting));
     logger.setChannel(watch);
     logger.setLevel(Poco::Message::PRIO_INFORMATION);
+    if (!refusal.empty()) logger.warning(refusal);
     g_stream.store(new Poco::LogStream(logger, Poco::Message::PRIO_INFORMATION));
 }
 
@@ -115,8 +128,10 @@ Poco::LogStream* SharedLogStream() { return g_stream.load(); }
 
 std::wstring SetupLogFile()
 {
+    // Where the log really went: an elevated run may have refused the configured folder.
+    if (g_stream.load() != nullptr && !g_chosenLogFile.empty()) return g_chosenLogFile;
     try {
-        return osh::FromUtf8(Norlo::Config::JoinPath(LogDirectory(), "setup.log"));
+        return osh::FromUtf8(Norlo::Config::JoinPath(LogDirectory(), kLogFileName));
     } catch (const std::exception&) {
         return std::wstring();
     }

@@ -3,6 +3,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
@@ -19,9 +20,20 @@ const wchar_t kKeepMarker[] = L".nodelete";
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
+// A junction or symbolic link goes itself; what it points to may lie anywhere.
+void DeleteLink(const std::wstring& path)
+{
+    osh::RemoveLink(path);
+    osh::LogInformation(L"Link \"" + path + L"\" removed without following it.");
+}
+
 // Deletes one entry of a listing; false when a subdirectory stayed (already logged).
 bool DeleteEntry(const std::wstring& path, const WIN32_FIND_DATAW& entry, bool rethrow)
 {
+    if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
+        DeleteLink(path);
+        return true;
+    }
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) osh::SetReadOnly(path, false);
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (DeleteDirectory(path, rethrow)) return true;
@@ -62,6 +74,11 @@ bool DeleteContents(const std::wstring& directory, bool rethrow)
 bool DeleteTree(const std::wstring& directory, bool rethrow)
 {
     const std::wstring full = osh::GetFullPath(directory);
+    // Checked again at every level: a folder listed as plain may have become a link since.
+    if (osh::IsReparsePoint(full)) {
+        DeleteLink(full);
+        return true;
+    }
     if (!osh::IsDirectory(full))
         throw std::runtime_error("DeleteDirectory: '" + osh::Narrow(directory) + "' is not a directory");
     const std::wstring marker = osh::AppendBackslash(full) + kKeepMarker;

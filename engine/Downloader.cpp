@@ -1,12 +1,13 @@
 #include "engine/Downloader.h"
 
+#include "engine/CachePurge.h"
 #include "engine/OSWorker.h"
 #include "osh/DownloadFailure.h"
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
-#include "osh/Folders.h"
 #include "osh/HttpTransfer.h"
 #include "osh/Log.h"
+#include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 #include "osh/WebAddress.h"
@@ -30,6 +31,12 @@ void DeleteFirstMatch(const std::wstring& directory, const std::wstring& pattern
     if (!find) return;
     const std::wstring path = osh::AppendBackslash(directory) + entry.cFileName;
     try {
+        if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
+            // Only the link goes; its attributes could reach what it points to.
+            osh::RemoveLink(path);
+            osh::LogInformation(L"Link \"" + path + L"\" removed without following it.");
+            return;
+        }
         osh::SetReadOnly(path, false);
         if (!DeleteFileW(path.c_str())) throw win::exception(GetLastError(), "DeleteFile()");
         osh::LogInformation(L"File \"" + path + L"\" deleted.");
@@ -45,7 +52,9 @@ bool PurgeSubdirectories(const std::wstring& directory, const std::wstring& patt
     osh::ScopedFind find(FindFirstFileW((osh::AppendBackslash(directory) + L"*").c_str(), &entry));
     if (!find) throw win::exception(GetLastError(), "FindFirstFile");
     for (;;) {
-        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A link to a folder is never descended into: it may point anywhere.
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                 !osh::HasReparseAttribute(entry.dwFileAttributes);
         if (isDirectory && !IsDotEntry(entry.cFileName) &&
             !PurgeFileFromTree(osh::AppendBackslash(directory) + entry.cFileName, pattern))
             return false;
@@ -62,27 +71,10 @@ bool PurgeTree(const std::wstring& root, const std::wstring& pattern)
     const std::wstring full = osh::GetFullPath(root);
     if (!osh::IsDirectory(full))
         throw std::runtime_error("PurgeFileFromTree: '" + osh::Narrow(full) + "' is not a directory");
+    // Checked at every level: a folder listed as plain may have become a link since.
+    if (osh::IsReparsePoint(full)) throw std::runtime_error("PurgeFileFromTree: '" + osh::Narrow(full) + "' is a link");
     DeleteFirstMatch(full, pattern);
     return PurgeSubdirectories(full, pattern);
-}
-
-void PurgeFromInternetCache(const std::wstring& fileName)
-{
-    const std::string name = osh::Narrow(fileName);
-    try {
-        std::wstring cache;
-        osh::GetFolderPath(cache, osh::FolderInternetCache);
-        std::wstring drive, directory, baseName, extension;
-        osh::SplitPath(fileName, drive, directory, baseName, extension);
-        // Without a base name the pattern would be "*" and hit unrelated cache entries.
-        if (!baseName.empty() && PurgeFileFromTree(cache, baseName + L"*"))
-            osh::LogInformation("Purged " + name + " from internet cache.");
-        else
-            osh::LogWarning("Could not purge " + name + " from internet cache.");
-    } catch (const std::exception& e) {
-        osh::LogWarning(e.what());
-        osh::LogWarning("Did not purge " + name + " from internet cache.");
-    }
 }
 
 // The download writes over an existing file. A copy held open by another program, or

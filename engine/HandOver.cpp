@@ -1,6 +1,8 @@
 #include "engine/HandOver.h"
 
+#include "engine/PublisherTrust.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "osh/Process.h"
 
 #include <exception>
@@ -26,6 +28,21 @@ void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program
     osh::LogInformation(program + L" ended with exit code " + std::to_wstring(code));
     worker.Report().SetHandedOver(code);
     worker.Notify(StatusHandedOver, code);
+}
+
+bool RecheckHeldBootstrapper(Worker& worker, const HeldComponent& held)
+{
+    if (!held.IsHeld()) {
+        osh::LogWarning(L"Bootstrapper " + held.Path() + L" cannot be held for its start");
+        return false;
+    }
+    InstallSequence items;
+    worker.GetItems(items);
+    for (const InstallItem& item : items) {
+        if (!item.LocalPath.empty() && osh::SamePath(item.LocalPath, held.Path()) && !held.Verify(worker, item))
+            return false;
+    }
+    return PublisherTrust::OfRunningProgram().Accepts(held.Path());
 }
 
 }  // namespace ziz

@@ -4,6 +4,7 @@
 // whoever started this process learns the real outcome, through any chain of hand-overs.
 #include <windows.h>
 
+#include "engine/HeldComponent.h"
 #include "engine/Worker.h"
 
 #include <string>
@@ -15,5 +16,11 @@ namespace ziz {
 // StatusHandedOver with the exit code. A wait that fails is logged and notified as a
 // failure.
 void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program);
+
+// The last check of a bootstrapper about to be started, on the held file, so the file
+// started is the file checked: a downloaded one (an item with that LocalPath) must pass its
+// item's checks again, and every one must come from this program's publisher. False
+// (logged) when the file is not held or fails.
+bool RecheckHeldBootstrapper(Worker& worker, const HeldComponent& held);
 
 }  // namespace ziz

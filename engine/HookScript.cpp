@@ -1,5 +1,6 @@
 #include "engine/HookScript.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/Process.h"
@@ -37,10 +38,13 @@ bool IsTodayUtc(const FILETIME& time)
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 // The hook runs elevated: its working directory is one only administrators can change,
-// the installation directory under the program-files folder, and before the first install
-// (no process can start in a missing directory) the system folder.
+// the run's own work folder; without one, the installation directory under the
+// program-files folder, and before the first install (no process can start in a missing
+// directory) the system folder.
 std::wstring HookWorkingDirectory(const std::wstring& installDirectory)
 {
+    const std::wstring workFolder = ElevatedWorkFolder();
+    if (!workFolder.empty()) return workFolder;
     if (osh::IsDirectory(installDirectory)) return installDirectory;
     return osh::SystemFolder();
 }
@@ -64,7 +68,7 @@ std::wstring HookCommandLine(const std::wstring& script, const std::wstring& mod
                              const std::wstring& installDirectory, const std::wstring& redirection,
                              const std::wstring& outputFile)
 {
-    // The script lies in the user's temporary directory, whose path may hold blanks.
+    // The script lies in a temporary directory, whose path may hold blanks.
     return Quoted(script) + L" " + modeName + L" " + stateName + L" " +
            Quoted(osh::AppendBackslash(installDirectory)) + L" " + redirection + L" " + Quoted(outputFile);
 }

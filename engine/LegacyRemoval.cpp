@@ -5,6 +5,7 @@
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
+#include "osh/ReparsePoint.h"
 #include "osh/Registry.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
@@ -69,6 +70,13 @@ std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText)
 
 void DeleteOrSetAside(const std::wstring& path)
 {
+    // Through a linked folder the name would reach a file elsewhere; a link itself is
+    // harmless to delete or rename (both act on the link).
+    std::wstring link;
+    if (osh::PathCrossesReparsePoint(JoinPath(path, L".."), &link)) {
+        osh::LogWarning(path + L" left alone: " + Quote(link) + L" is a link");
+        return;
+    }
     if (DeleteFileW(path.c_str())) {
         osh::LogInformation(path + L" deleted");
         return;

@@ -30,7 +30,8 @@ int AskRemoval(Worker& worker, const std::wstring& product, const std::wstring& 
 // it is not available.
 std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText);
 
-// Deletes the file; when that fails, logs why and renames it to path + ".bak".
+// Deletes the file; when that fails, logs why and renames it to path + ".bak". A file reached
+// through a linked folder is left alone (a warning names the link); a link itself goes.
 void DeleteOrSetAside(const std::wstring& path);
 
 // Copies the running bootstrapper into the setup-files directory as "Setup.exe" (unless it

@@ -1,5 +1,6 @@
 #include "engine/OSWorker.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/EngineMessages.h"
 #include "engine/FileVersion.h"
 #include "engine/ResourceFiles.h"
@@ -109,7 +110,7 @@ bool OSWorker::GetUpdateUrl(std::wstring& url)
 
 bool OSWorker::GetTempDirectory(std::wstring& path)
 {
-    if (!osh::CreateNewTempDirectory(path)) {
+    if (!CreateRunTempFolder(path)) {
         osh::LogWarning("CreateNewTempDirectory() FAILED");
         return false;
     }
@@ -200,11 +201,27 @@ std::wstring OSWorker::ResolvePath(PathKind kind)
         return path;
     case evInstall32: return ProductDirectory(osh::FolderProgramFilesX86, nullptr);
     case evInstall64: return ProductDirectory(osh::FolderProgramFiles64, nullptr);
-    case evTempDir:
-        if (!GetTempDirectory(path)) path.clear();
-        return path;
-    case evLog: return ProductDirectory(osh::FolderProgramData, L"log");
+    case evTempDir: return TempDirectoryOfRun();
+    case evLog: return LogDirectoryOfRun();
     }
+    return path;
+}
+
+std::wstring OSWorker::TempDirectoryOfRun()
+{
+    // Elevated, the run's own admin-only folder, or none: never one a user could have prepared.
+    if (IsElevatedRun()) return ElevatedWorkFolder();
+    std::wstring path;
+    if (!GetTempDirectory(path)) path.clear();
+    return path;
+}
+
+std::wstring OSWorker::LogDirectoryOfRun()
+{
+    std::string refusal;
+    const std::wstring path =
+        SafeWriteFolder("the log folder", ProductDirectory(osh::FolderProgramData, L"log"), refusal);
+    if (!refusal.empty()) osh::LogWarning(refusal);
     return path;
 }
 

@@ -47,7 +47,7 @@ public:
     virtual void RememberPath(const std::wstring& value, PathKind kind);
     // Resolves a location without remembering it; successes are cached for the engine's life.
     virtual bool GetUnprivilegedPath(std::wstring& path, PathKind kind);
-    // A new uniquely named directory on every call.
+    // A new uniquely named directory on every call (below the work folder when elevated).
     virtual bool GetTempDirectory(std::wstring& path);
 
     // Writes the data resource id as fileName into a new temporary directory; returns the
@@ -59,6 +59,9 @@ private:
     // The location of a kind, uncached; throws what the look-ups throw.
     std::wstring ResolvePath(PathKind kind);
     std::wstring ExecutableDirectory();
+    std::wstring TempDirectoryOfRun();
+    // The product's log folder; elevated, only when it passes the folder checks.
+    std::wstring LogDirectoryOfRun();
 
     HWND window_ = nullptr;
     bool is64BitOs_ = false;

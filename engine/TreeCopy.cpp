@@ -2,6 +2,8 @@
 
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
@@ -56,11 +58,24 @@ void CopyFileEntry(const std::wstring& name, const std::wstring& src, const std:
         throw win::exception(GetLastError(), "CopyFile(" + Quoted(src) + "," + Quoted(dst) + ",FALSE)");
 }
 
+// Writing to or reading from a path through a link would reach wherever it points.
+void RefuseLinkedPath(const char* copy, const std::wstring& path)
+{
+    std::wstring link;
+    if (osh::PathCrossesReparsePoint(path, &link))
+        throw std::runtime_error(std::string(copy) + " " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
+}
+
 void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& target, const std::wstring& source)
 {
     const std::wstring name = entry.cFileName;
     const std::wstring src = osh::AppendBackslash(source) + name;
     const std::wstring dst = osh::AppendBackslash(target) + name;
+    if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
+        osh::LogWarning("Link " + Quoted(src) + " not copied: links are not followed");
+        return;
+    }
+    if (osh::IsReparsePoint(dst)) throw std::runtime_error("Copy to " + Quoted(dst) + " refused: it is a link");
     const DWORD dstAttributes = ClearBlockingAttributes(dst);
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         CopyDirectoryEntry(name, src, dst, dstAttributes);
@@ -72,6 +87,9 @@ void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& target, const 
 
 void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern)
 {
+    // Checked at every level: a folder made plain may have become a link since.
+    RefuseLinkedPath("Copy to", target);
+    RefuseLinkedPath("Copy from", source);
     const std::wstring search = osh::AppendBackslash(source) + pattern;
     WIN32_FIND_DATAW entry{};
     osh::ScopedFind find(FindFirstFileW(search.c_str(), &entry));

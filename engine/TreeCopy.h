@@ -8,6 +8,9 @@ namespace ziz {
 // files overwriting what is there (read-only and hidden cleared first, other attributes
 // kept). The first failure throws (win::exception or std::runtime_error with the reason);
 // what was copied before stays. No match at all throws "FindFirstFile(\"source\\pattern\")".
+// Links are never followed: a junction or symbolic link among the source's entries is
+// skipped with a warning naming it; a source or target path that passes through a link, or
+// a target entry that is one, refuses the copy (std::runtime_error naming the link).
 void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern);
 
 }  // namespace ziz

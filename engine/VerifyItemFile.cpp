@@ -1,5 +1,5 @@
 // The engine's check of a component file against what its install sequence item promises.
-#include "engine/Worker.h"
+#include "engine/VerifyItemFile.h"
 
 #include "osh/FileHash.h"
 #include "osh/Log.h"
@@ -14,11 +14,10 @@ namespace ziz {
 
 namespace {
 
-bool CanOpenForReading(const std::wstring& path)
+HANDLE OpenForReading(const std::wstring& path)
 {
-    osh::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid();
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 // The result names the check by its short name; the record is the item's file name.
@@ -32,34 +31,43 @@ bool Fail(RunReport& report, const InstallItem& item, const char* check, const w
 }  // namespace
 
 // The order of the checks is fixed; only the first failure is reported.
-bool Worker::VerifyItemFile(const InstallItem& item, const std::wstring& path)
+bool VerifyOpenItemFile(Worker& worker, const InstallItem& item, const std::wstring& path, HANDLE file)
 {
-    if (!CanOpenForReading(path)) return Fail(Report(), item, "open", L"Unable to open file ", path);
+    RunReport& report = worker.Report();
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) return Fail(report, item, "open", L"Unable to open file ", path);
 
     // A cut-off transfer is caught without reading the file.
     std::uint64_t bytes = 0;
-    if (!item.Size.empty() && !(osh::GetFileByteCount(path, bytes) && SizeMatches(item, bytes)))
-        return Fail(Report(), item, "size", L"Size comparison failure on file ", path);
+    if (!item.Size.empty() && !(osh::GetFileByteCount(file, bytes) && SizeMatches(item, bytes)))
+        return Fail(report, item, "size", L"Size comparison failure on file ", path);
 
     if (!item.Hash.empty() || !item.Sha256.empty()) {
         osh::FileDigests digests;
-        if (!osh::CalculateFileDigests(path, digests))
-            return Fail(Report(), item, "md5", L"Hash calculation failure on file ", path);
+        if (!osh::CalculateFileDigests(file, path, digests))
+            return Fail(report, item, "md5", L"Hash calculation failure on file ", path);
         if (!item.Hash.empty() && !DigestsEqual(item.Hash, digests.Md5))
-            return Fail(Report(), item, "md5", L"Hash comparison failure on file ", path);
+            return Fail(report, item, "md5", L"Hash comparison failure on file ", path);
         if (!item.Sha256.empty() && !DigestsEqual(item.Sha256, digests.Sha256))
-            return Fail(Report(), item, "sha256", L"SHA-256 comparison failure on file ", path);
+            return Fail(report, item, "sha256", L"SHA-256 comparison failure on file ", path);
     }
 
-    if (IsSelfSigned() && !osh::CheckFileSignature(path)) return Fail(Report(), item, "signature", L"Signature check failure on file ", path);
+    if (worker.IsSelfSigned() && !osh::CheckFileSignature(file, path))
+        return Fail(report, item, "signature", L"Signature check failure on file ", path);
 
     if (!item.Version.empty()) {
         std::wstring version;
-        if (!GetFileVersion(version, path)) return Fail(Report(), item, "version", L"Version retrieval failure on file ", path);
+        if (!worker.GetFileVersion(version, path))
+            return Fail(report, item, "version", L"Version retrieval failure on file ", path);
         // Compared as stored: "5, 0, 1, 2" is not "5.0.1.2".
-        if (version != item.Version) return Fail(Report(), item, "version", L"Version comparison failure on file ", path);
+        if (version != item.Version) return Fail(report, item, "version", L"Version comparison failure on file ", path);
     }
     return true;
+}
+
+bool Worker::VerifyItemFile(const InstallItem& item, const std::wstring& path)
+{
+    const osh::ScopedFile file(OpenForReading(path));
+    return VerifyOpenItemFile(*this, item, path, file.get());
 }
 
 }  // namespace ziz

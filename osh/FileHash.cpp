@@ -31,14 +31,21 @@ HANDLE OpenForSequentialReading(const std::wstring& path)
 
 void ReadFileBlocks(const std::wstring& path, const std::function<void(const unsigned char*, std::size_t)>& consume)
 {
-    const std::string name = Narrow(path);
     ScopedFile file(OpenForSequentialReading(path));
-    if (!file) ThrowLastError("CreateFile(" + name + ")");
+    if (!file) ThrowLastError("CreateFile(" + Narrow(path) + ")");
+    ReadFileBlocks(file.get(), path, consume);
+}
 
+void ReadFileBlocks(HANDLE file, const std::wstring& name,
+                    const std::function<void(const unsigned char*, std::size_t)>& consume)
+{
+    const std::string label = Narrow(name);
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) ThrowLastError("SetFilePointerEx(" + label + ")");
     std::vector<unsigned char> block(kBlockSize);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), block.data(), kBlockSize, &read, nullptr)) ThrowLastError("ReadFile(" + name + ")");
+        if (!ReadFile(file, block.data(), kBlockSize, &read, nullptr)) ThrowLastError("ReadFile(" + label + ")");
         if (read == 0) return;
         consume(block.data(), read);
     }
@@ -62,6 +69,19 @@ bool CalculateFileDigests(const std::wstring& path, FileDigests& out)
     }
 }
 
+bool CalculateFileDigests(HANDLE file, const std::wstring& name, FileDigests& out)
+{
+    out = FileDigests();
+    try {
+        DigestPair digests;
+        ReadFileBlocks(file, name, [&digests](const unsigned char* data, std::size_t size) { digests.Update(data, size); });
+        out = digests.Finish();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 std::wstring CalculateFileHash(const std::wstring& path) { return CalculateFileDigests(path).Md5; }
 
 bool CalculateFileHash(const std::wstring& path, std::wstring& out)
@@ -77,9 +97,14 @@ bool GetFileByteCount(const std::wstring& path, std::uint64_t& bytes)
     bytes = 0;
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    return file && GetFileByteCount(file.get(), bytes);
+}
+
+bool GetFileByteCount(HANDLE file, std::uint64_t& bytes)
+{
+    bytes = 0;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size)) return false;
+    if (!GetFileSizeEx(file, &size)) return false;
     bytes = static_cast<std::uint64_t>(size.QuadPart);
     return true;
 }

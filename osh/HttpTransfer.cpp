@@ -1,6 +1,7 @@
 #include "osh/HttpTransfer.h"
 
 #include "osh/DownloadFailure.h"
+#include "osh/InternetRequest.h"
 #include "osh/Log.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
@@ -48,82 +49,18 @@ bool CancelledWithin(DWORD milliseconds)
 
 const char* const kCancelled = "the transfer was cancelled";
 
-// Owns an open request and closes it from a second thread when nothing arrives for the
-// no-progress limit or the run is cancelled: a blocking WinINet call then returns at once.
-// It closes the request exactly once, on whichever side comes first.
-class RequestWatch {
-public:
-    enum Fired { None, Stalled, Cancelled };
-
-    explicit RequestWatch(HINTERNET request)
-        : request_(request), limit_(NoProgressLimit()), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
-    {
-        Progress();
-        // Without the thread the time-outs set on the session still bound every wait.
-        if (stop_) thread_.reset(CreateThread(nullptr, 0, &RequestWatch::Run, this, 0, nullptr));
-    }
-    RequestWatch(const RequestWatch&) = delete;
-    RequestWatch& operator=(const RequestWatch&) = delete;
-    ~RequestWatch()
-    {
-        if (thread_) {
-            SetEvent(stop_.get());
-            WaitForSingleObject(thread_.get(), INFINITE);
-        }
-        if (fired_.load() == None) InternetCloseHandle(request_);
-    }
-
-    HINTERNET get() const { return request_; }
-    void Progress() { lastProgress_.store(GetTickCount64()); }
-    Fired fired() const { return fired_.load(); }
-
-    // Why the request ended early; a system time-out on the request is the same limit.
-    std::string Reason() const
-    {
-        if (fired() == Cancelled) return kCancelled;
-        return "time-out (no data from the server for " + std::to_string(limit_ / 1000) + " s)";
-    }
-
-private:
-    static DWORD WINAPI Run(LPVOID self)
-    {
-        static_cast<RequestWatch*>(self)->Watch();
-        return 0;
-    }
-
-    void Watch()
-    {
-        HANDLE waits[2] = {stop_.get(), g_cancelEvent.load()};
-        const DWORD count = waits[1] != nullptr ? 2 : 1;
-        for (;;) {
-            const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, 200);
-            if (woken == WAIT_OBJECT_0) return;
-            if (woken == WAIT_OBJECT_0 + 1) return Fire(Cancelled);
-            if (GetTickCount64() - lastProgress_.load() > limit_) return Fire(Stalled);
-        }
-    }
-
-    void Fire(Fired why)
-    {
-        fired_.store(why);
-        InternetCloseHandle(request_);
-    }
-
-    HINTERNET request_;
-    const DWORD limit_;
-    ScopedHandle stop_;
-    ScopedHandle thread_;
-    std::atomic<ULONGLONG> lastProgress_{0};
-    std::atomic<Fired> fired_{None};
-};
-
-// Set on the request itself: that is where every implementation honours them. A moment
-// later than the watchdog, which ends the wait first where closing the handle interrupts it.
+// Set on the request itself, where every implementation honours them: a moment later than
+// the request's own no-progress clock, so WinINet's thread is freed too after a silent server.
 void SetTimeouts(HINTERNET request)
 {
     DWORD limit = NoProgressLimit() + 1000;
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
         InternetSetOptionW(request, option, &limit, sizeof(limit));
+}
+
+std::string TimeOutReason()
+{
+    return "time-out (no data from the server for " + std::to_string(NoProgressLimit() / 1000) + " s)";
 }
 
 struct Attempt {
@@ -143,13 +80,13 @@ Attempt Failed(Attempt::Kind kind, const std::string& reason)
 }
 
 // The failure after a WinINet call returned false; GetLastError is read first.
-Attempt CallFailed(const RequestWatch& watch)
+Attempt CallFailed(const InternetRequest& request)
 {
     const DWORD error = GetLastError();
-    if (watch.fired() == RequestWatch::Cancelled) return Failed(Attempt::Final, watch.Reason());
+    if (request.ended() == InternetRequest::Cancelled) return Failed(Attempt::Final, kCancelled);
     // A server that went silent for the whole limit is not asked again: the wait stays bounded.
-    if (watch.fired() == RequestWatch::Stalled || error == ERROR_INTERNET_TIMEOUT)
-        return Failed(Attempt::Final, watch.Reason());
+    if (request.ended() == InternetRequest::Stalled || error == ERROR_INTERNET_TIMEOUT)
+        return Failed(Attempt::Final, TimeOutReason());
     return Failed(IsRetryableError(error) ? Attempt::Retry : Attempt::Final, InternetFailureReason(error));
 }
 
@@ -228,51 +165,60 @@ ScopedFile OpenTarget(const std::wstring& path, bool append, std::uint64_t offse
     return file;
 }
 
+// Writes one piece of the body; false with the reason when the drive refused it.
+bool WritePiece(HANDLE file, const char* data, DWORD size, Attempt& failed)
+{
+    DWORD written = 0;
+    if (WriteFile(file, data, size, &written, nullptr) && written == size) return true;
+    const DWORD error = GetLastError();
+    // A short write without an error code is a drive that filled up.
+    failed = Failed(Attempt::Final, InternetFailureReason(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL));
+    return false;
+}
+
 // Reads the body into the file until the server ends it; a short body counts as a dropped
 // connection so that a retry can continue it.
-Attempt Receive(RequestWatch& watch, const std::wstring& url, const std::wstring& path, bool append,
+Attempt Receive(InternetRequest& request, const std::wstring& url, const std::wstring& path, bool append,
                 std::uint64_t offset, IBindStatusCallback* progress)
 {
     std::uint64_t length = 0;
-    const bool lengthKnown = QueryNumber(watch.get(), HTTP_QUERY_CONTENT_LENGTH, length);
+    const bool lengthKnown = QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, length);
     ScopedFile file = OpenTarget(path, append, offset);
     if (!file) return Failed(Attempt::Final, InternetFailureReason(GetLastError()));
     const std::uint64_t start = append ? offset : 0;
     const std::uint64_t total = lengthKnown ? start + length : 0;
     std::uint64_t received = 0, reported = 0;
     Report(progress, start, total, BINDSTATUS_BEGINDOWNLOADDATA, url);
-    std::vector<char> buffer(64 * 1024);
+    DWORD size = 0, took = 0;
     for (;;) {
-        // Reads only what has arrived: a read for a whole buffer may wait for all of it, and a
-        // slow server would then look silent to the watchdog.
+        // Waiting for the first piece is what shows a silent server; the read then takes what
+        // has arrived, or more while the server keeps ahead of the reads.
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(watch.get(), &available, 0, 0)) {
-            Attempt failed = CallFailed(watch);
+        if (!request.WaitForData(available)) {
+            Attempt failed = CallFailed(request);
             failed.appended = append;
             return failed;
         }
-        if (available > buffer.size() || available == 0) available = static_cast<DWORD>(buffer.size());
+        if (available == 0) break;
+        size = NextReadSize(size, took, available);
+        const ULONGLONG began = GetTickCount64();
+        const char* data = nullptr;
         DWORD read = 0;
-        if (!InternetReadFile(watch.get(), buffer.data(), available, &read)) {
-            Attempt failed = CallFailed(watch);
+        if (!request.Read(size, data, read)) {
+            Attempt failed = CallFailed(request);
             failed.appended = append;
             return failed;
         }
+        took = static_cast<DWORD>(GetTickCount64() - began);
         if (read == 0) break;
-        watch.Progress();
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-            const DWORD error = GetLastError();
-            // A short write without an error code is a drive that filled up.
-            return Failed(Attempt::Final, InternetFailureReason(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL));
-        }
+        Attempt refused;
+        if (!WritePiece(file.get(), data, read, refused)) return refused;
         received += read;
         if (received - reported >= 256 * 1024) {
             reported = received;
             Report(progress, start + received, total, BINDSTATUS_DOWNLOADINGDATA, url);
         }
     }
-    if (watch.fired() != RequestWatch::None) return CallFailed(watch);
     if (lengthKnown && received < length) {
         Attempt cut = Failed(Attempt::Retry, "the connection was dropped after " + std::to_string(received) +
                                                  " of " + std::to_string(length) + " bytes");
@@ -299,28 +245,23 @@ Attempt Ask(HINTERNET session, const std::wstring& url, const std::wstring& fetc
     DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                   INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
     if (target.secure) flags |= INTERNET_FLAG_SECURE;
-    HINTERNET opened = HttpOpenRequestW(connection.get(), L"GET", target.object.c_str(), nullptr, nullptr, nullptr,
-                                        flags, 0);
-    if (opened == nullptr) return Failed(Attempt::Final, InternetFailureReason(GetLastError()));
-    SetTimeouts(opened);
-    RequestWatch watch(opened);
+    InternetRequest request(connection.get(), target.object, flags, NoProgressLimit(), g_cancelEvent.load());
+    if (!request.valid()) return Failed(Attempt::Final, InternetFailureReason(GetLastError()));
+    SetTimeouts(request.get());
     const std::wstring range = offset > 0 ? L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n" : std::wstring();
-    if (!HttpSendRequestW(watch.get(), range.empty() ? nullptr : range.c_str(), static_cast<DWORD>(range.size()),
-                          nullptr, 0))
-        return CallFailed(watch);
-    watch.Progress();
+    if (!request.Send(range)) return CallFailed(request);
     std::uint64_t status = 0;
-    if (!QueryNumber(watch.get(), HTTP_QUERY_STATUS_CODE, status)) return CallFailed(watch);
+    if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, status)) return CallFailed(request);
     const std::string http = "HTTP " + std::to_string(status);
     switch (JudgeStatus(static_cast<DWORD>(status))) {
     case StatusVerdict::Redirect: {
         Attempt redirect = Failed(Attempt::Redirect, http);
-        redirect.location = QueryText(watch.get(), HTTP_QUERY_LOCATION);
+        redirect.location = QueryText(request.get(), HTTP_QUERY_LOCATION);
         return redirect;
     }
     case StatusVerdict::Retry: {
         Attempt retry = Failed(Attempt::Retry, http);
-        retry.retryAfter = ParseRetryAfter(QueryText(watch.get(), HTTP_QUERY_RETRY_AFTER));
+        retry.retryAfter = ParseRetryAfter(QueryText(request.get(), HTTP_QUERY_RETRY_AFTER));
         return retry;
     }
     case StatusVerdict::Fail:
@@ -330,10 +271,10 @@ Attempt Ask(HINTERNET session, const std::wstring& url, const std::wstring& fetc
         break;
     }
     std::uint64_t rangeStart = 0;
-    ParseContentRangeStart(QueryText(watch.get(), HTTP_QUERY_CONTENT_RANGE), rangeStart);
+    ParseContentRangeStart(QueryText(request.get(), HTTP_QUERY_CONTENT_RANGE), rangeStart);
     const ResumeVerdict resume = JudgeResume(offset, static_cast<DWORD>(status), rangeStart);
     if (resume == ResumeVerdict::AskWhole) return Failed(Attempt::AskWhole, http + " for another range");
-    return Receive(watch, fetched, path, resume == ResumeVerdict::Append, offset, progress);
+    return Receive(request, fetched, path, resume == ResumeVerdict::Append, offset, progress);
 }
 
 // Follows redirections by rule from the first address.
@@ -371,7 +312,7 @@ void SetPauseDivisor(DWORD divisor) { g_pauseDivisor.store(divisor); }
 TransferResult TransferToFile(const std::wstring& url, const std::wstring& path, const TransferOptions& options)
 {
     TransferResult result;
-    ScopedInternet session(InternetOpenW(L"Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    ScopedInternet session(OpenAsyncSession());
     if (!session) {
         result.failure = InternetFailureReason(GetLastError());
         return result;

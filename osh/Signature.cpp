@@ -48,6 +48,14 @@ ScopedCatalogContext FindCatalog(HCATADMIN admin, std::vector<BYTE>& hash, CATAL
     return catalog;
 }
 
+// The hashing calls read from where the handle stands; a handle that was read before is
+// put back at its first byte.
+bool RewindFile(HANDLE file)
+{
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
 LONG Verify(WINTRUST_DATA& data)
 {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -58,15 +66,18 @@ LONG Verify(WINTRUST_DATA& data)
 
 bool CheckFileSignature(const std::wstring& path)
 {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && CheckFileSignature(file.get(), path);
+}
+
+bool CheckFileSignature(HANDLE file, const std::wstring& path)
+{
     ScopedCatalogAdmin admin;
     if (!CryptCATAdminAcquireContext(admin.receive(), nullptr, 0)) return false;
 
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-
     std::vector<BYTE> hash;
-    if (!FileHashForCatalog(file.get(), hash)) return false;
+    if (!RewindFile(file) || !FileHashForCatalog(file, hash) || !RewindFile(file)) return false;
     const std::wstring tag = MemberTag(hash);
 
     CATALOG_INFO catalogInfo{};
@@ -84,7 +95,7 @@ bool CheckFileSignature(const std::wstring& path)
         catalogMember.pcwszCatalogFilePath = catalogInfo.wszCatalogFile;
         catalogMember.pcwszMemberTag = tag.c_str();
         catalogMember.pcwszMemberFilePath = path.c_str();
-        catalogMember.hMemberFile = nullptr;
+        catalogMember.hMemberFile = file;
         data.dwUnionChoice = WTD_CHOICE_CATALOG;
         data.pCatalog = &catalogMember;
         data.dwStateAction = WTD_STATEACTION_VERIFY;
@@ -92,7 +103,7 @@ bool CheckFileSignature(const std::wstring& path)
     } else {
         fileInfo.cbStruct = sizeof(fileInfo);
         fileInfo.pcwszFilePath = path.c_str();
-        fileInfo.hFile = nullptr;
+        fileInfo.hFile = file;
         data.dwUnionChoice = WTD_CHOICE_FILE;
         data.pFile = &fileInfo;
         data.dwStateAction = WTD_STATEACTION_IGNORE;

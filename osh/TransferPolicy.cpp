@@ -106,4 +106,13 @@ bool ParseContentRangeStart(const std::wstring& value, std::uint64_t& start)
     return ParseDigits(value, at, start) && at < value.size() && value[at] == L'-';
 }
 
+DWORD NextReadSize(DWORD previous, DWORD previousMilliseconds, DWORD available)
+{
+    DWORD size = 0;
+    if (previousMilliseconds <= kQuickReadMilliseconds) size = previous > kMaxReadBytes / 2 ? kMaxReadBytes : previous * 2;
+    if (size < available) size = available;
+    if (size > kMaxReadBytes) size = kMaxReadBytes;
+    return size != 0 ? size : 1;
+}
+
 }  // namespace osh

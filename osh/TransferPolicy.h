@@ -45,6 +45,16 @@ enum class ResumeVerdict { Append, StartOver, AskWhole };
 // starts at the offset is appended; a 206 for another range makes the whole file be asked for.
 ResumeVerdict JudgeResume(std::uint64_t offset, DWORD status, std::uint64_t rangeStart);
 
+// The largest read of a transfer, and how long a read may take to count as quick.
+constexpr DWORD kMaxReadBytes = 1024 * 1024;
+constexpr DWORD kQuickReadMilliseconds = 50;
+
+// Bytes to ask for in the next read. A read waits until all of them have arrived, so the size
+// grows (doubling up to kMaxReadBytes) only while the previous read was quick, and otherwise
+// falls back to what has already arrived (`available`, never less, at least 1): a slow server
+// then still shows progress with every piece it sends.
+DWORD NextReadSize(DWORD previous, DWORD previousMilliseconds, DWORD available);
+
 // The first byte of a Content-Range value ("bytes 100-199/200" gives 100); false when unreadable.
 bool ParseContentRangeStart(const std::wstring& value, std::uint64_t& start);
 

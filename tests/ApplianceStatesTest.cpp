@@ -6,7 +6,10 @@
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
 
+#include "engine/MediumRecord.h"
+#include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
+#include "osh/FileHash.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "engine/states/StatePerformingLocalCopies.h"
@@ -38,6 +41,17 @@ std::vector<std::wstring> FileNames(const InstallSequence& items)
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Index of the first line beginning with start at that priority, or -1: for lines that end
+// in a system message.
+int LineStarting(const LogCapture& log, const std::string& start, Message::Priority priority = Message::PRIO_ERROR)
+{
+    const std::vector<testsupport::LogLine> lines = log.Lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].priority == priority && lines[i].text.compare(0, start.size(), start) == 0) return static_cast<int>(i);
+    }
+    return -1;
+}
 
 // ---------------------------------------------------------------------------------------
 // CreatingCompleteSequence
@@ -182,6 +196,86 @@ TEST_F(PerformingLocalCopies, UnsafeFileNameFailsWithoutCopyingOutside)
     EXPECT_FALSE(Exists(setup_ + L"\\outside.msi"));
 }
 
+TEST_F(PerformingLocalCopies, BadCopyBesideTheProgramLeavesTheIntactCachedCopy)
+{
+    WriteTextFile(setup_ + L"\\a.msi", "component a");
+    WriteTextFile(media_ + L"\\a.msi", "component A, damaged on the medium");
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {L"a.msi"});
+    InstallSequence items = worker.Items();
+    items.front().Hash = osh::CalculateFileHash(setup_ + L"\\a.msi");
+    worker.SetItems(items);
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
+    EXPECT_FALSE(Exists(setup_ + L"\\a.msi.local"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Copy of \"" + Narrow(media_) + "\\a.msi\" failed its check, \"" +
+                                                        Narrow(setup_) + "\\a.msi\" left as it was."));
+    // Judging the copy is not the component's outcome.
+    EXPECT_TRUE(worker.Report().Components().empty());
+
+    // A good copy replaces the cached one.
+    WriteTextFile(media_ + L"\\a.msi", "component a");
+    WriteTextFile(setup_ + L"\\a.msi", "stale");
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
+}
+
+TEST_F(PerformingLocalCopies, MediumWithoutItsRecordOrWithOtherFilesIsReportedIncomplete)
+{
+    WriteTextFile(media_ + L"\\a.msi", "component a");
+    {
+        LogCapture log;
+        StateWorker worker;
+        Prepare(worker, {L"a.msi"});
+        EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "medium incomplete: no record medium.xml beside the components"));
+        EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
+    }
+    ziz::MediumRecord record;
+    record.BootstrapperVersion = L"5.0.1.2";
+    record.Written = "2026-12-09T10:00:00Z";
+    ziz::MediumFile file;
+    file.Name = L"a.msi";
+    file.HasSize = true;
+    file.Size = 11;  // "component a"
+    record.Files = {file};
+    const struct {
+        std::string text;
+        std::string line;
+        bool complete;
+    } cases[] = {
+        {ziz::FormatMediumRecord(record), "Medium complete: 1 files as recorded 2026-12-09T10:00:00Z by Setup 5.0.1.2", true},
+        {"<medium format=\"1\"", "medium incomplete: its record medium.xml is unreadable: ", false},
+    };
+    for (const auto& c : cases) {
+        WriteTextFile(media_ + L"\\medium.xml", c.text);
+        LogCapture log;
+        StateWorker worker;
+        Prepare(worker, {L"a.msi"});
+        EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+        EXPECT_GE(LineStarting(log, c.line, c.complete ? Message::PRIO_INFORMATION : Message::PRIO_WARNING), 0) << c.line;
+    }
+    record.Files.front().Size = 12;
+    WriteTextFile(media_ + L"\\medium.xml", ziz::FormatMediumRecord(record));
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {L"a.msi"});
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "medium incomplete: a.msi has 11 bytes, the record says 12"));
+    // Components that meet the sequence are still taken in, as without a record.
+    EXPECT_EQ("component a", ReadTextFile(setup_ + L"\\a.msi"));
+}
+
+TEST_F(PerformingLocalCopies, FolderWithoutComponentsIsNoMedium)
+{
+    LogCapture log;
+    StateWorker worker;
+    Prepare(worker, {L"a.msi"});
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StatePerformingLocalCopies::Instance()->Exec(worker));
+    EXPECT_EQ(-1, log.IndexOf("medium incomplete"));
+}
+
 // ---------------------------------------------------------------------------------------
 // UpdatingAppliance
 
@@ -262,7 +356,12 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
     StateWorker worker = ApplianceWorker();
     Prepare(worker, StandardItems());
     EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
-    EXPECT_EQ((std::vector<Notification>{{ziz::StatusSucceeded, 0, 0}}), worker.notifications);
+    // The window counts the files written to the medium, then the outcome.
+    EXPECT_EQ((std::vector<Notification>{{ziz::StatusInstalling, 0, 3},
+                                         {ziz::StatusInstalling, 1, 3},
+                                         {ziz::StatusInstalling, 2, 3},
+                                         {ziz::StatusSucceeded, 0, 0}}),
+              worker.notifications);
 
     const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     EXPECT_EQ(hiddenSystem, Attributes(target_ + L"\\Norlo") & hiddenSystem);
@@ -337,7 +436,7 @@ TEST_F(UpdatingAppliance, FailingCopyScriptFailsTheRunAndKeepsOlderFiles)
     EXPECT_GT(failed, exit);
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Appliance copy script failed"));
     EXPECT_TRUE(Exists(setupFiles_ + L"\\old-services.msi"));
-    EXPECT_TRUE(worker.notifications.empty());
+    EXPECT_NE(ziz::StatusSucceeded, worker.GetLastStatus());
 }
 
 TEST_F(UpdatingAppliance, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
@@ -391,6 +490,194 @@ TEST_F(UpdatingAppliance, WithoutTheDownloadedApplianceProgramTheRunFails)
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
     EXPECT_GE(log.IndexOf("Executing command: \"\" -y "), 0);
     EXPECT_FALSE(Exists(In(L"script-arguments.txt")));
+}
+
+// ---------------------------------------------------------------------------------------
+// UpdatingAppliance: a medium known to be complete
+
+ziz::MediumRecord RecordOn(const std::wstring& setupFiles)
+{
+    ziz::MediumRecord record;
+    std::string problem;
+    EXPECT_TRUE(ziz::ReadMediumRecord(setupFiles, record, problem)) << problem;
+    return record;
+}
+
+// Seams: what happens to a file between its write and its read-back.
+std::wstring g_damaged;
+void DamageSecondExe(const std::wstring& written)
+{
+    if (written.find(L"second.exe") == std::wstring::npos) return;
+    g_damaged = written;
+    WriteTextFile(written, "secoNd");  // same size, other bytes: a stick that returns garbage
+}
+std::wstring g_pulledOut;
+void PullOutAtSecondExe(const std::wstring& written)
+{
+    if (written.find(L"second.exe") == std::wstring::npos) return;
+    testenv::RemoveTree(g_pulledOut);
+}
+BOOL WINAPI Fat32Volume(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR fileSystem, DWORD size)
+{
+    if (flags) *flags = 0;
+    wcsncpy(fileSystem, L"FAT32", size);
+    return TRUE;
+}
+
+class MediumSeams {
+public:
+    ~MediumSeams()
+    {
+        ziz::SetMediumWrittenHook(nullptr);
+        ziz::SetVolumeInformationFunction(nullptr);
+    }
+};
+
+TEST_F(UpdatingAppliance, RecordWrittenLastNamesEveryFileWithItsDigests)
+{
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    const ziz::MediumRecord record = RecordOn(setupFiles_);
+    ASSERT_EQ(3u, record.Files.size());
+    const std::vector<std::wstring> names = {L"first.msi", L"second.exe", L"Setup.exe"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        const osh::FileDigests digests = osh::CalculateFileDigests(setupFiles_ + L"\\" + names[i]);
+        EXPECT_EQ(names[i], record.Files[i].Name);
+        EXPECT_EQ(digests.Bytes, record.Files[i].Size);
+        EXPECT_EQ(digests.Md5, record.Files[i].Md5);
+        EXPECT_EQ(digests.Sha256, record.Files[i].Sha256);
+        EXPECT_GE(log.IndexOf("Copied to the medium: " + Narrow(names[i]) + " (" + std::to_string(digests.Bytes) +
+                              " bytes, read back intact)"), 0);
+    }
+    EXPECT_EQ(20u, record.Written.size()) << record.Written;  // 2026-12-09T10:35:00Z
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml.new"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\first.msi.new"));
+    // After the copy script: a script that fails leaves no record (see below).
+    const int script = LineStarting(log, "Executing command: \"" + Narrow(In(L"Temp\\copy script.cmd")), Message::PRIO_INFORMATION);
+    EXPECT_GE(script, 0);
+    EXPECT_GT(log.IndexOf("Medium complete: " + Narrow(setupFiles_) + "\\medium.xml written"), script);
+}
+
+TEST_F(UpdatingAppliance, RefreshCopiesOnlyWhatChangedAndKeepsTheRest)
+{
+    StateWorker first = ApplianceWorker();
+    Prepare(first, StandardItems());
+    ASSERT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(first));
+    WriteTextFile(In(L"Data\\SetupFiles\\first.msi"), "first, release two");
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_GE(log.IndexOf("Copied to the medium: first.msi (18 bytes, read back intact)"), 0);
+    EXPECT_GE(log.IndexOf("Kept on the medium: second.exe (6 bytes, intact)"), 0);
+    EXPECT_GE(log.IndexOf("Kept on the medium: Setup.exe (24 bytes, intact)"), 0);
+    EXPECT_EQ(-1, log.IndexOf("Copied to the medium: second.exe"));
+    EXPECT_EQ("first, release two", ReadTextFile(setupFiles_ + L"\\first.msi"));
+    EXPECT_EQ(18u, RecordOn(setupFiles_).Files.front().Size);
+
+    // A file changed on the medium behind the record's back, with its size, is found by
+    // its digests once the record no longer vouches for it.
+    WriteTextFile(setupFiles_ + L"\\second.exe", "SECOND");
+    DeleteFileW((setupFiles_ + L"\\medium.xml").c_str());
+    LogCapture again;
+    StateWorker third = ApplianceWorker();
+    Prepare(third, StandardItems());
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(third));
+    EXPECT_GE(again.IndexOf("Copied to the medium: second.exe (6 bytes, read back intact)"), 0);
+    EXPECT_GE(again.IndexOf("Kept on the medium: first.msi (18 bytes, intact)"), 0);
+    EXPECT_EQ("second", ReadTextFile(setupFiles_ + L"\\second.exe"));
+}
+
+TEST_F(UpdatingAppliance, FileDamagedOnTheMediumFailsTheRunAndKeepsWhatWasThere)
+{
+    StateWorker first = ApplianceWorker();
+    Prepare(first, StandardItems());
+    ASSERT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(first));
+    ASSERT_TRUE(DeleteFileW((program_ + L".ran").c_str()));
+    WriteTextFile(setupFiles_ + L"\\old-services.msi", "from an earlier release");
+    WriteTextFile(setupFiles_ + L"\\second.exe", "older second");
+    MediumSeams seams;
+    ziz::SetMediumWrittenHook(&DamageSecondExe);
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Read-back of \"" + Narrow(setupFiles_) +
+                                                      "\\second.exe\" from the medium failed: md5"));
+    EXPECT_EQ(setupFiles_ + L"\\second.exe.new", g_damaged);
+    EXPECT_FALSE(Exists(g_damaged));
+    EXPECT_EQ("older second", ReadTextFile(setupFiles_ + L"\\second.exe"));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\old-services.msi"));
+    // The record of the earlier preparation went first: the medium is not complete.
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
+    EXPECT_FALSE(Exists(program_ + L".ran"));
+}
+
+TEST_F(UpdatingAppliance, MediumPulledOutHalfWayNeverGetsItsRecord)
+{
+    MediumSeams seams;
+    g_pulledOut = target_ + L"\\Norlo";
+    ziz::SetMediumWrittenHook(&PullOutAtSecondExe);
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_GE(LineStarting(log, "Read-back of \"" + Narrow(setupFiles_) + "\\second.exe\" from the medium failed: "), 0)
+        << (log.Lines().empty() ? "" : log.Lines().back().text);
+    EXPECT_GE(log.IndexOf("Appliance medium is missing components, preparation failed"), 0);
+    // Put back, the medium shows what it lacks: no record.
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml.new"));
+    EXPECT_FALSE(Exists(program_ + L".ran"));
+}
+
+TEST_F(UpdatingAppliance, FileTooLargeForTheMediumsFileSystemFailsBeforeAnythingIsWritten)
+{
+    MediumSeams seams;
+    ziz::SetVolumeInformationFunction(&Fat32Volume);
+    InstallSequence items = StandardItems();
+    items.front().Hash = osh::CalculateFileHash(items.front().LocalPath);
+    items.front().Size = L"4294967296";
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, items);
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "The medium " + Narrow(target_) + " (FAT32) cannot hold first.msi: "
+                                                  "4294967296 bytes needed, at most 4294967295 bytes per file"));
+    EXPECT_FALSE(Exists(target_ + L"\\Norlo"));
+    EXPECT_TRUE(worker.notifications.empty());
+
+    // Just under the limit the size rule lets it through (and the read-back then finds
+    // the file is not what the item promises).
+    items.front().Size = L"4294967295";
+    StateWorker under = ApplianceWorker();
+    Prepare(under, items);
+    LogCapture again;
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(under));
+    EXPECT_EQ(-1, again.IndexOf("cannot hold"));
+}
+
+TEST_F(UpdatingAppliance, MissingTargetFailsAndCreatesNothing)
+{
+    testenv::RemoveTree(target_);
+    LogCapture log;
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Appliance target " + Narrow(target_) + " is not a folder"));
+    EXPECT_FALSE(Exists(target_));
+}
+
+TEST_F(UpdatingAppliance, FailingCopyScriptLeavesNoRecord)
+{
+    WriteScript(3);
+    StateWorker worker = ApplianceWorker();
+    Prepare(worker, StandardItems());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_TRUE(Exists(setupFiles_ + L"\\first.msi"));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Component downloads: the progress status lines, real transfers from the harness's HTTP
 // server with their failure paths, and purging stale copies from a directory tree.
 #include "engine/BindStatusCallback.h"
+#include "engine/CachePurge.h"
 #include "engine/Downloader.h"
 #include "engine/OSWorker.h"
 #include "osh/Exception.h"
@@ -8,6 +9,7 @@
 #include "osh/Folders.h"
 #include "osh/HttpTransfer.h"
 #include "osh/ScopedHandle.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
 #include "support/TestEnvironment.h"
@@ -259,6 +261,112 @@ TEST_F(PurgeFileFromTree, UnlistableSubdirectoryFailsAndStopsTheDescent)
     EXPECT_TRUE(HasLineStartingWith(log, Message::PRIO_WARNING, "FindFirstFile: "));
     // Listed after the failing directory, so never visited.
     EXPECT_TRUE(Exists(later));
+}
+
+// ---------------------------------------------------------------------------------------
+// Links in a purged tree
+
+TEST_F(PurgeFileFromTree, NeverEntersAFolderLinkAndTakesAMatchingLinkAtMost)
+{
+    const testsupport::CanaryFolder outside(L"dl-purge-outside");
+    const std::wstring behind = outside.folder + L"\\stale.bin";
+    WriteFile(behind, "not ours");
+    const testsupport::FolderLink entered(root_ + L"\\into-outside", outside.folder);
+    Dir(L"plain");
+    const testsupport::FolderLink matching(root_ + L"\\plain\\stale-link", outside.folder);
+
+    testsupport::LogCapture log;
+    const bool purged = ziz::PurgeFileFromTree(root_, L"stale*");
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_EQ("not ours", ReadFile(behind));
+    EXPECT_TRUE(entered.Present());
+    EXPECT_TRUE(purged) << "a link that stays is only a warning";
+    EXPECT_NE(testsupport::SystemRemovesLinks(), matching.Present());
+    if (matching.Present()) {
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "RemoveLink: '" + Narrow(matching.path) +
+                                                            "' could not be opened as a link; left in place"));
+    }
+}
+
+TEST_F(PurgeFileFromTree, RootThatIsALinkIsRefused)
+{
+    const testsupport::CanaryFolder outside(L"dl-purge-outside");
+    WriteFile(outside.folder + L"\\stale.bin", "not ours");
+    const testsupport::FolderLink link(root_ + L"\\link", outside.folder);
+
+    testsupport::LogCapture log;
+    EXPECT_FALSE(ziz::PurgeFileFromTree(link.path, L"stale*"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "PurgeFileFromTree: '" + Narrow(link.path) + "' is a link"));
+    EXPECT_TRUE(Exists(outside.folder + L"\\stale.bin"));
+    EXPECT_TRUE(outside.Intact());
+}
+
+// ---------------------------------------------------------------------------------------
+// The Internet cache's names for copies of a file
+
+TEST(CacheCopyName, OnlyTheFileItselfAndItsNumberedCopies)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* base;
+        const wchar_t* extension;
+        bool copy;
+    };
+    const Case cases[] = {
+        {L"base.msi", L"base", L".msi", true},
+        {L"BASE.MSI", L"base", L".msi", true},
+        {L"base[1].msi", L"base", L".msi", true},
+        {L"base[23].msi", L"base", L".msi", true},
+        {L"Base[7].Msi", L"base", L".msi", true},
+        {L"a.b[2].msi", L"a.b", L".msi", true},
+        {L"readme[1]", L"readme", L"", true},
+        {L"readme", L"readme", L"", true},
+        {L"base[].msi", L"base", L".msi", false},
+        {L"base[x].msi", L"base", L".msi", false},
+        {L"base[1.msi", L"base", L".msi", false},
+        {L"base1].msi", L"base", L".msi", false},
+        {L"base[1]x.msi", L"base", L".msi", false},
+        {L"base[1].msi.bak", L"base", L".msi", false},
+        {L"base.msi.bak", L"base", L".msi", false},
+        {L"base-other.msi", L"base", L".msi", false},
+        {L"basement.msi", L"base", L".msi", false},
+        {L"xbase.msi", L"base", L".msi", false},
+        {L"base.exe", L"base", L".msi", false},
+        {L"base[1].exe", L"base", L".msi", false},
+        {L"base", L"base", L".msi", false},
+        {L"readme.txt", L"readme", L"", false},
+        {L"", L"base", L".msi", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.copy, ziz::IsCacheCopyName(c.name, c.base, c.extension))
+            << Narrow(c.name) << " for " << Narrow(c.base) << Narrow(c.extension);
+}
+
+TEST_F(PurgeFileFromTree, CachePurgeTakesEveryCopyAndNothingElse)
+{
+    const testsupport::CanaryFolder outside(L"dl-purge-outside");
+    const std::wstring behind = outside.folder + L"\\Comp.msi";
+    WriteFile(behind, "not ours");
+    const std::wstring own = Make(L"Comp.msi"), first = Make(L"A1\\Comp[1].msi"), second = Make(L"A1\\comp[2].MSI");
+    Dir(L"B2");
+    const std::wstring locked = Make(L"B2\\deep\\Comp[3].msi");
+    ASSERT_TRUE(SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::wstring others[] = {Make(L"Comp.msi.bak"), Make(L"A1\\Comp-2.msi"), Make(L"A1\\Comp.tmp"),
+                                   Make(L"B2\\Compact.msi"), Make(L"B2\\Comp[1].exe")};
+    const testsupport::FolderLink entered(root_ + L"\\B2\\into-outside", outside.folder);
+
+    testsupport::LogCapture log;
+    EXPECT_TRUE(ziz::PurgeCacheCopies(root_, L"Comp", L".msi"));
+
+    for (const std::wstring& gone : {own, first, second, locked}) {
+        EXPECT_FALSE(Exists(gone)) << Narrow(gone);
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "File \"" + Narrow(gone) + "\" deleted."));
+    }
+    for (const std::wstring& kept : others) EXPECT_TRUE(Exists(kept)) << Narrow(kept);
+    EXPECT_TRUE(entered.Present());
+    EXPECT_EQ("not ours", ReadFile(behind));
+    EXPECT_TRUE(outside.Intact());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -529,9 +637,12 @@ TEST_F(DownloadItem, CleanModePurgesTheCacheFirst)
 {
     const std::wstring stale = CacheFile(Widen(base_) + L"[1].msi");
     CreateDirectoryW(cacheSub_.c_str(), nullptr);
-    const std::wstring nested = cacheSub_ + L"\\" + Widen(base_) + L".tmp";
+    const std::wstring nested = cacheSub_ + L"\\" + Widen(base_) + L"[2].msi";
     WriteFile(nested, "cached");
     ASSERT_TRUE(SetFileAttributesW(nested.c_str(), FILE_ATTRIBUTE_READONLY));
+    // Another item's entry whose name merely begins with this one's base name stays.
+    const std::wstring alike = cacheSub_ + L"\\" + Widen(base_) + L".tmp";
+    WriteFile(alike, "cached");
 
     testsupport::LogCapture log;
     RecordingEngine engine(log);
@@ -540,6 +651,7 @@ TEST_F(DownloadItem, CleanModePurgesTheCacheFirst)
 
     EXPECT_FALSE(Exists(stale));
     EXPECT_FALSE(Exists(nested));
+    EXPECT_TRUE(Exists(alike));
     const int purged = log.IndexOf("Purged " + name_ + " from internet cache.");
     ASSERT_GE(purged, 0);
     EXPECT_EQ(Message::PRIO_INFORMATION, log.Lines()[purged].priority);

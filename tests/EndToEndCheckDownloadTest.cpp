@@ -2,12 +2,14 @@
 // download run, the hand-over to a newer bootstrapper, components taken in from beside the
 // program, the appliance medium, and the elevated relaunch of a real engine.
 #include "support/EndToEnd.h"
+#include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
 #include "support/TlsServer.h"
 
 #include "engine/FileVersion.h"
+#include "engine/MediumWriter.h"
 #include "engine/OSWorker.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "osh/Elevation.h"
@@ -249,6 +251,48 @@ TEST_F(SilentUpdateServer, EndsAsAFailedCheckAfterTheLimit)
     EXPECT_GE(timeOut, 0);
     EXPECT_GT(LineWith("Could not download " + Narrow(silent) + " to "), timeOut);
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
+}
+
+BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<std::pair<DWORD, HWND>*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->first || !IsWindowVisible(window)) return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+// Someone closes the progress window while the check waits for the silent server: the run
+// ends within about a second of it, not after the minute's limit.
+TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnce)
+{
+    const std::wstring silent = endtoend::ServerAddress() + L"/silent/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent.c_str(),
+                                 static_cast<DWORD>((silent.size() + 1) * sizeof(wchar_t)));
+    struct Restore {
+        ~Restore() { testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL"); }
+    } restore;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG closedAt = 0;
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(
+        L"/check", endtoend::NeverRestart({}),
+        [&](DWORD processId) {
+            if (closedAt != 0 || GetTickCount64() - start < 3000) return;
+            std::pair<DWORD, HWND> search{processId, nullptr};
+            EnumWindows(FindVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
+            if (search.second == nullptr) return;
+            PostMessageW(search.second, WM_CLOSE, 0, 0);
+            closedAt = GetTickCount64();
+        },
+        90000);
+    const ULONGLONG ended = GetTickCount64();
+    ASSERT_TRUE(run.ended);
+    ASSERT_NE(0u, closedAt) << "no window was seen";
+    // A second for the transfer, the rest for the process to end under Wine.
+    EXPECT_LT(ended - closedAt, 5000u);
+    EXPECT_GE(LineWith("Download of \"" + Narrow(silent) + "\" failed: the transfer was cancelled"), 0);
+    EXPECT_LT(LineWith("time-out (no data from the server"), 0);
 }
 
 TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
@@ -702,6 +746,8 @@ TEST_F(LocalCopies, ComponentsBesideTheProgramAreTakenIntoTheSetupDirectory)
     ExpectComponentsIntact(copied);
     EXPECT_GE(LineWith(Narrow(left) + " does not exist, not copied."), 0);
     EXPECT_GE(LineWith("appliance.exe does not exist, not copied."), 0);
+    // Components without the record of a finished preparation: the log says so.
+    EXPECT_GE(LineWith(":setup:W:medium incomplete: no record medium.xml beside the components"), 0);
     EXPECT_TRUE(RequestedAny({left}));
     EXPECT_FALSE(RequestedAny(std::vector<std::wstring>(kX64Components.begin(), kX64Components.end() - 1)));
 }
@@ -750,7 +796,9 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     std::set<std::wstring> expected(kX64Components.begin(), kX64Components.end());
     expected.insert(kX86Components.begin(), kX86Components.end());
     expected.insert(L"Setup.exe");
-    EXPECT_EQ(std::vector<std::wstring>(expected.begin(), expected.end()), MediumNames());
+    std::set<std::wstring> onMedium = expected;
+    onMedium.insert(L"medium.xml");
+    EXPECT_EQ(std::vector<std::wstring>(onMedium.begin(), onMedium.end()), MediumNames());
     for (const std::wstring& name : expected) {
         const std::wstring source = name == L"Setup.exe" ? testenv::SetupExecutable() : endtoend::ReleaseFile(name);
         EXPECT_EQ(endtoend::FileMd5(source), endtoend::FileMd5(MediumFiles() + L"\\" + name)) << Narrow(name);
@@ -760,6 +808,44 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     EXPECT_GE(LineWith("Executing command: \""), 0);
     EXPECT_GE(LineWith("appcopy.cmd\" \"" + Narrow(target_) + "\\\" \""), 0);
     EXPECT_EQ(-1, LineWith("Command failed, exit status: "));
+    // Each file was read back from the medium, and the record beside them says so.
+    for (const std::wstring& name : expected) EXPECT_GE(LineWith("Copied to the medium: " + Narrow(name) + " ("), 0);
+    ziz::MediumRecord record;
+    std::string problem;
+    ASSERT_TRUE(ziz::ReadMediumRecord(MediumFiles(), record, problem)) << problem;
+    EXPECT_EQ(expected.size(), record.Files.size());
+    for (const ziz::MediumFile& file : record.Files) {
+        EXPECT_EQ(1u, expected.count(file.Name)) << Narrow(file.Name);
+        EXPECT_EQ(endtoend::FileMd5(MediumFiles() + L"\\" + file.Name), Narrow(file.Md5)) << Narrow(file.Name);
+    }
+    EXPECT_FALSE(record.BootstrapperVersion.empty());
+    EXPECT_GT(LineWith("Medium complete: "), LineWith("appcopy.cmd\" \""));
+}
+
+TEST_F(ApplianceRun, RefreshAfterOneComponentChangedCopiesOnlyThatOne)
+{
+    ASSERT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    const std::wstring changed = kX64Components[1];
+    WriteTextFile(MediumFiles() + L"\\" + changed, "the redistributable of an earlier release");
+    DeleteFileW((SetupFiles() + L"\\" + changed).c_str());
+    endtoend::ClearServerRequests();
+    logStart_ = endtoend::LastLogLines(100000000).size();
+
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+    std::vector<std::wstring> others(kX86Components.begin(), kX86Components.end());
+    for (const std::wstring& name : kX64Components) {
+        if (name != changed) others.push_back(name);
+    }
+    EXPECT_TRUE(RequestedAny({changed}));
+    EXPECT_FALSE(RequestedAny(others));
+    EXPECT_GE(LineWith("Copied to the medium: " + Narrow(changed) + " ("), 0);
+    others.push_back(L"Setup.exe");
+    for (const std::wstring& name : others) {
+        EXPECT_GE(LineWith("Kept on the medium: " + Narrow(name) + " ("), 0) << Narrow(name);
+        EXPECT_EQ(-1, LineWith("Copied to the medium: " + Narrow(name) + " (")) << Narrow(name);
+    }
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(changed)), endtoend::FileMd5(MediumFiles() + L"\\" + changed));
+    EXPECT_TRUE(Exists(MediumFiles() + L"\\medium.xml"));
 }
 
 TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)

@@ -204,6 +204,44 @@ TEST_F(FullDrive, DownloadThatDoesNotFitFailsBeforeAnyTransferNamingTheSpaceAndK
     EXPECT_EQ(std::vector<std::wstring>{kPackage}, FileNames(SetupFiles()));
 }
 
+// An appliance medium on the nearly full drive: refused before anything is written to it.
+class SmallMedium : public Faults {
+protected:
+    void SetUp() override
+    {
+        if (GetDriveTypeW(L"K:\\") == DRIVE_NO_ROOT_DIR)
+            GTEST_SKIP() << "the small drive K: is not mounted (the fixture could not mount a tmpfs here)";
+        Faults::SetUp();
+        testenv::RemoveTree(kTarget);
+        ASSERT_TRUE(CreateDirectoryW(kTarget.c_str(), nullptr));
+    }
+    void TearDown() override
+    {
+        testenv::RemoveTree(kTarget);
+        Faults::TearDown();
+    }
+    const std::wstring kTarget = L"K:\\medium";
+};
+
+TEST_F(SmallMedium, MediumTooSmallFailsBeforeTheFirstByteNamingTargetNeedAndSpace)
+{
+    WriteTextFile(kTarget + L"\\notes.txt", "the technician's notes");
+    ULARGE_INTEGER freeBytes{};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(kTarget.c_str(), &freeBytes, nullptr, nullptr));
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/appliance=" + kTarget + L" /silent"));
+    const int shortage = LineWith({":setup:E:Not enough space on " + Narrow(kTarget) + " for the components: ",
+                                   " bytes needed, " + std::to_string(freeBytes.QuadPart) + " bytes free"});
+    ASSERT_GE(shortage, 0) << LogText();
+    const std::string line = RunLog()[static_cast<size_t>(shortage)];
+    const unsigned long long needed = std::stoull(line.substr(line.find("components: ") + 12));
+    EXPECT_GT(needed, 16ull * 1024 * 1024) << line;  // the components and the margin
+    // Nothing on the medium changed: no folders, no files, the appliance program never ran.
+    EXPECT_EQ(std::vector<std::wstring>{L"notes.txt"}, FileNames(kTarget));
+    EXPECT_FALSE(Exists(kTarget + L"\\Norlo"));
+    EXPECT_EQ(-1, LineWith("Copied to the medium: "));
+    EXPECT_EQ(-1, LineWith("Executing command: "));
+}
+
 // ---------------------------------------------------------------------------------------
 // Setup files the run may not replace.
 

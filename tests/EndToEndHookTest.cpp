@@ -53,6 +53,9 @@ TEST(HookMissing, CheckRunGoesOnWithAWarningBeforeEveryStage)
         // Without a temporary directory the hook cannot be written out, and the update
         // document has nowhere to go either: the check then fails.
         testsupport::UnusableTempDirectory noTemporaryDirectory;
+        // An elevated run (under Wine, every run) works in a folder below the system's one.
+        testsupport::UnusableSystemTempFolder noSystemTemporaryFolder;
+        ASSERT_TRUE(noSystemTemporaryFolder.Blocked());
         exitCode = endtoend::RunSetup(L"/silent /check", 120000);
     }
     EXPECT_EQ(0xFFFFFFFFu, exitCode);

@@ -6,11 +6,14 @@
 // Installers' results count: a failing component rolls the install back and fails the run,
 // one asking for a restart ends with 1 and restarts nothing, and an uninstall command that
 // fails keeps its entry and fails the uninstall.
+#include "osh/PersistentStore.h"
 #include "support/EndToEnd.h"
+#include "support/Links.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StateTestFiles.h"
+#include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -244,6 +247,29 @@ TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)
     EXPECT_TRUE(Exists(DataFolder() + L"\\log\\setup.log"));
 }
 
+// A standard user can write the data folder and plant a link there; the elevated purge
+// removes the folder around it and never what the link points to.
+TEST_F(EndToEnd, PurgeNeverFollowsALinkPlantedInTheDataFolder)
+{
+    const testsupport::CanaryFolder outside(L"e2e-link-target");
+    statetest::WriteTextFile(DataFolder() + L"\\SetupFiles\\stale.bin", "stale");
+    const testsupport::FolderLink link(DataFolder() + L"\\SetupFiles\\planted", outside.folder);
+
+    const Outcome uninstall = RunSetupAnswering(L"/uninstall /silent /purge", {IDNO});
+    ASSERT_TRUE(uninstall.ended);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(DataFolder() + L"\\SetupFiles\\stale.bin"));
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
+    const auto lines = endtoend::LastLogLines(400);
+    if (link.Present()) {
+        EXPECT_GE(LastLineWith(lines, "RemoveLink: '" + Narrow(link.path) + "' could not be opened as a link"), 0);
+    } else {
+        EXPECT_GE(LastLineWith(lines, "Link \"" + Narrow(link.path) + "\" removed without following it."), 0);
+    }
+    EXPECT_NE(uninstall.exitCode, 0xFFFFFFFFu) << "the purge never fails the run";
+}
+
 // --- Installers' results --------------------------------------------------------------------
 
 const DWORD kFailed = 0xFFFFFFFFu;
@@ -362,6 +388,58 @@ TEST_F(InstallerResults, UninstallCommandThatFailsKeepsItsEntryAndFailsTheUninst
               0);
     EXPECT_LT(LineWith(lines, ":W:RegDeleteValue"), 0);
     EXPECT_GE(LineWith(lines, "Software process complete, failure detected."), 0);
+}
+
+
+// The setup-files folder is writable by others. Here a product program asked to close just
+// before the installs (after the download step checked every component) changes one byte
+// of the first component: the check on the held file finds it, nothing is run or
+// installed, and the run fails as a failed check does.
+TEST_F(EndToEnd, ComponentChangedAfterItsCheckIsNotInstalledAndTheRunFails)
+{
+    const testsupport::SavedStoreValue savedDirectory(L"Setup", L"DirInstall64");
+    osh::SetPersistentValue(L"Setup", L"DirInstall64", ProgramFolder64());
+    const std::wstring component = DataFolder() + L"\\SetupFiles\\norlo5-custom-" + kRelease + L"__PRE.msi";
+    const std::wstring flipper = ProgramFolder64() + L"\\flipper.exe";
+    statetest::MakeFolders(ProgramFolder64());
+    ASSERT_TRUE(CopyFileW((testenv::BuildDirectory() + L"\\tests\\ComponentTamperHelper.exe").c_str(),
+                          flipper.c_str(), FALSE));
+    DeleteFileW((flipper + L".log").c_str());
+    std::wstring commandLine = L"\"" + flipper + L"\" --flip-on-close \"" + component + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ASSERT_TRUE(testsupport::WaitForFile(flipper + L".log", 30000)) << "the product program did not start";
+
+    const std::wstring results = testenv::MakeScratchDirectory(L"held-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    const endtoend::SetupOutcome run =
+        endtoend::RunSetupWatched(L"/install /silent /nocheck /result=" + resultFile, endtoend::NeverRestart({}));
+    const bool flipperEnded = WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0;
+    if (!flipperEnded) TerminateProcess(info.hProcess, 9);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    const std::vector<std::string> flips = statetest::RecordedLines(flipper);
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+    DeleteFileW((flipper + L".log").c_str());
+    DeleteFileW(flipper.c_str());
+
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 0xFFFFFFFFu);
+    EXPECT_TRUE(flipperEnded);
+    EXPECT_EQ(flips, (std::vector<std::string>{"ready", "flipped succeeded"}));
+    const auto lines = endtoend::LastRunLines();
+    EXPECT_GE(LineWith(lines, ":W:Hash comparison failure on file " + Narrow(component)), 0);
+    EXPECT_GE(LineWith(lines, ":E:Installing norlo5-custom-" + Narrow(kRelease) +
+                                  "__PRE.msi failed: its file no longer passes its check"), 0);
+    EXPECT_LT(LineWith(lines, "Executing "), 0) << "no install command ran";
+    EXPECT_TRUE(endtoend::StoreValueNames(L"uninstall").empty());
+    for (const Package& package : kX64Packages)
+        EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+    EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,")) << result;
+    EXPECT_NE(std::string::npos, result.find("\"action\":\"failed\",\"failedCheck\":\"md5\"")) << result;
 }
 
 }  // namespace

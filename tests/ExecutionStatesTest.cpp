@@ -14,7 +14,9 @@
 #include "engine/states/StatePurgingFiles.h"
 #include "osh/Exception.h"
 #include "osh/PersistentStore.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
+#include "support/StateFiles.h"
 #include "support/StateTestFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
@@ -43,6 +45,13 @@ InstallItem Item(const std::wstring& file, const std::wstring& viewer, const std
     if (!viewer.empty()) item.SetProperty(L"viewer", viewer);
     if (!services.empty()) item.SetProperty(L"services", services);
     if (!command.empty()) item.SetProperty(L"installCmd", command);
+    return item;
+}
+
+// A command naming [APP] runs the component's file, which must be there to be checked.
+InstallItem WithLocalPath(InstallItem item, const std::wstring& path)
+{
+    item.LocalPath = path;
     return item;
 }
 
@@ -235,7 +244,9 @@ TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
 {
     worker.ParseArguments({L"/install", L"/viewer"});
     const std::wstring command = Quoted(recorder) + L" [APP] [LOG] [INSTALLDIR32] [INSTALLDIR64] [TEMPDIR]";
-    InstallSequence items{Item(L"both.msi", L"yes", L"yes", command),
+    const std::wstring both = worker.paths[ziz::evSetup] + L"\\both.msi";
+    statetest::WriteTextFile(both, "package");
+    InstallSequence items{WithLocalPath(Item(L"both.msi", L"yes", L"yes", command), both),
                           Item(L"services-only.msi", L"no", L"yes", Quoted(recorder) + L" services"),
                           Item(L"no-command.msi", L"yes", L"yes", L""),
                           Item(L"no-property.msi", L"", L"yes", Quoted(recorder) + L" none"),
@@ -246,7 +257,7 @@ TEST_F(ExecutionStates, InstallsRunTheItemsOfTheInstallTypeOnly)
 
     EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
 
-    const std::wstring expanded = Quoted(recorder) + L" " + Quoted(L"C:\\setup files\\both.msi") + L" " +
+    const std::wstring expanded = Quoted(recorder) + L" " + Quoted(both) + L" " +
                                   Quoted(temp + L"\\both.msi.log") + L" " + Quoted(worker.paths[ziz::evInstall32]) +
                                   L" " + Quoted(worker.paths[ziz::evInstall64]) + L" " + Quoted(temp);
     EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{Narrow(expanded.substr(recorder.size() + 3)),
@@ -317,8 +328,12 @@ TEST_F(ExecutionStates, InstallsFailWhenADirectoryIsUnknown)
 TEST_F(ExecutionStates, InstallCommandThatCannotStartHandsTheInstalledItemsToTheUninstalls)
 {
     worker.ParseArguments({L"/install"});
+    const std::wstring broken = worker.paths[ziz::evSetup] + L"\\broken.msi";
+    statetest::WriteTextFile(broken, "package");
     worker.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
-                     Item(L"broken.msi", L"yes", L"yes", Quoted(scratch + L"\\missing\\none.exe") + L" [APP]"),
+                     WithLocalPath(Item(L"broken.msi", L"yes", L"yes",
+                                        Quoted(scratch + L"\\missing\\none.exe") + L" [APP]"),
+                                   broken),
                      Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
     EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
     EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"first"});
@@ -440,6 +455,128 @@ TEST_F(ExecutionStates, BusyInstallerThatGetsItsTurnCountsAsInstalled)
     EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>(3, "busy"));
     EXPECT_EQ(RecordOf(worker, L"busy.msi").action, ziz::ComponentAction::Installed);
     EXPECT_EQ(RecordOf(worker, L"busy.msi").exitCode, 0);
+}
+
+// --- Held components --------------------------------------------------------------------
+
+// The setup-files folder is writable by others: the component a command runs is held,
+// denying writers and deleters, from its check until the command has ended.
+class HeldComponents : public ExecutionStates {
+protected:
+    void SetUp() override
+    {
+        ExecutionStates::SetUp();
+        worker.ParseArguments({L"/install"});
+        component = worker.paths[ziz::evSetup] + L"\\base.msi";
+        statetest::WriteTextFile(component, "abc");
+        tamperer = testenv::BuildDirectory() + L"\\tests\\ComponentTamperHelper.exe";
+        report = scratch + L"\\tamper";
+        installed = scratch + L"\\installed.msi";
+    }
+
+    // The item as downloaded and checked: "abc".
+    InstallItem Checked(const std::wstring& command) const
+    {
+        InstallItem item = WithLocalPath(Item(L"base.msi", L"yes", L"yes", command), component);
+        item.Size = L"3";
+        item.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+        item.Sha256 = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+        return item;
+    }
+
+    std::wstring TamperCommand(const std::wstring& file) const
+    {
+        return Quoted(tamperer) + L" " + file + L" " + Quoted(report + L".log") + L" " + Quoted(installed);
+    }
+
+    std::wstring component, tamperer, report, installed;
+};
+
+TEST_F(HeldComponents, NobodyCanChangeTheComponentWhileItsCommandRuns)
+{
+    worker.SetItems({Checked(TamperCommand(L"[APP]"))});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+
+    const std::vector<std::string> attempts = RecordedLines(report);
+    ASSERT_EQ(attempts.size(), 5u) << "the helper did not run to its end";
+    EXPECT_EQ(attempts[0], "overwrite 32");
+    EXPECT_EQ(attempts[1], "rename 32");
+    EXPECT_EQ(attempts[2], "delete 32");
+    EXPECT_EQ(attempts[3].rfind("replace ", 0), 0u);
+    EXPECT_NE(attempts[3], "replace succeeded");
+    EXPECT_EQ(attempts[4], "copy succeeded") << "the installer itself can still read it";
+    EXPECT_EQ(testsupport::ReadTextFile(installed), "abc");
+    EXPECT_EQ(RecordOf(worker, L"base.msi").action, ziz::ComponentAction::Installed);
+    // Let go once the command has ended.
+    EXPECT_TRUE(DeleteFileW(component.c_str())) << GetLastError();
+}
+
+TEST_F(HeldComponents, ACommandThatDoesNotNameTheFileHoldsNothing)
+{
+    // The same helper, given the path as plain text: its attempts reach the file, so the
+    // refusals above come from the hold.
+    worker.SetItems({WithLocalPath(Item(L"base.msi", L"yes", L"yes", TamperCommand(Quoted(component))), component)});
+    EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StateFinishingInstall::Instance());
+    const std::vector<std::string> attempts = RecordedLines(report);
+    ASSERT_GE(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0], "overwrite succeeded");
+    EXPECT_EQ(attempts[1], "rename succeeded");
+}
+
+TEST_F(HeldComponents, AComponentChangedSinceItsCheckIsNotRunAndTheRunRollsBack)
+{
+    struct Change {
+        const char* name;
+        void (*apply)(const std::wstring& file);
+        const char* line;
+        const char* check;
+    };
+    const Change changes[] = {
+        {"same size, other bytes", [](const std::wstring& f) { statetest::WriteTextFile(f, "abd"); },
+         "Hash comparison failure on file ", "md5"},
+        {"cut short", [](const std::wstring& f) { statetest::WriteTextFile(f, "ab"); },
+         "Size comparison failure on file ", "size"},
+        {"removed", [](const std::wstring& f) { DeleteFileW(f.c_str()); }, "Unable to open file ", "open"},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        statetest::WriteTextFile(component, "abc");
+        statetest::RecordingWorker run;
+        run.paths = worker.paths;
+        run.ParseArguments({L"/install"});
+        run.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
+                      Checked(Quoted(recorder) + L" [APP]")});
+        PlaceStandIn(recorder);
+        change.apply(component);
+        log.Clear();
+
+        EXPECT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(run), ziz::StatePerformingUninstalls::Instance());
+        EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"first"});
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, change.line + Narrow(component)));
+        const std::string reason = "Installing base.msi failed: its file no longer passes its check";
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, reason));
+        EXPECT_EQ(run.Report().FailureReason(), reason);
+        EXPECT_EQ(RecordOf(run, L"base.msi").action, ziz::ComponentAction::Failed);
+        EXPECT_EQ(RecordOf(run, L"base.msi").failedCheck, change.check);
+        InstallSequence handedOver;
+        run.GetItems(handedOver);
+        ASSERT_EQ(handedOver.size(), 1u);
+        EXPECT_EQ(handedOver.front().Filename, L"first.msi");
+    }
+}
+
+TEST_F(HeldComponents, AComponentSomeoneKeepsOpenForWritingIsNotRun)
+{
+    // A writer who opened the file before the check could change it after: not held, not run.
+    HANDLE writer = CreateFileW(component.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    worker.SetItems({Checked(Quoted(recorder) + L" [APP]")});
+    const ziz::WorkerState* next = ziz::StatePerformingInstalls::Instance()->Exec(worker);
+    CloseHandle(writer);
+    EXPECT_EQ(next, ziz::StatePerformingUninstalls::Instance());
+    EXPECT_TRUE(RecordedLines(recorder).empty());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Unable to open file " + Narrow(component)));
 }
 
 // --- Uninstalls -------------------------------------------------------------------------
@@ -678,6 +815,65 @@ TEST_F(ExecutionStates, DeleteDirectoryOfSomethingElseFailsOrThrows)
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()), "DeleteDirectory: '" + Narrow(scratch) + "\\missing' is not a directory");
     }
+}
+
+// A standard user can plant a link in the data folder; the elevated purge must not reach
+// what it points to. Where the system cannot remove a link as such (Wine), it stays.
+TEST_F(ExecutionStates, DeleteDirectoryNeverFollowsALinkInTheTree)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const std::wstring root = scratch + L"\\linked";
+    statetest::WriteTextFile(root + L"\\a\\plain.txt", "p");
+    statetest::WriteTextFile(root + L"\\z\\later.txt", "l");
+    const testsupport::FolderLink link(root + L"\\a\\to-outside", outside.folder);
+
+    const bool removed = ziz::DeleteDirectory(root, false);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(root + L"\\a\\plain.txt"));
+    EXPECT_FALSE(Exists(root + L"\\z")) << "the walk goes on past the link";
+    if (testsupport::SystemRemovesLinks()) {
+        EXPECT_TRUE(removed);
+        EXPECT_FALSE(Exists(root));
+        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                                 "Link \"" + Narrow(link.path) + "\" removed without following it."));
+    } else {
+        EXPECT_FALSE(removed);
+        EXPECT_TRUE(link.Present());
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "RemoveLink: '" + Narrow(link.path) +
+                                                          "' could not be opened as a link; left in place"));
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Directory \"" + Narrow(root) + "\\a\" could not be deleted."));
+    }
+}
+
+TEST_F(ExecutionStates, DeleteDirectoryOfALinkTakesAtMostTheLink)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const testsupport::FolderLink link(scratch + L"\\data-link", outside.folder);
+
+    const bool removed = ziz::DeleteDirectory(link.path + L"\\.", false);
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_EQ(testsupport::SystemRemovesLinks(), removed);
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
+    if (link.Present()) {
+        EXPECT_THROW(ziz::DeleteDirectory(link.path, true), std::runtime_error);
+    }
+    EXPECT_TRUE(outside.Intact());
+}
+
+TEST_F(ExecutionStates, PurgingLeavesWhatALinkInTheDataFolderPointsTo)
+{
+    const testsupport::CanaryFolder outside(L"exec-link-target");
+    const std::wstring product = scratch + L"\\data\\Norlo 5";
+    statetest::WriteTextFile(product + L"\\SetupFiles\\Setup.exe", "x");
+    const testsupport::FolderLink link(product + L"\\SetupFiles\\planted", outside.folder);
+
+    EXPECT_EQ(ziz::StatePurgingFiles::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Exists(product + L"\\SetupFiles\\Setup.exe"));
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
 }
 
 TEST_F(ExecutionStates, DeleteDirectoryGoesOnPastAFileInUseUnlessAskedToRethrow)

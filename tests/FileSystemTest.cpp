@@ -2,8 +2,10 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/PathCompare.h"
+#include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
 
@@ -453,6 +455,77 @@ TEST_F(TempDirectory, FailsWhenTheTemporaryDirectoryIsUnusable)
     std::wstring out = L"stale";
     EXPECT_FALSE(osh::CreateNewTempDirectory(out));
     EXPECT_EQ(L"", out);
+}
+
+// --- Links: what the elevated run's file work asks before it acts ---------------------------
+
+class ReparsePoints : public FileSystem {
+protected:
+    testsupport::CanaryFolder outside{L"osh-link-target"};
+};
+
+TEST_F(ReparsePoints, LinksAreSeenOnThePathButTheirTargetsAreNot)
+{
+    const testsupport::FolderLink link(scratch + L"\\folder-link", outside.folder);
+
+    EXPECT_TRUE(osh::IsReparsePoint(link.path));
+    EXPECT_FALSE(osh::IsReparsePoint(link.path + L"\\canary.txt")) << "the entry behind the link is no link itself";
+    EXPECT_FALSE(osh::IsReparsePoint(outside.folder));
+    EXPECT_FALSE(osh::IsReparsePoint(scratch + L"\\missing"));
+    EXPECT_FALSE(osh::HasReparseAttribute(INVALID_FILE_ATTRIBUTES));
+    EXPECT_FALSE(osh::HasReparseAttribute(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+
+    std::wstring crossing = L"untouched";
+    EXPECT_TRUE(osh::PathCrossesReparsePoint(link.path + L"\\deeper\\x.txt", &crossing));
+    EXPECT_EQ(Narrow(link.path), Narrow(crossing));
+    crossing = L"untouched";
+    EXPECT_TRUE(osh::PathCrossesReparsePoint(link.path, &crossing));
+    EXPECT_EQ(Narrow(link.path), Narrow(crossing));
+    // Resolved as text first: ".." steps back out of the link before anything is asked.
+    crossing = L"untouched";
+    EXPECT_FALSE(osh::PathCrossesReparsePoint(link.path + L"\\..\\plain.txt", &crossing));
+    EXPECT_EQ("untouched", Narrow(crossing));
+    EXPECT_FALSE(osh::PathCrossesReparsePoint(outside.canary));
+}
+
+TEST_F(ReparsePoints, RemoveLinkTakesOnlyTheLinkOrNothing)
+{
+    const testsupport::FolderLink link(scratch + L"\\folder-link", outside.folder);
+    // Read-only on the target must not matter, nor be changed.
+    ASSERT_TRUE(SetFileAttributesW(outside.canary.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    if (testsupport::SystemRemovesLinks()) {
+        osh::RemoveLink(link.path);
+        EXPECT_FALSE(link.Present());
+    } else {
+        try {
+            osh::RemoveLink(link.path);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ("RemoveLink: '" + Narrow(link.path) + "' could not be opened as a link; left in place",
+                      std::string(error.what()));
+        }
+        EXPECT_TRUE(link.Present());
+    }
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_TRUE(GetFileAttributesW(outside.canary.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(outside.canary.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ReparsePoints, RemoveLinkRefusesWhatIsNoLink)
+{
+    const std::wstring plain = scratch + L"\\plain";
+    ASSERT_TRUE(CreateDirectoryW(plain.c_str(), nullptr));
+    for (const std::wstring& path : {plain, outside.canary, scratch + L"\\missing"}) {
+        try {
+            osh::RemoveLink(path);
+            ADD_FAILURE() << "no exception for " << Narrow(path);
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ("RemoveLink: '" + Narrow(path) + "' is not a link", std::string(error.what()));
+        }
+    }
+    EXPECT_TRUE(osh::IsDirectory(plain));
+    EXPECT_TRUE(outside.Intact());
 }
 
 }  // namespace

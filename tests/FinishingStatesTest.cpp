@@ -5,6 +5,7 @@
 #include "engine/states/StateFinishingInstall.h"
 #include "engine/states/StateFinishingUninstall.h"
 #include "osh/PersistentStore.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateTestFiles.h"
 #include "support/StoreKeys.h"
@@ -335,6 +336,27 @@ TEST_F(FinishingUninstall, DeletesEveryRegisteredRemnantAndItsEntry)
     ASSERT_EQ(worker.notifications.size(), 2u);
     EXPECT_EQ(worker.notifications.front().status, ziz::StatusCompleting);
     EXPECT_EQ(worker.notifications.back().status, ziz::StatusSucceeded);
+}
+
+// A standard user who can write the product's folder replaces it with a link; the
+// registered name then reaches a file of the same name elsewhere, which must survive.
+TEST_F(FinishingUninstall, RemnantReachedThroughALinkedFolderIsLeftAlone)
+{
+    const testsupport::CanaryFolder outside(L"remnants-outside");
+    const std::wstring behind = outside.folder + L"\\payload.txt";
+    statetest::WriteTextFile(behind, "not ours");
+    const std::wstring linked = scratch + L"\\linked";
+    const testsupport::FolderLink link(linked, outside.folder);
+    osh::SetPersistentValue(L"Install-Files", L"payload.txt", linked + L"\\payload.txt");
+
+    EXPECT_EQ(ziz::StateFinishingUninstall::Instance()->Exec(worker), nullptr);
+
+    EXPECT_TRUE(Exists(behind));
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(Registered(L"payload.txt"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "DeleteInstallRemnants: file \"" + Narrow(linked) +
+                                                        "\\payload.txt\" left alone: \"" + Narrow(linked) +
+                                                        "\" is a link"));
 }
 
 TEST_F(FinishingUninstall, NothingRegisteredStillSucceeds)

@@ -1,5 +1,6 @@
 // The hook script run before every state: its command line, where its output goes, when
 // that output is appended or started afresh, and that a broken hook never stops a state.
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/HookScript.h"
 #include "engine/OSWorker.h"
 #include "engine/RunLoop.h"
@@ -159,9 +160,11 @@ protected:
         ziz::RunStatesFrom(&first, worker_, shutdown.get());
     }
 
+    // The hook of an elevated run (under Wine, every run) works in the run's own folder.
     static std::string ArgsLine(const std::string& state)
     {
-        return "[INSTALL][" + state + "][\"C:\\Program Files\\Norlo 5\\\"][C:\\Program Files\\Norlo 5]";
+        return "[INSTALL][" + state + "][\"C:\\Program Files\\Norlo 5\\\"][" + osh::Narrow(ziz::ElevatedWorkFolder()) +
+               "]";
     }
 
     DirectoryIfMissing installDir_{kInstallDir};
@@ -246,7 +249,9 @@ TEST_F(HookRun, HookWhoseScriptIsMissingIsAWarningAndTheStateRuns)
 TEST_F(HookRun, MissingInstallationDirectoryRunsTheHookFromTheSystemFolder)
 {
     // A first install: the installation directory is only made by the packages. The hook
-    // runs elevated, so not from the user-writable temporary directory either.
+    // runs elevated, so not from the user-writable temporary directory either. (An elevated
+    // run has its own work folder; this is the run that has none.)
+    testsupport::NotElevated notElevated;
     worker_.installDirectory = scratch_ + L"\\not installed yet";
     wchar_t system[MAX_PATH];
     const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);

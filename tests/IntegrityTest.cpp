@@ -2,6 +2,7 @@
 // trust through the system's trust provider.
 #include "engine/FileVersion.h"
 #include "engine/SelfSignature.h"
+#include "engine/VerifyItemFile.h"
 #include "osh/Exception.h"
 #include "osh/FileHash.h"
 #include "osh/Signature.h"
@@ -136,6 +137,41 @@ TEST_F(FileHash, ReadersSharingTheFileDoNotStopIt)
     EXPECT_TRUE(osh::CalculateFileHash(path, out));
     CloseHandle(reader);
     EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", out);
+}
+
+TEST_F(FileHash, AnOpenFileIsDigestedFromItsFirstByteThroughItsHandle)
+{
+    const std::wstring pattern = Write(L"held.bin", PatternBytes(3 * 1024 * 1024 + 17));
+    HANDLE held = CreateFileW(pattern.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    char first[100];
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(held, first, sizeof first, &read, nullptr));  // whatever was read before
+    // The name now leads elsewhere for anyone who looks it up; the handle still reads the held bytes.
+    const std::wstring other = Write(L"other.bin", "abc");
+    osh::FileDigests digests;
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(osh::CalculateFileDigests(held, other, digests)) << "pass " << pass;
+        EXPECT_EQ(L"fd1d49162755d499d59a23ff5e4a0627", digests.Md5);
+        EXPECT_EQ(L"e7bff00c7b67234117b8c364725cf2b41fc31f7f46674b1a4a6b3c5516b3a6ed", digests.Sha256);
+        EXPECT_EQ(3u * 1024 * 1024 + 17, digests.Bytes);
+    }
+    std::uint64_t bytes = 0;
+    EXPECT_TRUE(osh::GetFileByteCount(held, bytes));
+    EXPECT_EQ(3u * 1024 * 1024 + 17, bytes);
+    CloseHandle(held);
+
+    digests.Md5 = L"stale";
+    EXPECT_FALSE(osh::CalculateFileDigests(INVALID_HANDLE_VALUE, pattern, digests));
+    EXPECT_EQ(L"", digests.Md5);
+    EXPECT_FALSE(osh::GetFileByteCount(INVALID_HANDLE_VALUE, bytes));
+    EXPECT_EQ(0u, bytes);
+    // A handle that may not read the content gives no digest.
+    HANDLE attributesOnly = CreateFileW(pattern.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, attributesOnly);
+    EXPECT_FALSE(osh::CalculateFileDigests(attributesOnly, pattern, digests));
+    CloseHandle(attributesOnly);
 }
 
 // Copies of a small program made on the build machine before this test runs: unsigned,
@@ -295,18 +331,22 @@ TEST_F(ItemVerification, Sha256IsCheckedAfterMd5)
     EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(path), OnlyWarning());
 }
 
-TEST_F(ItemVerification, HashOfAFileBeingWrittenCannotBeCalculated)
+TEST_F(ItemVerification, FileBeingWrittenIsCheckedOnTheBytesItHoldsWhenRead)
 {
-    // The file opens for the first check, but the digest's read-only sharing conflicts
-    // with the writer that holds it.
+    // The check by name reads through one handle that shares writing: a file someone still
+    // writes is judged on what it holds then. Only a holder that denies writers (the
+    // elevated run's held component) makes the verdict last.
     const std::wstring path = Write(L"growing.msi", "abc");
     HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, writer);
     item_.Hash = L"900150983cd24fb0d6963f7d28e17f72";
+    EXPECT_TRUE(worker_.VerifyItemFile(item_, path));
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(writer, "x", 1, &written, nullptr));
     EXPECT_FALSE(worker_.VerifyItemFile(item_, path));
     CloseHandle(writer);
-    EXPECT_EQ("Hash calculation failure on file " + testenv::Narrow(path), OnlyWarning());
+    EXPECT_EQ("Hash comparison failure on file " + testenv::Narrow(path), OnlyWarning());
 }
 
 TEST_F(ItemVerification, VersionIsComparedAsStored)
@@ -350,6 +390,34 @@ TEST_F(ItemVerification, SignaturesAreDemandedOnlyBySignedEngines)
     log_.Clear();
     EXPECT_TRUE(worker_.VerifyItemFile(item_, SignedCopy(L"signed.exe")));
     EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ItemVerification, AnOpenFileIsCheckedThroughItsHandle)
+{
+    // Digests and signature come from the open file, not from whatever its name leads to.
+    const std::wstring signed_ = SignedCopy(L"signed.exe");
+    HANDLE held = CreateFileW(signed_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    const std::wstring decoy = Write(L"decoy.exe", "abc");
+    worker_.SetSelfSigned(true);
+    item_.Hash = osh::CalculateFileHash(signed_);
+    EXPECT_TRUE(ziz::VerifyOpenItemFile(worker_, item_, decoy, held));
+    EXPECT_TRUE(log_.Lines().empty());
+    EXPECT_FALSE(worker_.VerifyItemFile(item_, decoy)) << "by name the decoy is checked";
+    CloseHandle(held);
+
+    log_.Clear();
+    item_.Hash.clear();
+    const std::wstring tampered = SignedCopy(L"tampered.exe");
+    held = CreateFileW(tampered.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_FALSE(ziz::VerifyOpenItemFile(worker_, item_, tampered, held));
+    CloseHandle(held);
+    EXPECT_EQ("Signature check failure on file " + testenv::Narrow(tampered), OnlyWarning());
+
+    log_.Clear();
+    EXPECT_FALSE(ziz::VerifyOpenItemFile(worker_, item_, decoy, INVALID_HANDLE_VALUE));
+    EXPECT_EQ("Unable to open file " + testenv::Narrow(decoy), OnlyWarning());
 }
 
 TEST_F(ItemVerification, OnlyTheFirstFailureIsReported)

@@ -7,6 +7,7 @@
 #include "engine/states/StateRemovingBetaInstall.h"
 #include "engine/states/StateRemovingInnoInstall.h"
 #include "support/LegacyFixtures.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/StateTestFiles.h"
@@ -136,6 +137,28 @@ TEST_F(InnoRemoval, AgreedRemovalRunsTheUninstallerAndHandsTheInstallToTheNextLo
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
                              "Executing " + Narrow(Quoted(uninstaller)) + " /NORESTART /SILENT"));
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to reboot the system and continue."));
+}
+
+// The old product's folder may have been handed to standard users; a "bin" that is a link
+// must not make the elevated run delete files wherever it points.
+TEST_F(InnoRemoval, ResetFilesBehindALinkedFolderAreLeftAlone)
+{
+    const testsupport::CanaryFolder outside(L"legacy-outside");
+    const std::wstring behind = outside.folder + L"\\RESET.ini";
+    statetest::WriteTextFile(behind, "not ours");
+    testenv::RemoveTree(bin);
+    const testsupport::FolderLink link(bin, outside.folder);
+
+    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), nullptr);
+    watcher.Stop();
+
+    EXPECT_TRUE(Exists(behind));
+    EXPECT_FALSE(Exists(behind + L".bak"));
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, Narrow(bin) + "\\RESET.ini left alone: " + Narrow(Quoted(bin)) +
+                                                        " is a link"));
+    EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{"/NORESTART /SILENT"});
 }
 
 TEST_F(InnoRemoval, RefusedRemovalFailsAndRemovesNothing)

@@ -8,6 +8,7 @@
 #include "engine/states/StateInitializing.h"
 #include "engine/states/StateMigrateFiles.h"
 #include "osh/Exception.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
@@ -248,6 +249,65 @@ TEST_F(Migration, MissingSwitchOrSetupDirectoryFails)
     engine_.paths.clear();
     EXPECT_EQ(ziz::StateFailed::Instance(), Run({MigrateSwitch()}));
     EXPECT_TRUE(HasLineStartingWith(log, Message::PRIO_ERROR, "Unable to determine directory location"));
+    EXPECT_FALSE(Exists(data_));
+}
+
+// The beta's data folder is writable by standard users: a link there must not make the
+// elevated copy read from, or write to, wherever it points.
+TEST_F(Migration, LinksInTheSourceAreSkippedWithAWarning)
+{
+    const testsupport::CanaryFolder outside(L"dl-migrate-outside");
+    const testsupport::FolderLink dotLink(source_ + L"\\.linked", outside.folder);
+    const testsupport::FolderLink dbLink(source_ + L"\\db\\inner-link", outside.folder);
+
+    testsupport::LogCapture log;
+    EXPECT_EQ(ziz::StateInitializing::Instance(), Run({MigrateSwitch()}));
+
+    EXPECT_FALSE(Exists(data_ + L"\\.linked"));
+    EXPECT_FALSE(Exists(data_ + L"\\db\\inner-link"));
+    EXPECT_EQ("part", ReadFile(data_ + L"\\db\\sub\\part.db")) << "the rest is copied";
+    for (const std::wstring& link : {dotLink.path, dbLink.path})
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Link \"" + Narrow(link) + "\" not copied: links are not followed"));
+    EXPECT_TRUE(outside.Intact());
+}
+
+TEST_F(Migration, LinkInTheTargetRefusesTheCopy)
+{
+    const testsupport::CanaryFolder outside(L"dl-migrate-outside");
+    {
+        // The data folder itself is a link.
+        const testsupport::FolderLink dataLink(data_, outside.folder);
+        testsupport::LogCapture log;
+        EXPECT_EQ(ziz::StateFailed::Instance(), Run({MigrateSwitch()}));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Copy to \"" + Narrow(data_) + "\" refused: \"" + Narrow(data_) +
+                                                          "\" is a link"));
+        EXPECT_FALSE(Exists(outside.folder + L"\\.settings"));
+    }
+    {
+        // A plain data folder whose "db" entry is a link.
+        Dir(data_);
+        const testsupport::FolderLink dbLink(data_ + L"\\db", outside.folder);
+        testsupport::LogCapture log;
+        EXPECT_EQ(ziz::StateFailed::Instance(), Run({MigrateSwitch()}));
+        EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Copy to \"" + Narrow(dbLink.path) + "\" refused: it is a link"));
+        EXPECT_EQ("settings", ReadFile(data_ + L"\\.settings")) << "what came before the link stays";
+        EXPECT_FALSE(Exists(outside.folder + L"\\index.db"));
+        EXPECT_FALSE(Exists(outside.folder + L"\\sub"));
+    }
+    EXPECT_TRUE(outside.Intact());
+}
+
+TEST_F(Migration, SourceReachedThroughALinkIsRefused)
+{
+    const testsupport::FolderLink sourceLink(scratch_ + L"\\beta-link", source_);
+    try {
+        ziz::TreeCopy(data_, sourceLink.path + L"\\db", L"*");
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ("Copy from \"" + Narrow(sourceLink.path) + "\\db\" refused: \"" + Narrow(sourceLink.path) +
+                      "\" is a link",
+                  std::string(e.what()));
+    }
     EXPECT_FALSE(Exists(data_));
 }
 

@@ -68,6 +68,9 @@ protected:
     }
 
     std::vector<std::wstring> written_;
+    // These are the files of a run without elevation, in the user's temporary directory
+    // (ElevatedFoldersTest covers the elevated run's own folder).
+    testsupport::NotElevated notElevated_;
 };
 
 TEST(Construction, KnowsTheSystemAndThatTheTestBuildIsUnsigned)

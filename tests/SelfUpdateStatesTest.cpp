@@ -735,6 +735,35 @@ TEST_F(ChoosingBootstrapper, WithoutTheLookupsNothingIsStarted)
     }
 }
 
+TEST_F(ChoosingBootstrapper, DownloadedBootstrapperChangedSinceItsCheckIsNotStarted)
+{
+    // The file started must be the file checked: held from a last check on its handle
+    // until its process exists. Changed after the download step's check, it is not started.
+    const std::wstring next = MakeDirectory(L"Changed") + L"\\next.exe";
+    ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x86.exe").c_str(), next.c_str(), FALSE));
+    LogCapture log;
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/download"});
+    worker.paths[ziz::evInitial] = L"C:\\Media";
+    worker.fileNames[ziz::evInitial] = L"Setup.exe";
+    worker.paths[ziz::evTempDir] = scratch_;
+    InstallItem downloaded;
+    downloaded.Filename = L"next.exe";
+    downloaded.LocalPath = next;
+    downloaded.Hash = testenv::Widen(endtoend::FileMd5(next));
+    worker.SetItems({downloaded});
+    ASSERT_TRUE(DeleteFileW(next.c_str()));
+    ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x64.exe").c_str(), next.c_str(), FALSE));
+
+    EXPECT_EQ(ziz::StateLoadingSequence::Instance(), ziz::StateChoosingBootstrapper::Instance()->Exec(worker));
+    EXPECT_EQ(next, worker.BestPath());
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Hash comparison failure on file " + Narrow(next)));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Could not launch, continuing."));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((next + L".ran").c_str())) << "the changed file ran";
+    EXPECT_TRUE(worker.notifications.empty());
+    // Let go again whatever the verdict.
+    EXPECT_TRUE(DeleteFileW(next.c_str())) << GetLastError();
+}
+
 TEST_F(ChoosingBootstrapper, FailedStartCarriesOn)
 {
     LogCapture log;

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <vector>
@@ -99,6 +100,29 @@ TEST(TransferPolicy, ResumeAppendsOnlyTheRangeThatWasAskedFor)
     EXPECT_EQ(0u, start);
     for (const wchar_t* bad : {L"", L"bytes */200", L"items 1-2/3", L"bytes 12"})
         EXPECT_FALSE(osh::ParseContentRangeStart(bad, start)) << Narrow(bad);
+}
+
+TEST(TransferPolicy, ReadsGrowOnlyWhileQuickAndNeverBelowWhatHasArrived)
+{
+    struct Row {
+        DWORD previous, milliseconds, available, next;
+    };
+    const DWORD max = osh::kMaxReadBytes, quick = osh::kQuickReadMilliseconds;
+    const Row table[] = {
+        {0, 0, 8192, 8192},                  // the first read takes what has arrived
+        {8192, 0, 8192, 16384},              // quick: doubles
+        {8192, quick, 100, 16384},           // still quick at the bound
+        {8192, quick + 1, 100, 100},         // slow: back to what has arrived
+        {8192, 5000, 0, 1},                  // never a read of nothing
+        {max / 2, 3, 8192, max},             // up to the largest read
+        {max, 3, 8192, max},                 // and not beyond it
+        {0xFFFFFFFFu, 3, 0, max},            // no overflow when doubling
+        {16, 3, 0xFFFFFFFFu, max},           // more has arrived than one read takes
+        {256, 400, 256, 256},                // a trickle is read as it comes
+    };
+    for (const Row& row : table)
+        EXPECT_EQ(row.next, osh::NextReadSize(row.previous, row.milliseconds, row.available))
+            << row.previous << " " << row.milliseconds << " " << row.available;
 }
 
 TEST(TransferFailure, WinInetErrorsAreNamedWithTheirCode)
@@ -293,6 +317,39 @@ TEST_F(Transfer, CancellingTheRunStopsATransferWithinASecond)
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
                              "Download of \"" + Narrow(Url("trickle")) + "\" failed: the transfer was cancelled"));
     EXPECT_FALSE(Exists(Target()));
+}
+
+// A server that accepts the request and never answers holds WinINet in its wait for the
+// answer; closing the window must still end the transfer within about a second.
+TEST_F(Transfer, CancellingTheRunStopsAWaitForASilentServer)
+{
+    osh::transfertest::SetNoProgressLimit(0);  // the product's full minute
+    struct Canceller {
+        osh::ScopedHandle event{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        std::atomic<ULONGLONG> setAt{0};
+        static DWORD WINAPI Run(LPVOID self)
+        {
+            auto* canceller = static_cast<Canceller*>(self);
+            Sleep(1500);
+            canceller->setAt.store(GetTickCount64());
+            SetEvent(canceller->event.get());
+            return 0;
+        }
+    } canceller;
+    osh::SetTransferCancelEvent(canceller.event.get());
+    testsupport::LogCapture log;
+    osh::ScopedHandle thread(CreateThread(nullptr, 0, &Canceller::Run, &canceller, 0, nullptr));
+    ASSERT_TRUE(thread.valid());
+    EXPECT_FALSE(osh::DownloadToFile(Target(), Url("silent")));
+    const ULONGLONG returned = GetTickCount64();
+    WaitForSingleObject(thread.get(), INFINITE);
+    ASSERT_NE(0u, canceller.setAt.load()) << "the transfer ended before the run was cancelled";
+    EXPECT_LT(returned - canceller.setAt.load(), 1500u) << "the transfer outlived the cancel by more than a second";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
+                             "Download of \"" + Narrow(Url("silent")) + "\" failed: the transfer was cancelled"));
+    EXPECT_EQ(0u, Warnings(log)) << "a cancelled transfer is not retried";
+    EXPECT_FALSE(Exists(Target()));
+    EXPECT_EQ(1u, Requests().size()) << "the silent server was asked once";
 }
 
 // ---------------------------------------------------------------------------------------

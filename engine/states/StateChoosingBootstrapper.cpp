@@ -54,6 +54,14 @@ std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
     return commandLine;
 }
 
+// The file started is the file checked: held, denying writers, from a last check until its
+// process exists.
+bool StartCheckedBootstrapper(Worker& worker, const std::wstring& bestPath, osh::ScopedHandle& process)
+{
+    const HeldComponent held(bestPath);
+    return RecheckHeldBootstrapper(worker, held) && osh::StartProcess(HandOverCommandLine(worker, bestPath), L"", process);
+}
+
 }  // namespace
 
 StateChoosingBootstrapper StateChoosingBootstrapper::instance_;
@@ -70,7 +78,7 @@ WorkerState* StateChoosingBootstrapper::Exec(Worker& worker)
     worker.GetBestCandidate(bestPath, bestVersion);
     if (ShouldHandOver(worker, bestPath)) {
         osh::ScopedHandle process;
-        if (osh::StartProcess(HandOverCommandLine(worker, bestPath), L"", process)) {
+        if (StartCheckedBootstrapper(worker, bestPath, process)) {
             worker.SetRestartRequired(false);
             AwaitHandedOver(worker, process.get(), bestPath);
             return nullptr;

@@ -4,6 +4,7 @@
 #include "osh/Exception.h"
 #include "osh/Log.h"
 #include "osh/PersistentStore.h"
+#include "osh/ReparsePoint.h"
 #include "osh/Text.h"
 
 #include <windows.h>
@@ -18,9 +19,24 @@ namespace {
 
 const wchar_t kRemnantsGroup[] = L"Install-Files";
 
+// True when a folder on the way is a link (logged): the name would then reach a file
+// elsewhere. A link as the last part is deleted as the link itself.
+bool ReachedThroughLink(const std::wstring& path)
+{
+    std::wstring link;
+    try {
+        if (!osh::PathCrossesReparsePoint(path + L"\\..", &link)) return false;
+    } catch (const std::exception&) {
+        return false;  // a name the system cannot resolve fails its delete with the reason
+    }
+    osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" left alone: \"" + link + L"\" is a link");
+    return true;
+}
+
 // A file already gone is what we want; anything else is logged and left behind.
 void DeleteRemnant(const std::wstring& path)
 {
+    if (ReachedThroughLink(path)) return;
     if (DeleteFileW(path.c_str())) return;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;

@@ -1,5 +1,6 @@
 #include "engine/states/StatePerformingInstalls.h"
 
+#include "engine/HeldComponent.h"
 #include "engine/InstallerRun.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingInstall.h"
@@ -11,6 +12,7 @@
 #include "sequence/CommandTemplate.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace ziz {
@@ -79,10 +81,25 @@ void RecordFailure(Worker& worker, const std::wstring& file, const std::string& 
     worker.Report().SetFailureReason(line);
 }
 
+// A command that names the component's file opens it: that file is held, and checked on
+// the held handle, until the command has ended.
+bool HoldCheckedComponent(Worker& worker, const InstallItem& item, const std::wstring& commandTemplate,
+                          std::optional<HeldComponent>& held)
+{
+    if (commandTemplate.find(L"[APP]") == std::wstring::npos) return true;
+    held.emplace(item.LocalPath);
+    if (held->Verify(worker, item)) return true;
+    RecordFailure(worker, item.Filename,
+                  "Installing " + osh::Narrow(item.Filename) + " failed: its file no longer passes its check");
+    return false;
+}
+
 // Runs the item's command; true when it succeeded (perhaps needing a restart).
 bool InstallComponent(Worker& worker, const InstallItem& item, const std::wstring& commandTemplate,
                       const Directories& directories)
 {
+    std::optional<HeldComponent> held;
+    if (!HoldCheckedComponent(worker, item, commandTemplate, held)) return false;
     const std::wstring command =
         ExpandCommand(worker.Is64BitOs(), InstallerLogFile(item, directories), commandTemplate, item.LocalPath,
                       directories.install32, directories.install64, directories.temp);

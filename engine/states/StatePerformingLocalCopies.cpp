@@ -1,10 +1,13 @@
 #include "engine/states/StatePerformingLocalCopies.h"
 
+#include "engine/MediumRecord.h"
+#include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
+#include "osh/Text.h"
 #include "sequence/SafeFileName.h"
 
 #include <windows.h>
@@ -15,6 +18,32 @@
 namespace ziz {
 
 namespace {
+
+// The setup-files copy is replaced only by a copy that passed its check: a bad file on the
+// medium leaves an intact cached copy as it was.
+void TakeInChecked(Worker& worker, const InstallItem& item, const std::wstring& source, const std::wstring& target,
+                   const std::wstring& setupDirectory)
+{
+    const std::wstring taken = target + L".local";
+    if (!osh::FileCopy(source, taken, false)) {
+        osh::RemoveFile(taken);
+        osh::LogWarning(L"Unable to copy \"" + source + L"\" to \"" + setupDirectory + L"\".");
+        return;
+    }
+    // Judging a copy is not the item's outcome: the downloads decide that.
+    const RunReport before = worker.Report();
+    const bool intact = worker.VerifyItemFile(item, taken);
+    worker.Report() = before;
+    if (!intact) {
+        osh::RemoveFile(taken);
+        osh::LogWarning(L"Copy of \"" + source + L"\" failed its check, \"" + target + L"\" left as it was.");
+        return;
+    }
+    if (!MoveFileExW(taken.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        osh::RemoveFile(taken);
+        osh::LogWarning(L"Unable to copy \"" + source + L"\" to \"" + setupDirectory + L"\".");
+    }
+}
 
 // Components lying beside a program started from installation media are taken in, so
 // they need not be downloaded.
@@ -28,10 +57,43 @@ void CopyLocalComponents(Worker& worker, const std::wstring& exeDirectory, const
         const std::wstring target = osh::AppendBackslash(setupDirectory) + item.Filename;
         if (!osh::IsFile(source)) {
             osh::LogInformation(item.Filename + L" does not exist, not copied.");
-        } else if (!osh::FileCopy(source, target, false)) {
-            osh::LogWarning(L"Unable to copy \"" + source + L"\" to \"" + setupDirectory + L"\".");
+        } else {
+            TakeInChecked(worker, item, source, target, setupDirectory);
         }
     }
+}
+
+bool AnyComponentBeside(Worker& worker, const std::wstring& exeDirectory)
+{
+    InstallSequence items;
+    worker.GetItems(items);
+    for (const InstallItem& item : items) {
+        if (osh::IsFile(osh::AppendBackslash(exeDirectory) + item.Filename)) return true;
+    }
+    return false;
+}
+
+// Says in the log whether the medium the program runs from was completed: a medium whose
+// preparation was cut short has no record, or files that differ from it.
+void ReportMediumState(Worker& worker, const std::wstring& exeDirectory)
+{
+    MediumRecord record;
+    std::string problem;
+    if (!ReadMediumRecord(exeDirectory, record, problem)) {
+        if (!problem.empty()) {
+            osh::LogWarning("medium incomplete: its record " + osh::ToUtf8(kMediumRecordName) + " is unreadable: " + problem);
+        } else if (AnyComponentBeside(worker, exeDirectory)) {
+            osh::LogWarning("medium incomplete: no record " + osh::ToUtf8(kMediumRecordName) + " beside the components");
+        }
+        return;
+    }
+    const std::string mismatch = MediumRecordMismatch(record, FileSizesIn(exeDirectory));
+    if (!mismatch.empty()) {
+        osh::LogWarning("medium incomplete: " + mismatch);
+        return;
+    }
+    osh::LogInformation("Medium complete: " + std::to_string(record.Files.size()) + " files as recorded " +
+                        record.Written + " by Setup " + osh::ToUtf8(record.BootstrapperVersion));
 }
 
 }  // namespace
@@ -47,7 +109,10 @@ WorkerState* StatePerformingLocalCopies::Exec(Worker& worker)
     try {
         const std::wstring setupDirectory = worker.RequirePath(evSetup);
         const std::wstring exeDirectory = worker.RequirePath(evInitial);
-        if (!osh::SamePath(setupDirectory, exeDirectory)) CopyLocalComponents(worker, exeDirectory, setupDirectory);
+        if (!osh::SamePath(setupDirectory, exeDirectory)) {
+            ReportMediumState(worker, exeDirectory);
+            CopyLocalComponents(worker, exeDirectory, setupDirectory);
+        }
         const InstallMode mode = worker.GetMode();
         if (static_cast<unsigned int>(mode) > static_cast<unsigned int>(UPDATE)) {
             throw std::runtime_error("Invalid mode found in StatePerformingLocalCopies");

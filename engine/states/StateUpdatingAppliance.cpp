@@ -1,5 +1,8 @@
 #include "engine/states/StateUpdatingAppliance.h"
 
+#include "engine/MediumPlan.h"
+#include "engine/MediumRecord.h"
+#include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -50,13 +53,6 @@ void CreateHiddenDirectory(const std::wstring& path)
     if ((data.dwFileAttributes & wanted) != wanted) osh::SetAttributes(path, data.dwFileAttributes | wanted);
 }
 
-void CopyOrThrow(const std::wstring& source, const std::wstring& target)
-{
-    if (!osh::FileCopy(source, target, false)) {
-        throw std::runtime_error("Could not copy \"" + osh::Narrow(source) + "\" to \"" + osh::Narrow(target) + "\"");
-    }
-}
-
 InstallItem EmbeddedApplianceItem()
 {
     Blob blob;
@@ -83,32 +79,64 @@ NameSet PrepareTargetFolders(const std::wstring& base, const std::wstring& setup
     return existing;
 }
 
-// Copies every component and the running bootstrapper ("Setup.exe") to the medium and
-// finds the downloaded appliance program. False (logged) when a copy failed: the medium
-// then lacks components.
-bool CopyComponents(Worker& worker, const std::wstring& setupFiles, InstallItem& appliance, NameSet& copied)
+// The files of the medium (every component, then the running bootstrapper as "Setup.exe")
+// and the downloaded appliance program.
+std::vector<MediumEntry> FilesForMedium(Worker& worker, InstallItem& appliance)
 {
+    std::vector<MediumEntry> entries;
+    InstallSequence sequence;
+    worker.GetItems(sequence);
+    for (const InstallItem& item : sequence) {
+        if (item.Url == appliance.Url) {
+            appliance.SetLocalPath(item.LocalPath);
+            continue;
+        }
+        RequireSafeFileName(item);
+        // Both platforms may share a file: the medium carries it once.
+        bool listed = false;
+        for (const MediumEntry& entry : entries) listed = listed || osh::ComparePaths(entry.Expected.Name, item.Filename) == 0;
+        if (!listed) entries.push_back({item.LocalPath, ExpectedFromItem(item), MediumAction::Copy, MediumFile()});
+    }
+    MediumFile setup;
+    setup.Name = worker.RequireFileName(evSetup);
+    entries.push_back({Join(worker.RequirePath(evInitial), worker.RequireFileName(evInitial)), setup, MediumAction::Copy, MediumFile()});
+    return entries;
+}
+
+// Writes what is missing or differs, reading each file back; one log line per file.
+// False (logged) when a file could not be written or read back: the medium then lacks
+// components and gets no record.
+bool WriteMediumFiles(Worker& worker, std::vector<MediumEntry>& entries, const std::wstring& setupFiles)
+{
+    const int count = static_cast<int>(entries.size());
     try {
-        InstallSequence sequence;
-        worker.GetItems(sequence);
-        for (const InstallItem& item : sequence) {
-            if (item.Url == appliance.Url) {
-                appliance.SetLocalPath(item.LocalPath);
+        for (int index = 0; index < count; ++index) {
+            MediumEntry& entry = entries[static_cast<size_t>(index)];
+            worker.Notify(StatusInstalling, index, count);
+            const std::string name = osh::ToUtf8(entry.Expected.Name);
+            if (entry.Action == MediumAction::Keep) {
+                osh::LogInformation("Kept on the medium: " + name + " (" + std::to_string(entry.Recorded.Size) + " bytes, intact)");
                 continue;
             }
-            RequireSafeFileName(item);
-            CopyOrThrow(item.LocalPath, Join(setupFiles, item.Filename));
-            copied.insert(item.Filename);
+            entry.Recorded = CopyToMedium(entry.Source, Join(setupFiles, entry.Expected.Name), entry.Expected);
+            osh::LogInformation("Copied to the medium: " + name + " (" + std::to_string(entry.Recorded.Size) +
+                                " bytes, read back intact)");
         }
-        const std::wstring setupName = worker.RequireFileName(evSetup);
-        CopyOrThrow(Join(worker.RequirePath(evInitial), worker.RequireFileName(evInitial)),
-                    Join(setupFiles, setupName));
-        copied.insert(setupName);
         return true;
     } catch (const std::exception& error) {
         osh::LogError(error.what());
         return false;
     }
+}
+
+MediumRecord RecordOf(Worker& worker, const std::vector<MediumEntry>& entries)
+{
+    MediumRecord record;
+    const std::wstring program = Join(worker.RequirePath(evInitial), worker.RequireFileName(evInitial));
+    if (!worker.GetFileVersion(record.BootstrapperVersion, program)) record.BootstrapperVersion.clear();
+    record.Written = RecordTimestamp();
+    for (const MediumEntry& entry : entries) record.Files.push_back(entry.Recorded);
+    return record;
 }
 
 // The exit code; a failure is logged at error when it ends the preparation, else at warning.
@@ -174,18 +202,29 @@ WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
         const std::wstring base = Join(target, L"Norlo");
         const std::wstring setupFiles = Join(base, L"SetupFiles");
         InstallItem appliance = EmbeddedApplianceItem();
+        // Everything that can refuse the medium does so before anything on it changes.
+        RequireWritableTarget(target);
+        std::vector<MediumEntry> entries = FilesForMedium(worker, appliance);
+        PlanRefresh(entries, setupFiles);
+        RequireRoomOnMedium(entries, target);
+
         const NameSet existing = PrepareTargetFolders(base, setupFiles);
-        NameSet copied;
+        // From here until the new record the medium is not complete, whatever happens.
+        RemoveMediumRecord(setupFiles);
         // A medium without all components must not pass as prepared, and the older
         // copies on it are all it has left: keep them.
-        if (!CopyComponents(worker, setupFiles, appliance, copied)) {
+        if (!WriteMediumFiles(worker, entries, setupFiles)) {
             osh::LogError("Appliance medium is missing components, preparation failed");
             return StateFailed::Instance();
         }
         RunLogged(Quote(appliance.LocalPath) + L" -y ", target, false);
         RunCopyScript(worker, target);
         CreateHiddenDirectory(base);
+        NameSet copied{kMediumRecordName};
+        for (const MediumEntry& entry : entries) copied.insert(entry.Expected.Name);
         RemoveLeftovers(setupFiles, existing, copied);
+        WriteMediumRecord(setupFiles, RecordOf(worker, entries));
+        osh::LogInformation("Medium complete: " + osh::ToUtf8(Join(setupFiles, kMediumRecordName)) + " written");
         worker.Notify(StatusSucceeded);
         return nullptr;
     } catch (const std::exception& error) {

@@ -24,7 +24,34 @@ DWORD WINAPI DenyModuleFileName(HMODULE, LPWSTR, DWORD)
     return 0;
 }
 
+HRESULT AnswerNotElevated(bool* elevated)
+{
+    if (elevated != nullptr) *elevated = false;
+    return 1;
+}
+
 }  // namespace
+
+NotElevated::NotElevated() : previous_(osh::SetElevationQueryFunction(&AnswerNotElevated)) {}
+
+NotElevated::~NotElevated() { osh::SetElevationQueryFunction(previous_); }
+
+UnusableSystemTempFolder::UnusableSystemTempFolder()
+{
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    folder_ = std::wstring(windows) + L"\\Temp";
+    aside_ = folder_ + L"-held-by-test";
+    if (!MoveFileW(folder_.c_str(), aside_.c_str())) return;
+    std::ofstream(folder_.c_str()) << "in the way";
+    blocked_ = GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+UnusableSystemTempFolder::~UnusableSystemTempFolder()
+{
+    DeleteFileW(folder_.c_str());
+    MoveFileW(aside_.c_str(), folder_.c_str());
+}
 
 UnusableTempDirectory::UnusableTempDirectory()
 {

@@ -100,6 +100,8 @@ void RemoveTree(const std::wstring& path)
             std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring child = path + L"\\" + name;
+            // A link is never entered nor removed here: Wine's removal would reach its target.
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);

@@ -1,0 +1,146 @@
+#include "engine/ElevatedWorkFolder.h"
+
+#include "osh/Elevation.h"
+#include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/Registry.h"
+#include "osh/ReparsePoint.h"
+#include "osh/SecureFolder.h"
+#include "osh/Text.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <vector>
+
+namespace ziz {
+
+namespace {
+
+// A fresh name is tried again only when the GUID happened to be taken.
+constexpr int kCreationAttempts = 16;
+
+// The log set-up (main thread) and the engine (worker thread) both reach these.
+struct RunFolders {
+    std::mutex lock;
+    std::wstring workFolder;
+    std::wstring keep;
+    std::vector<std::wstring> made;
+};
+
+RunFolders& Folders()
+{
+    static RunFolders folders;
+    return folders;
+}
+
+std::wstring SystemTempFolder()
+{
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return osh::AppendBackslash(std::wstring(windows, length)) + L"Temp";
+}
+
+// A new admin-only folder named prefix + GUID below parent; empty when none could be made.
+std::wstring MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring& prefix)
+{
+    std::wstring guid;
+    for (int attempt = 0; attempt < kCreationAttempts && osh::CreateGuidString(guid); ++attempt) {
+        const std::wstring candidate = osh::AppendBackslash(parent) + prefix + guid;
+        if (osh::CreateAdminOnlyDirectory(candidate)) return candidate;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return std::wstring();
+}
+
+// The system's temporary folder lets users make folders in it, so only a folder this run
+// makes there, under a new name, is its own; a link on the way would carry even that
+// elsewhere, so the folder is given up then.
+std::wstring MakeWorkFolder()
+{
+    const std::wstring parent = SystemTempFolder();
+    const std::wstring folder = parent.empty() ? std::wstring() : MakeAdminOnlyFolder(parent, L"Norlo-");
+    if (folder.empty()) {
+        osh::LogWarning(L"Could not make an elevated work folder below " + parent);
+        return folder;
+    }
+    osh::FolderFacts facts = osh::GatherFolderFacts(folder);
+    facts.createdByThisRun = true;
+    const osh::FolderVerdict verdict = osh::JudgeFolder(facts);
+    if (verdict.usable) return folder;
+    osh::LogWarning("No elevated work folder at " + osh::Narrow(folder) + ": " + verdict.reason);
+    RemoveDirectoryW(folder.c_str());
+    return std::wstring();
+}
+
+std::wstring WorkFolderLocked(RunFolders& folders)
+{
+    // A folder that went away (an administrator cleaned up) is made afresh, never followed.
+    if (!folders.workFolder.empty() &&
+        (!osh::IsDirectory(folders.workFolder) || osh::IsReparsePoint(folders.workFolder)))
+        folders.workFolder.clear();
+    if (folders.workFolder.empty()) folders.workFolder = MakeWorkFolder();
+    return folders.workFolder;
+}
+
+}  // namespace
+
+bool IsElevatedRun() { return osh::QueryElevation() == 0; }
+
+std::wstring ElevatedWorkFolder()
+{
+    if (!IsElevatedRun()) return std::wstring();
+    RunFolders& folders = Folders();
+    std::lock_guard<std::mutex> guard(folders.lock);
+    return WorkFolderLocked(folders);
+}
+
+bool CreateRunTempFolder(std::wstring& folder)
+{
+    folder.clear();
+    RunFolders& folders = Folders();
+    if (IsElevatedRun()) {
+        std::lock_guard<std::mutex> guard(folders.lock);
+        const std::wstring work = WorkFolderLocked(folders);
+        // Inside the work folder, and removed with it.
+        if (!work.empty()) folder = MakeAdminOnlyFolder(work, L"");
+        return !folder.empty();
+    }
+    if (!osh::CreateNewTempDirectory(folder)) return false;
+    std::lock_guard<std::mutex> guard(folders.lock);
+    folders.made.push_back(folder);
+    return true;
+}
+
+std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal)
+{
+    refusal.clear();
+    if (!IsElevatedRun()) return named;
+    const std::wstring work = ElevatedWorkFolder();
+    const osh::FolderVerdict verdict = osh::CheckFolderForElevatedWrite(named, osh::SystemOwnerSid());
+    const std::wstring folder = osh::ChooseWriteFolder(true, named, verdict, work);
+    if (!verdict.usable) refusal = osh::RefusalLine(what, named, verdict, folder.empty() ? L"nothing" : folder);
+    return folder;
+}
+
+void KeepInWorkFolder(const std::wstring& fileName)
+{
+    RunFolders& folders = Folders();
+    std::lock_guard<std::mutex> guard(folders.lock);
+    folders.keep = fileName;
+}
+
+void RemoveRunFolders()
+{
+    RunFolders& folders = Folders();
+    std::lock_guard<std::mutex> guard(folders.lock);
+    for (const std::wstring& folder : folders.made) osh::RemoveTreeWithoutFollowingLinks(folder);
+    folders.made.clear();
+    if (folders.workFolder.empty()) return;
+    osh::RemoveTreeWithoutFollowingLinks(folders.workFolder, folders.keep);
+    // A work folder that keeps the log stays in use until the process ends.
+    if (folders.keep.empty()) folders.workFolder.clear();
+}
+
+}  // namespace ziz

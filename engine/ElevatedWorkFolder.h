@@ -1,0 +1,36 @@
+#pragma once
+// The folders one run of the program makes for its temporary files, and their removal at
+// its end. An elevated run keeps what it writes and then runs or reads back (the hook
+// script, installer logs, copies of programs, the working directory of the commands it
+// starts) in a folder of its own below the system's temporary folder that only
+// administrators can change; a run without elevation uses the user's temporary folder.
+#include <string>
+
+namespace ziz {
+
+// The one question whether this process is elevated (osh::QueryElevation, which tests
+// answer through its seam).
+bool IsElevatedRun();
+
+// The elevated run's work folder, "<Windows>\Temp\Norlo-<GUID>", made on the first call with
+// the admin-only descriptor. Empty without elevation, or when it cannot be made (logged).
+std::wstring ElevatedWorkFolder();
+
+// A new uniquely named folder for temporary files: below the work folder in an elevated
+// run, else below the user's temporary folder. Remembered for RemoveRunFolders.
+bool CreateRunTempFolder(std::wstring& folder);
+
+// Where an elevated run writes what the configuration places in `named` (the setup log,
+// the hook's output): `named` when it passes the folder checks, else the work folder, and
+// then `refusal` holds the warning line naming the refused path. A run without elevation
+// always gets `named`. Empty when the elevated run has no safe place at all.
+std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal);
+
+// The setup log was sent to the work folder: its file stays when the rest is removed.
+void KeepInWorkFolder(const std::wstring& fileName);
+
+// Removes every folder the run made, the work folder last, without following any link.
+// Safe to call more than once; a later CreateRunTempFolder starts afresh.
+void RemoveRunFolders();
+
+}  // namespace ziz
