@@ -1,6 +1,7 @@
 // The state machine driver: the walk from state to state, where it starts, where it stops,
 // and what the engine posts to the progress window.
 #include "support/LogCapture.h"
+#include "support/TestEnvironment.h"
 #include "support/TestWorker.h"
 
 #include "engine/EngineMessages.h"
@@ -274,6 +275,9 @@ TEST(FailedState, WholeRunOfAnUnbuiltStagePostsFailureToTheWindow)
     ziz::OSWorker worker;
     worker.SetWindow(sink.window());
     worker.ParseCommandLine({kProgram, L"/download"});
+    // The run fails because nothing can be fetched; intact copies an earlier suite's install
+    // left in the setup files would let it succeed without a transfer.
+    testenv::RemoveTree(L"C:\\ProgramData\\Norlo 5\\SetupFiles");
     osh::ScopedHandle shutdown = NewShutdownEvent();
     ziz::RunStateMachine(worker, shutdown.get());
     // Progress (checking, downloading) may come first; the outcome is the last message.
