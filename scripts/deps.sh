@@ -67,10 +67,20 @@ select_posix_toolchain() {
   done
 }
 
+# How Poco is built: the CMake build type, then the compile flags. The build type's own
+# flags come after CMAKE_CXX_FLAGS and win, so only MinSizeRel really builds for size.
+# LTO objects carry their machine code too (fat), so the test programs link them without LTO.
+POCO_BUILD_LINE=$(head -n 1 "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake/poco-build-flags.txt")
+POCO_BUILD_TYPE=${POCO_BUILD_LINE%% *}
+POCO_FLAGS=${POCO_BUILD_LINE#* }
+
+# The cache folder is named for the flags (cmake/Poco.cmake computes the same name), so a
+# cache built another way is never reused.
 poco_prefix() {
-  local triplet=$1 cxx_version
+  local triplet=$1 cxx_version tag
   cxx_version=$($triplet-g++ -dumpversion)
-  echo "$CACHE_ROOT/poco-$POCO_VERSION-$triplet-gcc$cxx_version"
+  tag=$(printf '%s' "$POCO_BUILD_LINE" | md5sum | cut -c1-8)
+  echo "$CACHE_ROOT/poco-$POCO_VERSION-$triplet-gcc$cxx_version-$tag"
 }
 
 # Poco's headers include mixed-case Windows headers; mingw ships them lower case. The
@@ -104,10 +114,11 @@ build_poco() {
   cmake -S "$src" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/$toolchain" \
     -DCMAKE_MC_COMPILER=/usr/bin/$triplet-windmc \
-    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_BUILD_TYPE="$POCO_BUILD_TYPE" \
+    -DCMAKE_AR=/usr/bin/$triplet-gcc-ar -DCMAKE_RANLIB=/usr/bin/$triplet-gcc-ranlib \
     -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_CXX_FLAGS="-I$work/shim -Os -ffunction-sections -fdata-sections" \
-    -DCMAKE_C_FLAGS="-I$work/shim -Os -ffunction-sections -fdata-sections" \
+    -DCMAKE_CXX_FLAGS="-I$work/shim $POCO_FLAGS" \
+    -DCMAKE_C_FLAGS="-I$work/shim $POCO_FLAGS" \
     -DBUILD_SHARED_LIBS=OFF -DPOCO_STATIC=ON -DPOCO_MT=OFF \
     -DENABLE_FOUNDATION=ON -DENABLE_XML=ON -DENABLE_JSON=ON -DENABLE_UTIL=ON \
     -DENABLE_NET=OFF -DENABLE_NETSSL=OFF -DENABLE_NETSSL_WIN=OFF -DENABLE_CRYPTO=OFF \
