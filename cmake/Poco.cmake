@@ -17,6 +17,13 @@ endif()
 if(NOT EXISTS "${NORLO_POCO_ROOT}/.complete")
   message(FATAL_ERROR "Poco not found in ${NORLO_POCO_ROOT}; run scripts/deps.sh first")
 endif()
+# Found packages are cached: when the folder changed, they are looked up afresh in it.
+if(DEFINED NORLO_POCO_ROOT_USED AND NOT NORLO_POCO_ROOT_USED STREQUAL NORLO_POCO_ROOT)
+  foreach(_poco_package Poco PocoFoundation PocoXML PocoJSON PocoUtil)
+    unset(${_poco_package}_DIR CACHE)
+  endforeach()
+endif()
+set(NORLO_POCO_ROOT_USED "${NORLO_POCO_ROOT}" CACHE INTERNAL "")
 list(APPEND CMAKE_FIND_ROOT_PATH "${NORLO_POCO_ROOT}")
 find_package(Poco REQUIRED CONFIG COMPONENTS Foundation XML JSON Util)
 # Maps the mixed-case Windows header names that Poco's headers use.
