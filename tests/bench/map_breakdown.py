@@ -15,6 +15,9 @@ def origin(source):
         return "libstdc++"
     if name.startswith("libnorlo_core") or name.endswith(".obj"):
         return "our code"
+    # The link-time optimiser's output: our code and Poco, compiled together at the link.
+    if ".ltrans" in name:
+        return "our code and Poco (optimised together at the link)"
     if name.endswith(".res"):
         return "resources"
     if any(part in name for part in ("mingw", "msvcrt", "gcc", "pthread", "crt")):
