@@ -71,6 +71,7 @@ using legacytest::kRunOnce;
 using legacytest::kRunOnceValue;
 using legacytest::ReadString;
 using legacytest::RemovalQuestion;
+using legacytest::RestartCopy;
 using legacytest::RunOnceCommand;
 using legacytest::WriteString;
 
@@ -286,7 +287,8 @@ TEST_F(BetaEndToEnd, RemovalHandsMigrationAndClientIdToAContinuationThatInstalls
     // Nothing is installed before the continuation.
     EXPECT_FALSE(Exists(ProgramFolder64() + L"\\viewer-x64.txt"));
 
-    const std::wstring target = SetupFolder() + L"\\Setup.exe";
+    // Where no standard user can replace it before the next logon.
+    const std::wstring target = RestartCopy();
     const std::wstring command = RunOnceCommand();
     EXPECT_EQ(command, Quoted(target) + L" /migrate=" + Quoted(migrateDir) + L" /clid=" + clid);
     ASSERT_TRUE(Exists(target));
@@ -384,6 +386,7 @@ TEST(InnoRestartInProcess, AgreedRestartIsRequestedWithoutAFurtherQuestionAndEnd
         boxes = watcher.Stop();
     }
     const std::wstring runOnce = RunOnceCommand();
+    const std::wstring restartCopy = RestartCopy();
     const auto uninstallerRuns = RecordedLines(oldDir + L"\\unins000.exe");
     const bool resetGone = !Exists(oldDir + L"\\bin\\RESET.dat");
     DeleteValue(0, kRunOnce, kRunOnceValue);
@@ -401,7 +404,7 @@ TEST(InnoRestartInProcess, AgreedRestartIsRequestedWithoutAFurtherQuestionAndEnd
     EXPECT_EQ(*exitCode, 1);
     EXPECT_EQ(g_restarts.load(), 1);
     EXPECT_EQ(g_restartFlags & EWX_REBOOT, static_cast<UINT>(EWX_REBOOT));
-    EXPECT_EQ(runOnce, Quoted(setupDir + L"\\Setup.exe"));
+    EXPECT_EQ(runOnce, Quoted(restartCopy));
     EXPECT_EQ(uninstallerRuns, std::vector<std::string>{"/NORESTART /SILENT"});
     EXPECT_TRUE(resetGone);
 }
