@@ -10,7 +10,11 @@ def sections_of(image):
     """{name: (virtual address, bytes)} of a PE image's sections."""
     header = struct.unpack_from("<I", image, 0x3C)[0]
     count, optional_size = struct.unpack_from("<H", image, header + 6)[0], struct.unpack_from("<H", image, header + 20)[0]
-    image_base = struct.unpack_from("<I", image, header + 24 + 28)[0]
+    # A 64-bit image (PE32+) has an 8-byte image base, at another offset.
+    if struct.unpack_from("<H", image, header + 24)[0] == 0x20B:
+        image_base = struct.unpack_from("<Q", image, header + 24 + 24)[0]
+    else:
+        image_base = struct.unpack_from("<I", image, header + 24 + 28)[0]
     sections = {}
     for index in range(count):
         entry = header + 24 + optional_size + 40 * index
@@ -78,5 +82,6 @@ def frame_sizes(frames):
 
 if __name__ == "__main__":
     with open(sys.argv[1], "rb") as handle:
-        _, table = sections_of(handle.read())[".eh_fram"]
-    print(*frame_sizes(table))
+        sections = sections_of(handle.read())
+    # A 64-bit image unwinds through other tables and has none of these.
+    print(*frame_sizes(sections[".eh_fram"][1]) if ".eh_fram" in sections else (0, 0))
