@@ -2,41 +2,73 @@
 
 #include "osh/Text.h"
 
-#include <Poco/JSON/Array.h>
-#include <Poco/JSON/Object.h>
-
-#include <sstream>
-
 namespace app {
 
 namespace {
 
-Poco::JSON::Object::Ptr ComponentJson(const ziz::ComponentRecord& record)
+// A JSON string as Poco's JSON objects wrote it before: control characters, quotes and
+// backslashes escaped, everything else (UTF-8 included) as it is. Written here because
+// Poco's writer works on C++ streams, which bring the whole C++ locale into the program.
+std::string JsonString(const std::string& text)
 {
-    Poco::JSON::Object::Ptr component = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
-    component->set("file", osh::ToUtf8(record.file));
-    component->set("action", std::string(ziz::ComponentActionName(record.action)));
-    if (record.hasExitCode) component->set("exitCode", static_cast<Poco::Int64>(record.exitCode));
-    if (!record.failedCheck.empty()) component->set("failedCheck", record.failedCheck);
-    return component;
+    std::string json = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"': json += "\\\""; break;
+        case '\\': json += "\\\\"; break;
+        case '\n': json += "\\n"; break;
+        case '\t': json += "\\t"; break;
+        case '\r': json += "\\r"; break;
+        case '\b': json += "\\b"; break;
+        case '\f': json += "\\f"; break;
+        default:
+            if (c >= 0 && c < 0x20) {
+                static const char kHex[] = "0123456789ABCDEF";
+                json += "\\u00";
+                json += kHex[c >> 4];
+                json += kHex[c & 0xF];
+            } else {
+                json += c;
+            }
+        }
+    }
+    return json + "\"";
+}
+
+// Adds "name":value to an object's text; the value is JSON already.
+void AddMember(std::string& object, const char* name, const std::string& value)
+{
+    object += object.size() > 1 ? "," : "";
+    object += JsonString(name) + ":" + value;
+}
+
+std::string ComponentJson(const ziz::ComponentRecord& record)
+{
+    std::string component = "{";
+    AddMember(component, "file", JsonString(osh::ToUtf8(record.file)));
+    AddMember(component, "action", JsonString(ziz::ComponentActionName(record.action)));
+    if (record.hasExitCode) AddMember(component, "exitCode", std::to_string(record.exitCode));
+    if (!record.failedCheck.empty()) AddMember(component, "failedCheck", JsonString(record.failedCheck));
+    return component + "}";
 }
 
 }  // namespace
 
 std::string ResultJson(const RunFacts& facts)
 {
-    Poco::JSON::Object result(Poco::JSON_PRESERVE_KEY_ORDER);
-    result.set("mode", facts.mode);
-    result.set("outcome", facts.outcome);
-    result.set("exitCode", facts.exitCode);
-    result.set("restartRequired", facts.restartRequired);
-    if (!facts.failureReason.empty()) result.set("failureReason", facts.failureReason);
-    Poco::JSON::Array::Ptr components = new Poco::JSON::Array;
-    for (const ziz::ComponentRecord& record : facts.components) components->add(ComponentJson(record));
-    result.set("components", components);
-    std::ostringstream text;
-    result.stringify(text);
-    return text.str();
+    std::string result = "{";
+    AddMember(result, "mode", JsonString(facts.mode));
+    AddMember(result, "outcome", JsonString(facts.outcome));
+    AddMember(result, "exitCode", std::to_string(facts.exitCode));
+    AddMember(result, "restartRequired", facts.restartRequired ? "true" : "false");
+    if (!facts.failureReason.empty()) AddMember(result, "failureReason", JsonString(facts.failureReason));
+    std::string components = "[";
+    for (const ziz::ComponentRecord& record : facts.components) {
+        components += components.size() > 1 ? "," : "";
+        components += ComponentJson(record);
+    }
+    AddMember(result, "components", components + "]");
+    return result + "}";
 }
 
 }  // namespace app

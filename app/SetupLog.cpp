@@ -13,7 +13,6 @@
 #include <Poco/Exception.h>
 #include <Poco/FileChannel.h>
 #include <Poco/FormattingChannel.h>
-#include <Poco/LogStream.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
 
@@ -27,9 +26,9 @@ namespace app {
 
 namespace {
 
-std::atomic<Poco::LogStream*> g_stream{nullptr};  // never deleted: writers may run until exit
+std::atomic<Poco::Logger*> g_logger{nullptr};  // Poco keeps it: writers may run until exit
 Poco::AutoPtr<Poco::AsyncChannel> g_asyncChannel;
-std::wstring g_chosenLogFile;  // written once, under the set-up lock, before the stream is published
+std::wstring g_chosenLogFile;  // written once, under the set-up lock, before the logger is published
 
 const char kLogFileName[] = "setup.log";
 
@@ -100,7 +99,7 @@ void BuildChain()
     logger.setChannel(watch);
     logger.setLevel(Poco::Message::PRIO_INFORMATION);
     if (!refusal.empty()) logger.warning(refusal);
-    g_stream.store(new Poco::LogStream(logger, Poco::Message::PRIO_INFORMATION));
+    g_logger.store(&logger);
 }
 
 }  // namespace
@@ -113,7 +112,7 @@ std::string SetupLogPattern(int revision)
 void SetUpLog()
 {
     std::lock_guard<std::mutex> guard(SetUpLock());
-    if (g_stream.load() != nullptr) return;
+    if (g_logger.load() != nullptr) return;
     try {
         BuildChain();
         static const bool flushAtExit = (std::atexit(WriteQueuedLinesAtExit), true);
@@ -124,12 +123,12 @@ void SetUpLog()
     }
 }
 
-Poco::LogStream* SharedLogStream() { return g_stream.load(); }
+Poco::Logger* SharedLogger() { return g_logger.load(); }
 
 std::wstring SetupLogFile()
 {
     // Where the log really went: an elevated run may have refused the configured folder.
-    if (g_stream.load() != nullptr && !g_chosenLogFile.empty()) return g_chosenLogFile;
+    if (g_logger.load() != nullptr && !g_chosenLogFile.empty()) return g_chosenLogFile;
     try {
         return osh::FromUtf8(Norlo::Config::JoinPath(LogDirectory(), kLogFileName));
     } catch (const std::exception&) {

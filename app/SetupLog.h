@@ -11,17 +11,17 @@
 #include <string>
 
 namespace Poco {
-class LogStream;
+class Logger;
 }
 
 namespace app {
 
 // Builds the logging chain on first call; later calls change nothing. Never throws: when the
-// chain cannot be built the shared stream stays null and nothing is logged.
+// chain cannot be built the shared logger stays null and nothing is logged.
 void SetUpLog();
 
-// The shared log stream; null until SetUpLog ran.
-Poco::LogStream* SharedLogStream();
+// The shared logger ("setup"); null until SetUpLog ran.
+Poco::Logger* SharedLogger();
 
 // Where the log is written ("...\log\setup.log"); empty when the configuration cannot say.
 std::wstring SetupLogFile();

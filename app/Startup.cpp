@@ -175,7 +175,7 @@ int RunMessageLoop(HACCEL accelerators)
 int RunProcess(HINSTANCE instance, int showCommand)
 {
     SetUpLog();
-    osh::SetLogStream(SharedLogStream());
+    osh::SetLogger(SharedLogger());
     const std::vector<std::wstring> arguments = ReadCommandLine();
     const StartSwitches switches = ReadStartSwitches(arguments);
     const ziz::InstallMode mode = ziz::ChooseMode(arguments).mode;

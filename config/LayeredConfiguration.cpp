@@ -8,7 +8,6 @@
 #include "BuildConfig.h"
 
 #include <Poco/Exception.h>
-#include <Poco/Format.h>
 
 #include <shlobj.h>
 
@@ -44,7 +43,8 @@ const char* const LayeredConfiguration::VendorFileName = ".vendor.config";
 
 std::string VersionText(int major, int minor, int config, int revision)
 {
-    return Poco::format("%d.%d.%d.%d", major, minor, config, revision);
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(config) + "."
+           + std::to_string(revision);
 }
 
 std::string JoinPath(const std::string& directory, const std::string& name)
@@ -117,7 +117,7 @@ void LayeredConfiguration::AddVendorFileLayer()
     // Looked up before the file is read, so the file cannot move itself.
     vendorFilePath_ = JoinPath(getString("product.data.pathname"), VendorFileName);
     try {
-        Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> layer = LoadVendorFile(vendorFilePath_);
+        Poco::AutoPtr<Poco::Util::MapConfiguration> layer = LoadVendorFile(vendorFilePath_);
         if (layer->hasProperty("base.version.config")) {
             int config = layer->getInt("base.version.config");
             layer->setString("base.version",

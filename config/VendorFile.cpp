@@ -1,10 +1,12 @@
 #include "config/VendorFile.h"
 
-#include <Poco/Exception.h>
-#include <Poco/FileStream.h>
-#include <Poco/StreamCopier.h>
+#include "osh/FileHash.h"
+#include "osh/Text.h"
 
-#include <sstream>
+#include <Poco/Exception.h>
+#include <Poco/String.h>
+
+#include <exception>
 
 namespace Norlo {
 namespace Config {
@@ -97,12 +99,78 @@ private:
     unsigned line_ = 1;
 };
 
+// Reads the lines the way Poco's property-file reader does: blank and comment lines
+// skipped, key and value trimmed, "\t", "\r", "\n", "\f" and a backslash before a line end
+// (which continues the value) understood, any other escaped character taken as it is.
+// That reader works on C++ streams, which would bring the whole C++ locale into the program.
+class PropertyReader {
+public:
+    explicit PropertyReader(const std::string& text) : text_(text) {}
+
+    void ReadInto(Poco::Util::MapConfiguration& layer)
+    {
+        for (int c = Get();; c = Get()) {
+            while (c != kEnd && IsSpace(static_cast<char>(c))) c = Get();
+            if (c == kEnd) return;
+            if (c == '#' || c == '!') {
+                while (c != kEnd && c != '\n' && c != '\r') c = Get();
+                continue;
+            }
+            std::string key;
+            while (c != kEnd && c != '=' && c != ':' && c != '\r' && c != '\n') {
+                key += static_cast<char>(c);
+                c = Get();
+            }
+            std::string value;
+            if (c == '=' || c == ':') {
+                for (c = ValueChar(); c != kEnd && c != 0; c = ValueChar()) value += static_cast<char>(c);
+            }
+            layer.setString(Poco::trim(key), Poco::trim(value));
+        }
+    }
+
+private:
+    static constexpr int kEnd = -1;
+
+    int Get() { return position_ < text_.size() ? static_cast<unsigned char>(text_[position_++]) : kEnd; }
+    int Peek() const { return position_ < text_.size() ? static_cast<unsigned char>(text_[position_]) : kEnd; }
+
+    // The next character of a value, escapes resolved; 0 at the line's end.
+    int ValueChar()
+    {
+        for (;;) {
+            int c = Get();
+            if (c == '\n' || c == '\r') return 0;
+            if (c != '\\') return c;
+            c = Get();
+            switch (c) {
+            case 't': return '\t';
+            case 'r': return '\r';
+            case 'n': return '\n';
+            case 'f': return '\f';
+            case '\r':
+                if (Peek() == '\n') Get();
+                continue;
+            case '\n': continue;
+            default: return c;
+            }
+        }
+    }
+
+    const std::string& text_;
+    size_t position_ = 0;
+};
+
 std::string ReadWholeFile(const std::string& path)
 {
-    Poco::FileInputStream stream(path);
     std::string text;
-    Poco::StreamCopier::copyToString(stream, text);
-    if (stream.bad()) throw Poco::ReadFileException(path);
+    try {
+        osh::ReadFileBlocks(osh::FromUtf8(path), [&text](const unsigned char* data, std::size_t size) {
+            text.append(reinterpret_cast<const char*>(data), size);
+        });
+    } catch (const std::exception&) {
+        throw Poco::OpenFileException(path);
+    }
     return text;
 }
 
@@ -110,13 +178,12 @@ std::string ReadWholeFile(const std::string& path)
 
 void CheckVendorFileSyntax(const std::string& text) { SyntaxChecker(text).Check(); }
 
-Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> LoadVendorFile(const std::string& path)
+Poco::AutoPtr<Poco::Util::MapConfiguration> LoadVendorFile(const std::string& path)
 {
     std::string text = ReadWholeFile(path);
     CheckVendorFileSyntax(text);
-    std::istringstream stream(text);
-    Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> file(new Poco::Util::PropertyFileConfiguration);
-    file->load(stream);
+    Poco::AutoPtr<Poco::Util::MapConfiguration> file(new Poco::Util::MapConfiguration);
+    PropertyReader(text).ReadInto(*file);
     return file;
 }
 

@@ -4,7 +4,7 @@
 #include "osh/Platform.h"
 #include "osh/ScopedHandle.h"
 
-#include <sstream>
+#include <string>
 #include <stdexcept>
 
 namespace osh {
@@ -53,10 +53,8 @@ bool EnableShutdownPrivilege()
 
 std::string InvalidLengthText(DWORD length)
 {
-    std::ostringstream text;
-    text << "GetTokenInformation(TokenVirtualizationEnabled): Invalid length " << length << " ("
-         << sizeof(DWORD) << " expected)";
-    return text.str();
+    return "GetTokenInformation(TokenVirtualizationEnabled): Invalid length " + std::to_string(length) + " ("
+           + std::to_string(sizeof(DWORD)) + " expected)";
 }
 
 }  // namespace

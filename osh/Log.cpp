@@ -2,7 +2,8 @@
 
 #include "osh/Text.h"
 
-#include <Poco/LogStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Message.h>
 
 #include <atomic>
 #include <mutex>
@@ -11,43 +12,44 @@ namespace osh {
 
 namespace {
 
-std::atomic<Poco::LogStream*> g_stream{nullptr};
+std::atomic<Poco::Logger*> g_logger{nullptr};
 
-// Both threads write through one LogStream; a line is written whole under this lock.
+// Both threads write through one logger; a text's lines are written together under this lock.
 std::mutex& WriteLock()
 {
     static std::mutex lock;
     return lock;
 }
 
-enum class Priority { Error, Warning, Information };
-
-void Write(Priority priority, const std::string& text)
+// Straight to the logger rather than through a log stream: a C++ stream would bring the
+// whole C++ locale into the program.
+void Write(Poco::Message::Priority priority, const std::string& text)
 {
-    Poco::LogStream* stream = g_stream.load();
-    if (stream == nullptr) return;
+    Poco::Logger* logger = g_logger.load();
+    if (logger == nullptr || !logger->is(priority)) return;
     std::lock_guard<std::mutex> guard(WriteLock());
-    switch (priority) {
-    case Priority::Error: stream->error(); break;
-    case Priority::Warning: stream->warning(); break;
-    case Priority::Information: stream->information(); break;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) {
+            logger->log(Poco::Message(logger->name(), text.substr(start, end - start), priority));
+        }
+        start = end + 1;
     }
-    if (!stream->good()) return;
-    *stream << text << '\n';
-    stream->flush();
 }
 
 }  // namespace
 
-void SetLogStream(Poco::LogStream* stream) { g_stream.store(stream); }
+void SetLogger(Poco::Logger* logger) { g_logger.store(logger); }
 
-Poco::LogStream* GetLogStream() { return g_stream.load(); }
+Poco::Logger* GetLogger() { return g_logger.load(); }
 
-void LogError(const std::string& text) { Write(Priority::Error, text); }
-void LogWarning(const std::string& text) { Write(Priority::Warning, text); }
-void LogInformation(const std::string& text) { Write(Priority::Information, text); }
-void LogError(const std::wstring& text) { Write(Priority::Error, Narrow(text)); }
-void LogWarning(const std::wstring& text) { Write(Priority::Warning, Narrow(text)); }
-void LogInformation(const std::wstring& text) { Write(Priority::Information, Narrow(text)); }
+void LogError(const std::string& text) { Write(Poco::Message::PRIO_ERROR, text); }
+void LogWarning(const std::string& text) { Write(Poco::Message::PRIO_WARNING, text); }
+void LogInformation(const std::string& text) { Write(Poco::Message::PRIO_INFORMATION, text); }
+void LogError(const std::wstring& text) { Write(Poco::Message::PRIO_ERROR, Narrow(text)); }
+void LogWarning(const std::wstring& text) { Write(Poco::Message::PRIO_WARNING, Narrow(text)); }
+void LogInformation(const std::wstring& text) { Write(Poco::Message::PRIO_INFORMATION, Narrow(text)); }
 
 }  // namespace osh

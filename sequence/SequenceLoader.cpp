@@ -13,7 +13,7 @@
 #include <exception>
 #include <iterator>
 #include <memory>
-#include <sstream>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -123,14 +123,19 @@ unsigned int ItemOrder(const InstallItem& item)
 {
     std::wstring text;
     if (!item.GetProperty(L"Order", text)) return 0;
-    std::wistringstream stream(text);
-    // Stream extraction would wrap "-1" round to the largest place; a negative number is
-    // no place at all.
-    stream >> std::ws;
-    if (stream.peek() == L'-') return 0;
-    unsigned int place = 0;
-    if (!(stream >> place)) return 0;
-    return place;
+    // Read as stream extraction reads a number, without a stream (one brings the whole C++
+    // locale into the program): leading blanks and a '+' skipped, digits up to the first
+    // other character. A negative number or one beyond the largest place is no place at all.
+    std::size_t next = 0;
+    while (next < text.size() && std::iswspace(text[next])) ++next;
+    if (next < text.size() && text[next] == L'+') ++next;
+    const std::size_t first = next;
+    unsigned long long place = 0;
+    for (; next < text.size() && text[next] >= L'0' && text[next] <= L'9'; ++next) {
+        place = place * 10 + static_cast<unsigned>(text[next] - L'0');
+        if (place > std::numeric_limits<unsigned int>::max()) return 0;
+    }
+    return next == first ? 0 : static_cast<unsigned int>(place);
 }
 
 bool LoadSequence(Blob& blob, const std::wstring& name, InstallSequence& sequence)

@@ -227,6 +227,7 @@ TEST_F(ConfigOverride, TheUsualPropertyFileFormsAreRead)
         "b/\n"
         "cdrecovery.media.local.file=tab\\there\n"
         "product.empty=\n"
+        "product.escaped=a\\nb\\\\c\\qd\\re\\ff  \\t\n"
         "product.utf8=Gr\xc3\xbc\xc3\x9f""e\n");
     LayeredConfiguration config;
     EXPECT_EQ("Spaced Name", config.getString("product.name.long"));
@@ -234,6 +235,8 @@ TEST_F(ConfigOverride, TheUsualPropertyFileFormsAreRead)
     EXPECT_EQ("http://host/ab/", config.getString("recovery.media.url"));
     EXPECT_EQ("tab\there", config.getString("cdrecovery.media.local.file"));
     EXPECT_EQ("", config.getString("product.empty"));
+    // Escaped line ends and blanks stay inside a value; at its end they are trimmed with it.
+    EXPECT_EQ("a\nb\\cqd\re\ff", config.getString("product.escaped"));
     EXPECT_EQ("Gr\xc3\xbc\xc3\x9f""e", config.getString("product.utf8"));
 }
 

@@ -21,8 +21,8 @@ int main(int argc, char** argv)
     const std::string tag = argv[3];
 
     app::SetUpLog();
-    if (app::SharedLogStream() == nullptr) return 2;
-    osh::SetLogStream(app::SharedLogStream());
+    if (app::SharedLogger() == nullptr) return 2;
+    osh::SetLogger(app::SharedLogger());
 
     std::vector<std::thread> writers;
     for (int t = 0; t < threads; ++t) {

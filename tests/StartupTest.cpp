@@ -214,7 +214,7 @@ TEST_F(EngineThread, NoEngineTellsAnInteractiveUser)
 {
     // The log's error watch gives the box its reason.
     app::SetUpLog();
-    osh::SetLogStream(app::SharedLogStream());
+    osh::SetLogger(app::SharedLogger());
     app::ResetRunSummary();
     app::Shell().Interactive = true;
     app::SetEngineFactory(NoEngine);

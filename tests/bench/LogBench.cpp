@@ -14,7 +14,7 @@ int wmain(int argc, wchar_t** argv)
 {
     const long lines = argc > 1 ? std::wcstol(argv[1], nullptr, 10) : 200000;
     app::SetUpLog();
-    osh::SetLogStream(app::SharedLogStream());
+    osh::SetLogger(app::SharedLogger());
     const std::string text(80, 'x');
     LARGE_INTEGER frequency{}, start{}, end{};
     QueryPerformanceFrequency(&frequency);

@@ -9,7 +9,6 @@
 #include "osh/Log.h"
 
 #include <Poco/AutoPtr.h>
-#include <Poco/LogStream.h>
 #include <Poco/Logger.h>
 #include <Poco/NullChannel.h>
 
@@ -34,7 +33,7 @@ void Require(bool condition, const char* what)
 }
 
 // Failure lines are built from the document (the parser's position and rest of text), so
-// they are written to a stream that goes nowhere rather than skipped.
+// they are written to a logger that sends them nowhere rather than skipped.
 void InstallNullLog()
 {
     static Poco::Logger& logger = Poco::Logger::get("fuzz");
@@ -42,8 +41,7 @@ void InstallNullLog()
     if (ready) return;
     logger.setChannel(Poco::AutoPtr<Poco::Channel>(new Poco::NullChannel));
     logger.setLevel(Poco::Message::PRIO_TRACE);
-    static Poco::LogStream stream(logger);
-    osh::SetLogStream(&stream);
+    osh::SetLogger(&logger);
     ready = true;
 }
 

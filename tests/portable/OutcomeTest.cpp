@@ -105,6 +105,15 @@ TEST(ResultFile, JsonOfASuccessfulAndOfAFailedRun)
               "{\"file\":\"a.msi\",\"action\":\"downloaded\"},"
               "{\"file\":\"b.msi\",\"action\":\"failed\",\"failedCheck\":\"md5\"}]}",
               app::ResultJson(failed));
+
+    // Control characters are escaped (the short forms where JSON has them); a slash and
+    // UTF-8 stay as they are.
+    failed.failureReason = "a\nb\tc\rd\be\ff\\g/h\x01i\x0B\x1Fj\x7F\xC3\xA4";
+    failed.components.clear();
+    EXPECT_EQ("{\"mode\":\"DOWNLOAD\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+              "\"failureReason\":\"a\\nb\\tc\\rd\\be\\ff\\\\g/h\\u0001i\\u000B\\u001Fj\x7F\xC3\xA4\","
+              "\"components\":[]}",
+              app::ResultJson(failed));
 }
 
 }  // namespace

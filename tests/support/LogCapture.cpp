@@ -4,7 +4,6 @@
 
 #include <Poco/AutoPtr.h>
 #include <Poco/Channel.h>
-#include <Poco/LogStream.h>
 #include <Poco/Logger.h>
 
 #include <atomic>
@@ -31,17 +30,16 @@ std::string NextLoggerName()
 
 }  // namespace
 
-LogCapture::LogCapture() : logger_(&Poco::Logger::get(NextLoggerName())), previous_(osh::GetLogStream())
+LogCapture::LogCapture() : logger_(&Poco::Logger::get(NextLoggerName())), previous_(osh::GetLogger())
 {
     logger_->setChannel(Poco::AutoPtr<Poco::Channel>(new RecordingChannel(*this)));
     logger_->setLevel(Poco::Message::PRIO_TRACE);
-    stream_ = std::make_unique<Poco::LogStream>(*logger_);
-    osh::SetLogStream(stream_.get());
+    osh::SetLogger(logger_);
 }
 
 LogCapture::~LogCapture()
 {
-    osh::SetLogStream(previous_);
+    osh::SetLogger(previous_);
     // The logger outlives this object; cut it loose from the channel that points here.
     logger_->setChannel(Poco::Channel::Ptr());
 }

@@ -1,15 +1,13 @@
 #pragma once
 // Records every line written through osh::Log* while an object of this class lives.
-// Construction installs a log stream of its own; destruction puts the previous one back.
+// Construction installs a logger of its own; destruction puts the previous one back.
 #include <Poco/Message.h>
 
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace Poco {
-class LogStream;
 class Logger;
 }
 
@@ -41,8 +39,7 @@ private:
     mutable std::mutex lock_;
     std::vector<LogLine> lines_;
     Poco::Logger* logger_;
-    std::unique_ptr<Poco::LogStream> stream_;
-    Poco::LogStream* previous_;
+    Poco::Logger* previous_;
 };
 
 }  // namespace testsupport
