@@ -7,9 +7,11 @@ if(NOT NORLO_POCO_ROOT OR NORLO_POCO_ROOT STREQUAL NORLO_POCO_ROOT_COMPUTED)
   else()
     set(_cache_root "/var/cache/norlo-build")
   endif()
-  # Named for the flags Poco was built with, as scripts/deps.sh names it.
+  # Named for the flags Poco was built with and the patch applied to it, as scripts/deps.sh
+  # names it.
   file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/poco-build-flags.txt" _poco_build_line LIMIT_COUNT 1)
-  string(MD5 _poco_tag "${_poco_build_line}")
+  file(READ "${CMAKE_CURRENT_LIST_DIR}/poco-size.patch" _poco_patch)
+  string(MD5 _poco_tag "${_poco_build_line}${_poco_patch}")
   string(SUBSTRING "${_poco_tag}" 0 8 _poco_tag)
   set(NORLO_POCO_ROOT "${_cache_root}/poco-1.11.0-${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-gcc${_gcc_version}-${_poco_tag}" CACHE PATH "" FORCE)
   set(NORLO_POCO_ROOT_COMPUTED "${NORLO_POCO_ROOT}" CACHE INTERNAL "")

@@ -152,5 +152,44 @@ class ShippedLink(unittest.TestCase):
         self.assertIn(".text$__cxa_throw", self.kept)
 
 
+# The C++ library's parts that any stream use brings in: the classic locale builds every
+# facet for char and wchar_t in both string ABIs, about a quarter of the executable.
+STREAM_MEMBERS = re.compile(
+    r"libstdc\+\+\.a\(((?:cxx11-)?w?locale-inst|locale_init|ios_init|[a-z]*stream-inst)\.o\)")
+
+
+def placed_stream_members(link_map):
+    """The stream and locale members of the C++ library the map places code or data from."""
+    placed = set()
+    memory_map = link_map.split("Linker script and memory map", 1)[-1]
+    for line in memory_map.splitlines():
+        # " .section  0xADDRESS  0xSIZE  file", or without the name when it is long
+        match = re.match(r"^ (?:\.\S+)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+\S", line)
+        member = STREAM_MEMBERS.search(line)
+        if member and match and int(match.group(1), 16):
+            placed.add(member.group(1))
+    return placed
+
+
+class StreamMembers(unittest.TestCase):
+    def test_a_map_line_with_code_from_a_stream_member_is_found(self):
+        link_map = ("Archive member included to satisfy reference by file (symbol)\n"
+                    "/x/libstdc++.a(ios_init.o)  /x/libPocoFoundation.a(Thread.cpp.obj)\n"
+                    "Linker script and memory map\n"
+                    " .text          0x00401000      0x1f0 /x/libstdc++.a(locale_init.o)\n"
+                    " .text$_ZNSt8ios_base4InitC2Ev\n"
+                    "                0x00402000        0x0 /x/libstdc++.a(ios_init.o)\n"
+                    " .text          0x00403000       0x40 /x/libstdc++.a(string-inst.o)\n")
+        self.assertEqual({"locale_init"}, placed_stream_members(link_map))
+
+
+@unittest.skipUnless(os.environ.get("NORLO_BUILD_DIR"), "needs the build tree (run through CTest)")
+class ShippedExecutableSize(unittest.TestCase):
+    def test_no_cxx_stream_or_locale_code_is_linked(self):
+        with open(os.path.join(os.environ["NORLO_BUILD_DIR"], "bin", "Setup.map"), encoding="utf-8",
+                  errors="replace") as handle:
+            self.assertEqual(set(), placed_stream_members(handle.read()))
+
+
 if __name__ == "__main__":
     unittest.main()
