@@ -9,11 +9,20 @@
 #include "support/VendorConfigFile.h"
 
 #include <Poco/AsyncChannel.h>
+#include <Poco/Bugcheck.h>
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/Environment.h>
 #include <Poco/Exception.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/InflatingStream.h>
+#include <Poco/LogFile.h>
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
+#include <Poco/RotateStrategy.h>
+#include <Poco/Thread.h>
+#include <Poco/Timespan.h>
+#include <Poco/Timestamp.h>
 
 #include <gtest/gtest.h>
 
@@ -468,6 +477,56 @@ TEST(SetupLogSafeChannel, PassesMessagesOnAndDropsTheOnesItsTargetRefuses)
     EXPECT_EQ((std::vector<std::string>{"one", "four"}), target->texts);
     EXPECT_EQ(2u, channel->Dropped());
     EXPECT_EQ(target.get(), channel->Target().get());
+}
+
+// ---------------------------------------------------------------------------------------
+// The Poco code the log reaches, built without C++ streams: what it reads and writes
+
+// Writes the file in one go; CR LF line ends, as a Windows editor leaves them.
+void WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+// Whether a daily rotation is due for a log whose first line dates its last rotation.
+bool DailyRotationDue(const std::wstring& path, const Poco::Timestamp& lastRotation)
+{
+    std::string tag = "# Log file created/rotated ";
+    Poco::DateTimeFormatter::append(tag, lastRotation, Poco::DateTimeFormat::RFC1036_FORMAT);
+    WriteWholeFile(path, tag + "\r\nsome line\r\n");
+    Poco::LogFile file(testenv::Narrow(path));
+    Poco::RotateByIntervalStrategy daily(Poco::Timespan(1, 0, 0, 0, 0));
+    return daily.mustRotate(&file);
+}
+
+TEST(SetupLogPoco, AnIntervalRotationReadsItsDateFromTheFirstLine)
+{
+    const std::wstring scratch = testenv::MakeScratchDirectory(L"norlo-log-interval");
+    const std::wstring path = scratch + L"\\interval.log";
+    Poco::Timestamp twoDaysAgo;
+    twoDaysAgo -= Poco::Timespan(2, 0, 0, 0, 0);
+    // The file itself was made just now: only its first line says it is two days old.
+    EXPECT_TRUE(DailyRotationDue(path, twoDaysAgo));
+    EXPECT_FALSE(DailyRotationDue(path, Poco::Timestamp()));
+    testenv::RemoveTree(scratch);
+}
+
+TEST(SetupLogPoco, ThreadNamesAndAssertionTextsReadAsBefore)
+{
+    Poco::Thread thread;
+    EXPECT_EQ("#" + std::to_string(thread.id()), thread.getName());
+    try {
+        Poco::Bugcheck::nullPointer("channel", "Logger.cpp", 42);
+        ADD_FAILURE() << "no exception";
+    } catch (const Poco::NullPointerException& error) {
+        EXPECT_EQ("Null pointer: channel in file \"Logger.cpp\", line 42", error.displayText());
+    }
+    EXPECT_TRUE(std::regex_match(Poco::Environment::osVersion(), std::regex(R"(\d+\.\d+ \(Build \d+(: .+)?\))")))
+        << Poco::Environment::osVersion();
 }
 
 // ---------------------------------------------------------------------------------------
