@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <new>
+#include <utility>
 
 namespace app {
 
@@ -68,9 +69,7 @@ private:
 
 EngineFactory SetEngineFactory(EngineFactory factory)
 {
-    const EngineFactory previous = g_engineFactory;
-    g_engineFactory = factory != nullptr ? factory : CreateRealEngine;
-    return previous;
+    return std::exchange(g_engineFactory, factory != nullptr ? factory : CreateRealEngine);
 }
 
 int RunEngine(HWND window)

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace ziz {
 
 namespace {
@@ -24,9 +26,7 @@ std::string OneLine(std::string text)
 
 InstallerSleepFunction SetInstallerSleepFunction(InstallerSleepFunction function)
 {
-    const InstallerSleepFunction previous = g_sleep;
-    g_sleep = function != nullptr ? function : SystemSleep;
-    return previous;
+    return std::exchange(g_sleep, function != nullptr ? function : SystemSleep);
 }
 
 InstallerOutcome RunInstaller(const std::wstring& command, const std::wstring& directory)

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace ziz {
@@ -202,16 +203,9 @@ std::string RecordTimestamp()
 
 VolumeInformationFunction SetVolumeInformationFunction(VolumeInformationFunction function)
 {
-    const VolumeInformationFunction previous = g_volumeInformation;
-    g_volumeInformation = function;
-    return previous;
+    return std::exchange(g_volumeInformation, function);
 }
 
-MediumWrittenHook SetMediumWrittenHook(MediumWrittenHook hook)
-{
-    const MediumWrittenHook previous = g_writtenHook;
-    g_writtenHook = hook;
-    return previous;
-}
+MediumWrittenHook SetMediumWrittenHook(MediumWrittenHook hook) { return std::exchange(g_writtenHook, hook); }
 
 }  // namespace ziz

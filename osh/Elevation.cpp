@@ -6,6 +6,7 @@
 
 #include <string>
 #include <stdexcept>
+#include <utility>
 
 namespace osh {
 
@@ -98,16 +99,12 @@ bool RebootSystem(const std::wstring& text, const std::wstring& caption, HWND ow
 
 ExitWindowsFunction SetExitWindowsFunction(ExitWindowsFunction function)
 {
-    const ExitWindowsFunction previous = g_exitWindows;
-    g_exitWindows = function != nullptr ? function : &::ExitWindowsEx;
-    return previous;
+    return std::exchange(g_exitWindows, function != nullptr ? function : &::ExitWindowsEx);
 }
 
 ElevationQueryFunction SetElevationQueryFunction(ElevationQueryFunction function)
 {
-    const ElevationQueryFunction previous = g_elevationQuery;
-    g_elevationQuery = function;
-    return previous;
+    return std::exchange(g_elevationQuery, function);
 }
 
 }  // namespace osh

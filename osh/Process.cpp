@@ -137,9 +137,7 @@ bool RunElevated(HWND window, const wchar_t* file, const wchar_t* parameters, co
 
 RunElevatedFunction SetRunElevatedFunction(RunElevatedFunction function)
 {
-    const RunElevatedFunction previous = g_runElevated;
-    g_runElevated = function;
-    return previous;
+    return std::exchange(g_runElevated, function);
 }
 
 }  // namespace osh

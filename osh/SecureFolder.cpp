@@ -10,6 +10,7 @@
 #include <sddl.h>
 
 #include <exception>
+#include <utility>
 
 namespace osh {
 
@@ -164,16 +165,12 @@ bool RemoveTreeWithoutFollowingLinks(const std::wstring& path, const std::wstrin
 
 AdminOnlyCreateFunction SetAdminOnlyCreateFunction(AdminOnlyCreateFunction function)
 {
-    const AdminOnlyCreateFunction previous = g_createDirectory;
-    g_createDirectory = function != nullptr ? function : &CreateDirectoryW;
-    return previous;
+    return std::exchange(g_createDirectory, function != nullptr ? function : &CreateDirectoryW);
 }
 
 OwnerQueryFunction SetOwnerQueryFunction(OwnerQueryFunction function)
 {
-    const OwnerQueryFunction previous = g_ownerQuery;
-    g_ownerQuery = function != nullptr ? function : &QueryOwner;
-    return previous;
+    return std::exchange(g_ownerQuery, function != nullptr ? function : &QueryOwner);
 }
 
 }  // namespace osh

@@ -231,25 +231,36 @@ TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLine
 // A server that accepts the connection and then sends nothing ends the check after the
 // transfer's one-minute limit, as a failed check. The only test that waits the real limit,
 // in a suite of its own so that it does not eat the others' time.
-class SilentUpdateServer : public CheckRun {};
+class SilentUpdateServer : public CheckRun {
+protected:
+    // The key store points the run at the server that never answers; TearDown takes it back.
+    void SetUp() override
+    {
+        CheckRun::SetUp();
+        testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent_.c_str(),
+                                     static_cast<DWORD>((silent_.size() + 1) * sizeof(wchar_t)));
+    }
+
+    void TearDown() override
+    {
+        testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
+        CheckRun::TearDown();
+    }
+
+    const std::wstring silent_ = endtoend::ServerAddress() + L"/silent/update.xml";
+};
 
 TEST_F(SilentUpdateServer, EndsAsAFailedCheckAfterTheLimit)
 {
-    const std::wstring silent = endtoend::ServerAddress() + L"/silent/update.xml";
-    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent.c_str(),
-                                 static_cast<DWORD>((silent.size() + 1) * sizeof(wchar_t)));
-    struct Restore {
-        ~Restore() { testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL"); }
-    } restore;
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent", 150000));
     const ULONGLONG took = GetTickCount64() - start;
     EXPECT_GE(took, 60000u);
     EXPECT_LT(took, 100000u) << "asked again after the time-out";
     const int timeOut =
-        LineWith("Download of \"" + Narrow(silent) + "\" failed: time-out (no data from the server for 60 s)");
+        LineWith("Download of \"" + Narrow(silent_) + "\" failed: time-out (no data from the server for 60 s)");
     EXPECT_GE(timeOut, 0);
-    EXPECT_GT(LineWith("Could not download " + Narrow(silent) + " to "), timeOut);
+    EXPECT_GT(LineWith("Could not download " + Narrow(silent_) + " to "), timeOut);
     EXPECT_GE(LineWith("Software process complete, failure detected."), 0);
 }
 
@@ -267,12 +278,6 @@ BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM context)
 // ends within about a second of it, not after the minute's limit.
 TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnce)
 {
-    const std::wstring silent = endtoend::ServerAddress() + L"/silent/update.xml";
-    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, silent.c_str(),
-                                 static_cast<DWORD>((silent.size() + 1) * sizeof(wchar_t)));
-    struct Restore {
-        ~Restore() { testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL"); }
-    } restore;
     const ULONGLONG start = GetTickCount64();
     ULONGLONG closedAt = 0;
     const endtoend::SetupOutcome run = endtoend::RunSetupWatched(
@@ -291,7 +296,7 @@ TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnce)
     ASSERT_NE(0u, closedAt) << "no window was seen";
     // A second for the transfer, the rest for the process to end under Wine.
     EXPECT_LT(ended - closedAt, 5000u);
-    EXPECT_GE(LineWith("Download of \"" + Narrow(silent) + "\" failed: the transfer was cancelled"), 0);
+    EXPECT_GE(LineWith("Download of \"" + Narrow(silent_) + "\" failed: the transfer was cancelled"), 0);
     EXPECT_LT(LineWith("time-out (no data from the server"), 0);
 }
 
