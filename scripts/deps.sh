@@ -99,6 +99,18 @@ update_indexes() {
   log "package indexes not fetched after 3 tries, going on with those at hand: ${failed% }"
 }
 
+# Runs a download command up to three times, for a mirror that is briefly unavailable; the
+# last failure ends the set-up with the command's own message.
+with_retries() {
+  local try
+  for try in 1 2; do
+    "$@" && return 0
+    log "retrying in ${APT_RETRY_WAITS[$((try - 1))]:-5} s: $*"
+    sleep "${APT_RETRY_WAITS[$((try - 1))]:-5}"
+  done
+  "$@"
+}
+
 install_packages() {
   local need_update=0
   if choose_architectures; then need_update=1; fi
@@ -107,7 +119,7 @@ install_packages() {
   if [ "$need_update" = 1 ]; then
     log "installing Debian packages"
     update_indexes
-    DEBIAN_FRONTEND=noninteractive $SUDO $APT_GET install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+    with_retries $SUDO env DEBIAN_FRONTEND=noninteractive $APT_GET install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
   else
     log "Debian packages present"
   fi
@@ -165,7 +177,7 @@ build_poco() {
   local work
   work=$(mktemp -d)
   trap 'rm -rf "$work"' RETURN
-  (cd "$work" && apt-get source -qq "poco=$POCO_VERSION*" >/dev/null 2>&1 || apt-get source -qq poco >/dev/null)
+  (cd "$work" && apt-get source -qq "poco=$POCO_VERSION*" >/dev/null 2>&1 || with_retries apt-get source -qq poco >/dev/null)
   local src
   src=$(find "$work" -maxdepth 1 -type d -name 'poco-*' | head -n 1)
   patch -d "$src" -p1 -s <"$POCO_PATCH"

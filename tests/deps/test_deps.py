@@ -141,6 +141,7 @@ class SetUpDecisions(unittest.TestCase):
     def test_a_package_that_cannot_be_installed_fails_with_apts_message(self):
         result, calls, _ = self.run_deps("yes", update_failures=3, install_fails=True)
         self.assertNotEqual(0, result.returncode)
+        self.assertEqual(3, len([c for c in calls if c.startswith("apt-get install")]))
         self.assertIn("E: Unable to locate package wine32:i386", result.stderr)
         self.assertNotIn("[deps] done", result.stdout)
 
