@@ -68,13 +68,14 @@ DLL_NAME = re.compile(rb"([A-Za-z0-9_.-]{1,64}\.dll)\0", re.IGNORECASE)
 
 
 def delay_descriptors(pe):
-    """The DLL names of the delay-load descriptors in the image. GNU ld leaves the header's
-    delay-import entry empty, so the descriptors are found by their shape: attributes 1
-    (addresses are RVAs), then the RVAs of the name, the module handle, the address table
-    and the name table, all inside the image, the name a DLL file name."""
+    """(DLL name, RVA of its address table, [its slots]) of the delay-load descriptors. GNU ld
+    leaves the header's delay-import entry empty, so the descriptors are found by their
+    shape: attributes 1 (addresses are RVAs), then the RVAs of the name, the module handle,
+    the address table and the name table, all inside the image, the name a DLL file name.
+    A slot holds the address of the stub that binds the function on its first call."""
     image = pe.get_memory_mapped_image()
     limit = pe.OPTIONAL_HEADER.SizeOfImage
-    names = []
+    found = []
     for match in re.finditer(rb"\x01\x00\x00\x00", image):
         start = match.start()
         if start % 4 or start + 32 > len(image):
@@ -83,9 +84,28 @@ def delay_descriptors(pe):
         if not all(0 < rva < limit for rva in (name, module, table, names_table)):
             continue
         dll = DLL_NAME.match(image, name)
-        if dll:
-            names.append(dll.group(1).decode("ascii").lower())
-    return names
+        if not dll:
+            continue
+        slots = []
+        # The name table ends with a zero entry; the address table has one slot per name.
+        while struct.unpack_from("<I", image, names_table + 4 * len(slots))[0]:
+            slots.append(struct.unpack_from("<I", image, table + 4 * len(slots))[0])
+        found.append((dll.group(1).decode("ascii").lower(), table, slots))
+    return found
+
+
+def unbound_delay_slots(pe):
+    """'dll: n of m' for each late-bound DLL whose slots do not all point into the code: a
+    call through such a slot jumps to nowhere instead of binding the function."""
+    base = pe.OPTIONAL_HEADER.ImageBase
+    code = [(base + s.VirtualAddress, base + s.VirtualAddress + s.Misc_VirtualSize)
+            for s in pe.sections if s.Characteristics & 0x20000000]  # IMAGE_SCN_MEM_EXECUTE
+    problems = []
+    for dll, _, slots in delay_descriptors(pe):
+        bad = [slot for slot in slots if not any(start <= slot < end for start, end in code)]
+        if bad:
+            problems.append("%s: %d of %d late-bound functions have no binding stub" % (dll, len(bad), len(slots)))
+    return problems
 
 
 def imported_dlls(pe):
@@ -95,7 +115,7 @@ def imported_dlls(pe):
         pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]])
     static = [e.dll.decode("ascii", "replace").lower() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
     delayed = [e.dll.decode("ascii", "replace").lower() for e in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
-    return static, sorted(set(delayed) | set(delay_descriptors(pe)))
+    return static, sorted(set(delayed) | {dll for dll, _, _ in delay_descriptors(pe)})
 
 
 def check_imports(pe, **_):
@@ -106,7 +126,7 @@ def check_imports(pe, **_):
                  for dll in delayed if dll not in SYSTEM_DLLS]
     if "kernel32.dll" not in static:
         problems.append("no import table with kernel32.dll: not a linked program")
-    return problems
+    return problems + unbound_delay_slots(pe)
 
 
 def check_size(pe, path, **_):

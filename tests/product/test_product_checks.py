@@ -79,6 +79,19 @@ class ChecksCatchFaults(unittest.TestCase):
                           "winxnet.dll is bound late but is not a Windows system DLL"],
                          product_checks.run("imports", self.copy))
 
+    def test_a_late_bound_function_without_its_binding_stub_is_named(self):
+        # What GNU ld leaves when it drops a delay-load stub: a slot of zero, a call to nowhere.
+        pe = pefile.PE(self.exe)
+        table = next(table for dll, table, _ in product_checks.delay_descriptors(pe) if dll == "wininet.dll")
+        offset = pe.get_offset_from_rva(table)
+        pe.close()
+        with open(self.exe, "r+b") as handle:
+            handle.seek(offset)
+            handle.write(b"\0\0\0\0")
+        problems = product_checks.run("imports", self.copy)
+        self.assertEqual(1, len(problems), problems)
+        self.assertRegex(problems[0], r"^wininet\.dll: 1 of \d+ late-bound functions have no binding stub$")
+
     def test_size_version_and_stream_faults(self):
         with open(self.exe, "ab") as handle:
             handle.write(b"\0" * (product_checks.SIZE_LIMIT + 1 - os.path.getsize(self.exe)))
