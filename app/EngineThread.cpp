@@ -8,6 +8,7 @@
 #include "engine/InstallMode.h"
 #include "engine/OSWorker.h"
 #include "engine/PathKind.h"
+#include "engine/RestartCopy.h"
 #include "engine/RunLoop.h"
 #include "osh/FileSystem.h"
 #include "osh/HttpTransfer.h"
@@ -74,9 +75,14 @@ EngineFactory SetEngineFactory(EngineFactory factory)
 
 int RunEngine(HWND window)
 {
-    // The folders the run made for its temporary files go with it, however it ends.
+    // The folders the run made for its temporary files go with it, however it ends, and so
+    // does the restart folder of the copy it may run from.
     struct RunFoldersRemoval {
-        ~RunFoldersRemoval() { ziz::RemoveRunFolders(); }
+        ~RunFoldersRemoval()
+        {
+            ziz::RemoveRunFolders();
+            ziz::RemoveOwnRestartFolder();
+        }
     } runFoldersRemoval;
     std::unique_ptr<ziz::OSWorker> engine = g_engineFactory();
     if (!engine) return EngineNotCreated;

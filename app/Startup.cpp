@@ -11,6 +11,7 @@
 #include "engine/FileVersion.h"
 #include "osh/Elevation.h"
 #include "osh/Log.h"
+#include "osh/OwnImage.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
@@ -174,6 +175,8 @@ int RunMessageLoop(HACCEL accelerators)
 
 int RunProcess(HINSTANCE instance, int showCommand)
 {
+    // First of all: what the program later judges as itself is the file held from here on.
+    osh::HeldOwnImage();
     SetUpLog();
     osh::SetLogger(SharedLogger());
     const std::vector<std::wstring> arguments = ReadCommandLine();

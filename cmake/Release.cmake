@@ -27,6 +27,13 @@ set(_norlo_vendor_build ON)
 if(NORLO_BUILD_TESTS)
   set(_norlo_vendor_build OFF)
 endif()
+# The same rule at run time: a vendor build refuses every plain-http address it meets.
+set(NORLO_TEST_BUILD ${NORLO_BUILD_TESTS})
+if(NORLO_BUILD_TESTS OR NORLO_ALLOW_TEST_SERVERS)
+  set(NORLO_PLAIN_HTTP ON)
+else()
+  set(NORLO_PLAIN_HTTP OFF)
+endif()
 norlo_check_server_address(NORLO_UPDATE_SERVER "${NORLO_UPDATE_SERVER}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
 norlo_check_server_address(NORLO_RECOVERY_MEDIA_URL "${NORLO_RECOVERY_MEDIA_URL}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
 

@@ -42,7 +42,7 @@ bool RecheckHeldBootstrapper(Worker& worker, const HeldComponent& held)
         if (!item.LocalPath.empty() && osh::SamePath(item.LocalPath, held.Path()) && !held.Verify(worker, item))
             return false;
     }
-    return PublisherTrust::OfRunningProgram().Accepts(held.Path());
+    return PublisherTrust::OfRunningProgram().Accepts(held.Handle(), held.Path());
 }
 
 }  // namespace ziz

@@ -5,6 +5,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/OwnImage.h"
 #include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
 #include "osh/ReparsePoint.h"
@@ -96,20 +97,21 @@ void DeleteOrSetAside(const std::wstring& path)
 
 std::wstring PlaceSetupCopy(Worker& worker)
 {
-    const std::wstring source = JoinPath(worker.RequirePath(evInitial), worker.RequireFileName(evInitial));
     // The next logon starts the copy with an administrator's rights; in the setup files any
-    // user could replace it before then.
+    // user could replace it before then. Its bytes come from the file this process runs
+    // from, held since start-up, not from whatever its path names by now.
     if (IsElevatedRun()) {
         const std::wstring folder = MakeLastingAdminOnlyFolder();
         const std::wstring target = folder.empty() ? folder : JoinPath(folder, worker.RequireFileName(evSetup));
-        if (!target.empty() && osh::FileCopy(source, target, true)) return target;
+        if (!target.empty() && osh::CopyOwnImage(target, true)) return target;
         osh::LogWarning("No safe copy for the next logon: start the install again after the restart");
         return std::wstring();
     }
+    const std::wstring source = JoinPath(worker.RequirePath(evInitial), worker.RequireFileName(evInitial));
     const std::wstring target = JoinPath(worker.RequirePath(evSetup), worker.RequireFileName(evSetup));
     // A failed copy still leaves the run-once entry naming the setup-files copy; the
     // copy of an earlier install is usually there.
-    if (!osh::SamePath(source, target)) osh::FileCopy(source, target, false);
+    if (!osh::SamePath(source, target)) osh::CopyOwnImage(target, false);
     return target;
 }
 

@@ -34,7 +34,7 @@ std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText)
 // through a linked folder is left alone (a warning names the link); a link itself goes.
 void DeleteOrSetAside(const std::wstring& path);
 
-// Copies the running bootstrapper as "Setup.exe" and answers the copy's path, which the next
+// Copies the running bootstrapper (the file held since start-up) as "Setup.exe" and answers the copy's path, which the next
 // logon starts: an elevated run copies it into a new admin-only folder that outlives it
 // (empty, logged, when it cannot); otherwise into the setup-files directory (unless it
 // already runs from there). Throws when the locations are unknown.

@@ -1,8 +1,7 @@
 #include "engine/SelfSignature.h"
 
+#include "engine/PublisherTrust.h"
 #include "osh/Log.h"
-#include "osh/Signature.h"
-#include "osh/SystemInfo.h"
 
 #include <exception>
 
@@ -23,7 +22,7 @@ bool SelfSignatureStatus(const std::function<bool()>& check)
 
 bool EvaluateSelfSignature()
 {
-    return SelfSignatureStatus([] { return osh::CheckFileSignature(osh::ModuleFileName(nullptr)); });
+    return SelfSignatureStatus([] { return RequiresSignatures(PublisherTrust::OfRunningProgram().Own()); });
 }
 
 }  // namespace ziz

@@ -1,11 +1,12 @@
 #pragma once
-// Whether the engine demands signed component files: exactly when its own executable
-// carries a valid signature. Evaluated once, when the engine object is created.
+// Whether the engine demands signed component files: unless its own executable carries no
+// signature at all (a signature that does not verify keeps the checks on). Evaluated once,
+// when the engine object is created.
 #include <functional>
 
 namespace ziz {
 
-// Checks the running program's own file.
+// Judges the running program's own file, held since start-up.
 bool EvaluateSelfSignature();
 
 // Runs check; a standard exception is logged as a warning ("Could not determine

@@ -6,6 +6,7 @@
 #include "engine/InstallMode.h"
 #include "engine/PathKind.h"
 #include "engine/RunReport.h"
+#include "engine/UninstallPlan.h"
 #include "sequence/InstallSequence.h"
 
 #include <map>
@@ -77,6 +78,9 @@ public:
     bool IsRestartAgreed() const { return restartAgreed_; }
     // What this run did, for the result file.
     RunReport& Report() { return report_; }
+    // The uninstall commands a failed install undoes, decided when it failed.
+    void SetRollBack(const std::vector<UninstallEntry>& plan) { rollBack_ = plan; }
+    const std::vector<UninstallEntry>& GetRollBack() const { return rollBack_; }
 
 protected:
     void SetSelfSigned(bool selfSigned) { selfSigned_ = selfSigned; }
@@ -87,6 +91,7 @@ private:
     bool restartRequired_ = false;
     bool restartAgreed_ = false;
     RunReport report_;
+    std::vector<UninstallEntry> rollBack_;
     EngineStatus lastStatus_ = StatusFailed;
     std::wstring bestVersion_;
     std::wstring bestPath_;

@@ -4,10 +4,18 @@
 #include "osh/Text.h"
 
 #include <stdexcept>
+#include <utility>
+
+// Set by the build: 1 where test servers may be named (tests on, or allowed explicitly).
+#ifndef NORLO_PLAIN_HTTP
+#error "NORLO_PLAIN_HTTP must say whether plain http is accepted"
+#endif
 
 namespace osh {
 
 namespace {
+
+bool g_plainHttpAccepted = NORLO_PLAIN_HTTP != 0;
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 
@@ -55,11 +63,16 @@ std::string WebAddressRefusal(const std::wstring& url)
     if (scheme.size() == 1) return refused + "a local path, not an http or https address";
     if (scheme != L"http" && scheme != L"https")
         return refused + "scheme \"" + Narrow(scheme) + "\", only http and https addresses are accepted";
+    if (scheme == L"http" && !g_plainHttpAccepted) return refused + "plain http, only https addresses are accepted";
     const std::size_t afterScheme = scheme.size() + 1;
     if (!StartsWith(url, afterScheme, L"//") || HostPart(url, afterScheme + 2).empty())
         return refused + "no host";
     return std::string();
 }
+
+bool PlainHttpAccepted() { return g_plainHttpAccepted; }
+
+bool SetPlainHttpAccepted(bool accepted) { return std::exchange(g_plainHttpAccepted, accepted); }
 
 bool IsWebAddress(const std::wstring& url)
 {

@@ -11,9 +11,15 @@ namespace osh {
 // it names none.
 std::wstring AddressScheme(const std::wstring& url);
 
-// Empty for an http or https address with a host; otherwise the line that refuses it,
-// naming the scheme (or saying that there is none).
+// Empty for an http or https address with a host (https only, unless PlainHttpAccepted);
+// otherwise the line that refuses it, naming the scheme (or saying that there is none).
 std::string WebAddressRefusal(const std::wstring& url);
+
+// Whether plain http is accepted: a build with the tests on (or one allowed test servers)
+// accepts it; a vendor build accepts https only, since the network may be anybody's.
+bool PlainHttpAccepted();
+// Test seam: changes the answer until called again; returns the previous one.
+bool SetPlainHttpAccepted(bool accepted);
 
 // True for an acceptable address; logs the refusal at error priority otherwise.
 bool IsWebAddress(const std::wstring& url);

@@ -7,8 +7,10 @@
 #include "osh/Exception.h"
 #include "osh/FileHash.h"
 #include "osh/Folders.h"
+#include "osh/Download.h"
 #include "osh/HttpTransfer.h"
 #include "osh/ScopedHandle.h"
+#include "osh/WebAddress.h"
 #include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
@@ -590,6 +592,43 @@ TEST_F(DownloadItem, FtpNetworkAndSchemelessAddressesAreRefusedWithoutATransfer)
         }
         EXPECT_FALSE(Exists(item.LocalPath)) << "nothing was fetched";
     }
+}
+
+// A vendor build takes nothing over plain http: not an item, not the update document of
+// the built-in address or of the registry's override, whatever server answers there.
+class VendorBuild {
+public:
+    VendorBuild() : previous_(osh::SetPlainHttpAccepted(false)) {}
+    ~VendorBuild() { osh::SetPlainHttpAccepted(previous_); }
+    VendorBuild(const VendorBuild&) = delete;
+    VendorBuild& operator=(const VendorBuild&) = delete;
+
+private:
+    bool previous_;
+};
+
+TEST_F(DownloadItem, VendorBuildRefusesPlainHttpForEveryAddress)
+{
+    ASSERT_TRUE(osh::PlainHttpAccepted()) << "a test build accepts the local http server";
+    const VendorBuild vendor;
+    InstallItem item = Item();
+    ASSERT_EQ(item.Url.rfind(L"http://", 0), 0u);
+    const std::string refusal = "Refused address \"" + Narrow(item.Url) + "\": plain http, only https addresses are accepted";
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    try {
+        ziz::DownloadItem(engine, item, 0, 1, false);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(refusal, std::string(e.what()));
+    }
+    EXPECT_FALSE(Exists(item.LocalPath)) << "nothing was fetched";
+
+    // The update document's download, whichever address the run took.
+    const std::wstring document = scratch_ + L"\\update.xml";
+    EXPECT_FALSE(osh::DownloadToFile(document, item.Url));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, refusal));
+    EXPECT_FALSE(Exists(document));
 }
 
 // An error page or a cut body fails the transfer itself (the cut one after its retries, with

@@ -692,6 +692,34 @@ TEST_F(PinnedPublisher, AnybodyElsesUnsignedOrAlteredBootstrapperIsRefusedAndThe
     }
 }
 
+// Trust fails closed: a program whose own signature is there but does not verify is no
+// development build. It hands over to nobody, says why once, and carries on itself. A
+// certificate expired without a timestamp is such a signature on Windows; Wine's provider
+// ignores the dates, so there the program hands over to its own publisher only.
+TEST_F(PinnedPublisher, DamagedOrExpiredOwnSignatureHandsOverToNoOtherPublisher)
+{
+    const std::string file = "\\" + Narrow(kNewerName);
+    const std::string own = "This program's own signature does not verify: its signature does not verify (0x";
+    struct Case {
+        const wchar_t* signer;
+        bool ownLine;
+        std::string refusal;
+    };
+    for (const Case& c :
+         {Case{L"tampered", true, " refused: this program's own signature does not verify; signer \"CN=Other test publisher\""},
+          Case{L"expired", false,
+               " refused: not signed by this program's publisher \"CN=Norlo expired publisher\"; signer "
+               "\"CN=Other test publisher\""}}) {
+        ServeNewer(L"other");
+        EXPECT_EQ(kFailed, RunSignedSetup(c.signer, L"/install /silent")) << Narrow(c.signer);
+        EXPECT_EQ(c.ownLine ? 1 : 0, CountLinesWith(own)) << Narrow(c.signer);
+        const int refused = LineWith(file + c.refusal);
+        EXPECT_GE(refused, 0) << Narrow(c.signer);
+        EXPECT_FALSE(HandedOverTo(L"\\" + kNewerName)) << Narrow(c.signer);
+        EXPECT_GT(CarriedOn(), refused) << Narrow(c.signer);
+    }
+}
+
 TEST_F(PinnedPublisher, SetupFilesCopyOfAnotherPublisherNeverBecomesACandidate)
 {
     PublishNewerThatFails();

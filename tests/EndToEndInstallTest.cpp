@@ -3,7 +3,7 @@
 // leaves out the services-only package and starts the namespace-extension launcher, and
 // the uninstall that runs every registered command last first, removes the entries and
 // the remnants, and with "purge" the product's data folder except what holds ".nodelete".
-// Installers' results count: a failing component rolls the install back and fails the run,
+// Installers' results count: a failing component fails the run and leaves what earlier runs installed,
 // one asking for a restart ends with 1 and restarts nothing, and an uninstall command that
 // fails keeps its entry and fails the uninstall.
 #include "osh/PersistentStore.h"
@@ -290,32 +290,50 @@ protected:
     const std::wstring redistExitCode = redistributable + L".exitcode";
 };
 
-TEST_F(InstallerResults, FailingComponentRollsBackWhatWasInstalledAndFailsTheRun)
+// A failing component fails the run; what an earlier run installed stays, in an install
+// (it rolls back only what it registered itself, here nothing) and in an update (which
+// rolls back nothing: the first component it updated keeps its new version).
+TEST_F(InstallerResults, FailingComponentKeepsWhatEarlierRunsInstalledAndFailsTheRun)
 {
-    // An earlier install registered the x64 packages' uninstall commands; the roll-back runs them.
     ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
     for (const Package& package : kX64Packages) ASSERT_TRUE(Registered(L"uninstall", package.number));
 
     RedistributableEndsWith(1603);
-    const endtoend::SetupOutcome run =
-        endtoend::RunSetupWatched(L"/install /silent /nocheck", endtoend::NeverRestart({}));
-    ASSERT_TRUE(run.ended);
-    EXPECT_EQ(run.exitCode, kFailed);
-    EXPECT_TRUE(run.boxes.empty());
+    struct Case {
+        const wchar_t* arguments;
+        const char* line;
+    };
+    for (const Case& c :
+         {Case{L"/install /silent /nocheck",
+               ":I:Rolling back nothing: this run installed no component that registered an uninstall"},
+          Case{L"/update /silent /nocheck",
+               ":I:Rolling back nothing: an update keeps the components it updated and the entries of earlier runs"}}) {
+        const endtoend::SetupOutcome run = endtoend::RunSetupWatched(c.arguments, endtoend::NeverRestart({}));
+        ASSERT_TRUE(run.ended) << Narrow(c.arguments);
+        EXPECT_EQ(run.exitCode, kFailed) << Narrow(c.arguments);
+        EXPECT_TRUE(run.boxes.empty());
 
-    for (const Package& package : kX64Packages) {
-        EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
-        EXPECT_FALSE(Registered(L"uninstall", package.number)) << Narrow(package.number);
+        for (const Package& package : kX64Packages) {
+            EXPECT_TRUE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+            EXPECT_TRUE(Registered(L"uninstall", package.number)) << Narrow(package.number);
+        }
+        const auto lines = endtoend::LastRunLines();
+        // The second component fails, after the first was installed again.
+        const int first = LineWith(lines, "norlo5-custom-" + Narrow(kRelease) + "__PRE.msi\" /log");
+        const int failed = LineWith(lines, ":E:Installing vcredist_x64.exe failed: \"" + Narrow(redistributable) +
+                                               "\" /q returned exit code 1603");
+        ASSERT_GE(first, 0) << Narrow(c.arguments);
+        ASSERT_GT(failed, first) << Narrow(c.arguments);
+        EXPECT_LT(LineWith(lines, "norlo5-runtimes-x64-5.0.msi\" /log"), 0);
+        const int nothing = LineWith(lines, c.line);
+        EXPECT_GT(nothing, failed) << Narrow(c.arguments);
+        EXPECT_LT(LineWith(lines, "Executing msiexec /x"), 0) << "nothing is uninstalled";
+        EXPECT_LT(LineWith(lines, "Roll-back complete"), 0);
+        EXPECT_GT(LineWith(lines, "Software process complete, failure detected."), nothing);
     }
-    const auto lines = endtoend::LastRunLines();
-    const int failed = LineWith(lines, ":E:Installing vcredist_x64.exe failed: \"" + Narrow(redistributable) +
-                                           "\" /q returned exit code 1603");
-    ASSERT_GE(failed, 0);
-    // Nothing after the failing component is installed; the roll-back ends as a failure.
-    EXPECT_LT(LineWith(lines, "norlo5-runtimes-x64-5.0.msi\" /log"), 0);
-    const int rolledBack = LineWith(lines, ":I:Roll-back complete");
-    EXPECT_GT(rolledBack, failed);
-    EXPECT_GT(LineWith(lines, "Software process complete, failure detected."), rolledBack);
+    // A later run retries and succeeds.
+    RedistributableEndsWith(0);
+    EXPECT_EQ(endtoend::RunSetup(L"/update /silent /nocheck"), 0u);
 }
 
 TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothingUnasked)

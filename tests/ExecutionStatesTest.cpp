@@ -719,22 +719,74 @@ TEST_F(Uninstalls, RestartRequestOfAnUninstallerRemovesTheEntryAndSetsTheFlag)
     }
 }
 
-TEST_F(Uninstalls, RollBackOfAnInstallOrUpdateEndsAsAFailure)
+TEST_F(Uninstalls, NumberedEntriesRunByNumberNotByText)
 {
-    for (const wchar_t* mode : {L"/install", L"/update"}) {
-        Register(L"0", Quoted(recorder) + L" zero");
-        statetest::RecordingWorker run;
-        run.paths = worker.paths;
-        run.ParseArguments({mode, L"/purge"});
-        log.Clear();
-        EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(run), ziz::StateFailed::Instance())
-            << Narrow(mode);
-        EXPECT_FALSE(Registered(L"0"));
-        EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Roll-back complete"));
-        for (const auto& notification : run.notifications)
-            EXPECT_EQ(notification.status, ziz::StatusUninstalling) << Narrow(mode);
-    }
-    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"zero", "zero"}));
+    for (int i = 0; i <= 10; ++i) Register(std::to_wstring(i), Quoted(recorder) + L" " + std::to_wstring(i));
+    worker.ParseArguments({L"/uninstall"});
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFinishingUninstall::Instance());
+    EXPECT_EQ(RecordedLines(recorder),
+              (std::vector<std::string>{"10", "9", "8", "7", "6", "5", "4", "3", "2", "1", "0"}));
+    for (int i = 6; i <= 10; ++i) Remove(std::to_wstring(i));
+}
+
+// An install command that registers its uninstall entry, as a real package does.
+std::wstring RegisteringCommand(const std::wstring& name, const std::wstring& uninstall)
+{
+    std::wstring escaped;
+    for (wchar_t c : uninstall) escaped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    return L"reg add \"HKLM\\SOFTWARE\\Norlo\\Norlo 5\\uninstall\" /v " + name + L" /d \"" + escaped +
+           L"\" /f /reg:64";
+}
+
+TEST_F(Uninstalls, FailedInstallRemovesOnlyWhatItInstalledLastFirst)
+{
+    const std::wstring failing = scratch + L"\\tools\\failing.exe";
+    PlaceStandIn(failing);
+    statetest::SetStandInExitCode(failing, 1603);
+    Register(L"0", Quoted(recorder) + L" earlier");
+    worker.ParseArguments({L"/install"});
+    worker.SetItems({Item(L"first.msi", L"yes", L"yes", RegisteringCommand(L"1", Quoted(recorder) + L" first")),
+                     Item(L"second.msi", L"yes", L"yes", RegisteringCommand(L"2", Quoted(recorder) + L" second")),
+                     Item(L"broken.msi", L"yes", L"yes", Quoted(failing) + L" broken")});
+    ASSERT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    ASSERT_TRUE(Registered(L"2"));
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+
+    EXPECT_EQ(RecordedLines(recorder), (std::vector<std::string>{"second", "first"}));
+    EXPECT_TRUE(Registered(L"0"));
+    EXPECT_FALSE(Registered(L"1"));
+    EXPECT_FALSE(Registered(L"2"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION,
+                             "Rolling back what this run installed: entry 2 (" + Narrow(Quoted(recorder)) +
+                                 " second), entry 1 (" + Narrow(Quoted(recorder)) + " first)"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Roll-back complete"));
+    EXPECT_EQ(worker.Report().FailureReason().rfind("Installing broken.msi failed: ", 0), 0u);
+}
+
+TEST_F(Uninstalls, FailedUpdateUninstallsNothingAndKeepsEveryEntry)
+{
+    const std::wstring failing = scratch + L"\\tools\\failing.exe";
+    PlaceStandIn(failing);
+    statetest::SetStandInExitCode(failing, 1603);
+    Register(L"0", Quoted(recorder) + L" earlier");
+    worker.ParseArguments({L"/update"});
+    worker.SetItems({Item(L"first.msi", L"yes", L"yes", RegisteringCommand(L"1", Quoted(recorder) + L" first")),
+                     Item(L"broken.msi", L"yes", L"yes", Quoted(failing) + L" broken"),
+                     Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
+    ASSERT_EQ(ziz::StatePerformingInstalls::Instance()->Exec(worker), ziz::StatePerformingUninstalls::Instance());
+    EXPECT_EQ(ziz::StatePerformingUninstalls::Instance()->Exec(worker), ziz::StateFailed::Instance());
+
+    EXPECT_TRUE(RecordedLines(recorder).empty());
+    EXPECT_TRUE(Registered(L"0"));
+    EXPECT_TRUE(Registered(L"1"));
+    for (const auto& notification : worker.notifications) EXPECT_NE(notification.status, ziz::StatusUninstalling);
+    EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Rolling back nothing: an update keeps the components it "
+                                                        "updated and the entries of earlier runs"));
+    EXPECT_EQ(log.IndexOf("Roll-back complete"), -1);
+    const std::string reason = worker.Report().FailureReason();
+    EXPECT_EQ(reason.rfind("Installing broken.msi failed: " + Narrow(Quoted(failing)) + " broken returned exit code 1603", 0),
+              0u)
+        << reason;
 }
 
 TEST_F(Uninstalls, EntryTheUninstallerRemovedItselfIsNoWarning)

@@ -6,12 +6,15 @@
 #include "engine/states/StatePerformingSoftwareStops.h"
 #include "engine/states/StateRemovingBetaInstall.h"
 #include "engine/states/StateRemovingInnoInstall.h"
+#include "engine/RestartCopy.h"
+#include "osh/OwnImage.h"
 #include "support/LegacyFixtures.h"
 #include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/MessageBoxWatcher.h"
 #include "support/StateTestFiles.h"
 #include "support/TestEnvironment.h"
+#include "support/VendorConfigFile.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +75,29 @@ protected:
     testsupport::LogCapture log;
 };
 
+// Only a program directly in a "Norlo-Restart-<GUID>" folder of the system's temporary
+// folder is the copy a logon started; its run removes that folder and nothing else.
+TEST(RestartCopy, FolderOfTheCopyALogonStarted)
+{
+    const std::wstring temp = L"C:\\Windows\\Temp";
+    struct Case {
+        std::wstring program;
+        std::wstring folder;
+    };
+    for (const Case& c : {Case{temp + L"\\Norlo-Restart-{1F2E}\\Setup.exe", temp + L"\\Norlo-Restart-{1F2E}"},
+                          Case{L"c:\\windows\\temp\\norlo-restart-x\\Setup.exe", L"C:\\Windows\\Temp\\norlo-restart-x"},
+                          Case{temp + L"\\Norlo-Restart-\\Setup.exe", L""},
+                          Case{temp + L"\\Norlo-{1F2E}\\Setup.exe", L""},
+                          Case{temp + L"\\Norlo-Restart-{1F2E}\\sub\\Setup.exe", L""},
+                          Case{temp + L"\\Norlo-Restart-{1F2E}\\", L""},
+                          Case{temp + L"\\Norlo-Restart-{1F2E}", L""},
+                          Case{temp + L"2\\Norlo-Restart-{1F2E}\\Setup.exe", L""},
+                          Case{L"C:\\Users\\u\\Norlo-Restart-{1F2E}\\Setup.exe", L""}}) {
+        EXPECT_EQ(c.folder, ziz::RestartFolderOf(c.program, temp)) << Narrow(c.program);
+    }
+    EXPECT_EQ(L"", ziz::RestartFolderOf(temp + L"\\Norlo-Restart-{1F2E}\\Setup.exe", L""));
+}
+
 // --- The previous generation -------------------------------------------------------------
 
 class InnoRemoval : public LegacyRemoval {
@@ -125,6 +151,11 @@ TEST_F(InnoRemoval, AgreedRemovalRunsTheUninstallerAndHandsTheInstallToTheNextLo
 
     EXPECT_EQ(RunOnceCommand(), Quoted(RestartCopy()));
     EXPECT_TRUE(Exists(RestartCopy()));
+    // The copy is the file this process runs from, held since it started, not whatever the
+    // program's path names by now (here another program).
+    const std::string copied = testenv::ReadFileBytes(RestartCopy());
+    EXPECT_EQ(copied, testenv::ReadFileBytes(osh::HeldOwnImage().path));
+    EXPECT_NE(copied, testenv::ReadFileBytes(worker.paths[ziz::evInitial] + L"\\norlo5-Setup.exe"));
     EXPECT_TRUE(worker.IsRestartRequired());
     EXPECT_EQ(worker.GetLastStatus(), ziz::StatusSucceeded);
 

@@ -2,7 +2,8 @@
 // signer identities and verdicts of real programs signed by several throw-away publishers
 // (tests/integrity/make-publisher-copies.sh).
 #include "engine/PublisherTrust.h"
-#include "osh/Signature.h"
+#include "osh/EmbeddedSignature.h"
+#include "osh/ScopedHandle.h"
 #include "osh/SignerIdentity.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
@@ -17,6 +18,7 @@ namespace {
 using Poco::Message;
 using testenv::Narrow;
 using testsupport::LogCapture;
+using osh::SignatureState;
 using ziz::PublisherFacts;
 using ziz::PublisherVerdict;
 
@@ -34,10 +36,10 @@ osh::SignerIdentity Identity(const std::string& subject, const std::string& key,
     return identity;
 }
 
-PublisherFacts Facts(bool valid, bool known, const osh::SignerIdentity& signer = {})
+PublisherFacts Facts(SignatureState state, bool known, const osh::SignerIdentity& signer = {})
 {
     PublisherFacts facts;
-    facts.signatureValid = valid;
+    facts.signature = state;
     facts.signerKnown = known;
     facts.signer = signer;
     return facts;
@@ -66,35 +68,69 @@ TEST(PublisherRule, VerdictTable)
 {
     const osh::SignerIdentity norlo = Identity("Norlo", "authority key");
     const osh::SignerIdentity other = Identity("Other", "other key");
+    const SignatureState absent = SignatureState::Absent, valid = SignatureState::Valid,
+                         invalid = SignatureState::Invalid;
     struct Case {
         const char* name;
         PublisherFacts own;
         PublisherFacts candidate;
+        bool testBuild;
         PublisherVerdict verdict;
         bool accepted;
     };
     for (const Case& c : {
-             Case{"unsigned own, unsigned candidate", Facts(false, false), Facts(false, false),
+             Case{"unsigned test build, unsigned candidate", Facts(absent, false), Facts(absent, false), true,
                   PublisherVerdict::Unchecked, true},
-             Case{"unsigned own, anybody's", Facts(false, false), Facts(true, true, other), PublisherVerdict::Unchecked,
-                  true},
-             Case{"same publisher", Facts(true, true, norlo), Facts(true, true, norlo), PublisherVerdict::SamePublisher,
-                  true},
-             Case{"other publisher", Facts(true, true, norlo), Facts(true, true, other), PublisherVerdict::OtherPublisher,
-                  false},
-             Case{"unsigned candidate", Facts(true, true, norlo), Facts(false, false), PublisherVerdict::InvalidSignature,
-                  false},
-             Case{"altered candidate of the same signer", Facts(true, true, norlo), Facts(false, true, norlo),
+             Case{"unsigned test build, anybody's", Facts(absent, false), Facts(valid, true, other), true,
+                  PublisherVerdict::Unchecked, true},
+             Case{"unsigned vendor build", Facts(absent, false), Facts(valid, true, norlo), false,
+                  PublisherVerdict::OwnUnsigned, false},
+             Case{"own signature damaged", Facts(invalid, false), Facts(valid, true, other), true,
+                  PublisherVerdict::OwnSignatureInvalid, false},
+             Case{"own signature damaged, same signer", Facts(invalid, true, norlo), Facts(valid, true, norlo), false,
+                  PublisherVerdict::OwnSignatureInvalid, false},
+             Case{"same publisher", Facts(valid, true, norlo), Facts(valid, true, norlo), false,
+                  PublisherVerdict::SamePublisher, true},
+             Case{"other publisher", Facts(valid, true, norlo), Facts(valid, true, other), true,
+                  PublisherVerdict::OtherPublisher, false},
+             Case{"unsigned candidate", Facts(valid, true, norlo), Facts(absent, false), true,
                   PublisherVerdict::InvalidSignature, false},
-             Case{"intact but unreadable signer", Facts(true, true, norlo), Facts(true, false),
+             Case{"altered candidate of the same signer", Facts(valid, true, norlo), Facts(invalid, true, norlo), false,
+                  PublisherVerdict::InvalidSignature, false},
+             Case{"intact but unreadable signer", Facts(valid, true, norlo), Facts(valid, false), false,
                   PublisherVerdict::UnknownSigner, false},
-             Case{"own signer unreadable", Facts(true, false), Facts(true, true, norlo),
+             Case{"own signer unreadable", Facts(valid, false), Facts(valid, true, norlo), true,
                   PublisherVerdict::OwnPublisherUnknown, false},
          }) {
-        const PublisherVerdict verdict = ziz::JudgePublisher(c.own, c.candidate);
+        const PublisherVerdict verdict = ziz::JudgePublisher(c.own, c.candidate, c.testBuild);
         EXPECT_EQ(c.verdict, verdict) << c.name;
         EXPECT_EQ(c.accepted, ziz::IsAccepted(verdict)) << c.name;
     }
+}
+
+// Only a program without any signature leaves the components unchecked, and only a test
+// build without one stays silent about bootstrappers.
+TEST(PublisherRule, ComponentChecksAndTheOwnLine)
+{
+    PublisherFacts damaged = Facts(SignatureState::Invalid, false);
+    damaged.reason = "its signature does not verify (0x80096010)";
+    PublisherFacts unreadable = Facts(SignatureState::Valid, false);
+    unreadable.reason = "Could not read the signer of x.exe: no signer (error 0x80092004)";
+    EXPECT_FALSE(ziz::RequiresSignatures(Facts(SignatureState::Absent, false)));
+    EXPECT_TRUE(ziz::RequiresSignatures(damaged));
+    EXPECT_TRUE(ziz::RequiresSignatures(unreadable));
+    EXPECT_TRUE(ziz::RequiresSignatures(Facts(SignatureState::Valid, true, Identity("Norlo", "key"))));
+
+    EXPECT_EQ("", ziz::OwnRefusalLine(Facts(SignatureState::Absent, false), true));
+    EXPECT_EQ("This program is not signed; no other bootstrapper is accepted",
+              ziz::OwnRefusalLine(Facts(SignatureState::Absent, false), false));
+    EXPECT_EQ("This program's own signature does not verify: its signature does not verify (0x80096010); no other "
+              "bootstrapper is accepted and every component's signature is checked",
+              ziz::OwnRefusalLine(damaged, true));
+    EXPECT_EQ("Could not read the publisher of this program: Could not read the signer of x.exe: no signer (error "
+              "0x80092004); no other bootstrapper is accepted",
+              ziz::OwnRefusalLine(unreadable, true));
+    EXPECT_EQ("", ziz::OwnRefusalLine(Facts(SignatureState::Valid, true, Identity("Norlo", "key")), false));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -102,60 +138,80 @@ TEST(PublisherRule, VerdictTable)
 
 std::wstring Copy(const std::wstring& name) { return testenv::BuildDirectory() + L"\\tests\\publishers\\" + name; }
 
+osh::SignerIdentity Signer(const wchar_t* name)
+{
+    const osh::VerifiedSignature verified = osh::VerifyEmbeddedSignature(Copy(name));
+    EXPECT_EQ(SignatureState::Valid, verified.state) << Narrow(name) << ": " << verified.reason;
+    EXPECT_TRUE(verified.signerKnown) << verified.signerFailure;
+    return verified.signer;
+}
+
+// The rule of a program of the given file, read through the open file as the running
+// program's is.
+ziz::PublisherTrust TrustOf(const wchar_t* name, bool testBuild)
+{
+    const std::wstring path = Copy(name);
+    osh::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file) << Narrow(path);
+    return ziz::PublisherTrust(file.get(), path, testBuild);
+}
+
 TEST(PublisherIdentity, SubjectAndIssuerKeyOfEachSigner)
 {
-    const osh::SignerIdentity publisher = osh::ReadSignerIdentity(Copy(L"plain.publisher.exe"));
+    const osh::SignerIdentity publisher = Signer(L"plain.publisher.exe");
     EXPECT_EQ("CN=Norlo test publisher", publisher.subjectText);
     EXPECT_EQ("1.2.840.113549.1.1.1", publisher.issuerKeyAlgorithm);
     EXPECT_GT(publisher.issuerKey.size(), 256u);  // a 2048-bit key with its encoding
 
     // Same name, own key: the subject alone would have matched.
-    const osh::SignerIdentity impostor = osh::ReadSignerIdentity(Copy(L"plain.impostor.exe"));
+    const osh::SignerIdentity impostor = Signer(L"plain.impostor.exe");
     EXPECT_EQ(publisher.subject, impostor.subject);
     EXPECT_NE(publisher.issuerKey, impostor.issuerKey);
-    EXPECT_EQ("CN=Other test publisher", osh::ReadSignerIdentity(Copy(L"plain.other.exe")).subjectText);
+    EXPECT_EQ("CN=Other test publisher", Signer(L"plain.other.exe").subjectText);
 
     // A renewed certificate from the same authority: new key and serial, same identity.
-    const osh::SignerIdentity issued1 = osh::ReadSignerIdentity(Copy(L"plain.issued1.exe"));
-    const osh::SignerIdentity issued2 = osh::ReadSignerIdentity(Copy(L"plain.issued2.exe"));
+    const osh::SignerIdentity issued1 = Signer(L"plain.issued1.exe");
+    const osh::SignerIdentity issued2 = Signer(L"plain.issued2.exe");
     EXPECT_EQ("CN=Norlo issued publisher", issued1.subjectText);
     EXPECT_EQ(issued1.subject, issued2.subject);
     EXPECT_EQ(issued1.issuerKey, issued2.issuerKey);
     // An authority that took the real one's name has its own key.
-    const osh::SignerIdentity rogue = osh::ReadSignerIdentity(Copy(L"plain.rogue.exe"));
+    const osh::SignerIdentity rogue = Signer(L"plain.rogue.exe");
     EXPECT_EQ(issued1.subject, rogue.subject);
     EXPECT_NE(issued1.issuerKey, rogue.issuerKey);
-
-    // Altered after signing: the signer is still there; CheckFileSignature says it no longer covers the file.
-    EXPECT_EQ(publisher.issuerKey, osh::ReadSignerIdentity(Copy(L"plain.tampered.exe")).issuerKey);
 }
 
-TEST(PublisherIdentity, NoSignatureOrAnIssuerThatDidNotSignGivesNoIdentity)
+// Only an empty certificate table is "no signature"; whatever else fails to verify is a
+// signature that is there and bad, and no signer is read from what did not verify.
+TEST(PublisherIdentity, AbsentDamagedAndUnverifiedSignaturesGiveNoIdentity)
 {
     struct Case {
         const wchar_t* name;
-        const char* reason;
+        SignatureState state;
+        std::string reason;  // the start of it
     };
-    for (const Case& c : {Case{L"plain.unsigned.exe", ": no embedded signature (error 0x"},
-                          // Carries the real authority's certificate, but another key signed it.
-                          Case{L"plain.forged.exe",
-                               ": no carried certificate of the issuer signed the signing certificate (error 0x80092004)"},
-                          Case{L"missing.exe", ": no embedded signature (error 0x"}}) {
-        const std::wstring path = Copy(c.name);
-        try {
-            osh::ReadSignerIdentity(path);
-            ADD_FAILURE() << "no exception for " << Narrow(c.name);
-        } catch (const std::runtime_error& error) {
-            EXPECT_EQ(0u, std::string(error.what()).find("Could not read the signer of " + Narrow(path) + c.reason))
-                << error.what();
-        }
+    for (const Case& c : {Case{L"plain.unsigned.exe", SignatureState::Absent, "it carries no signature"},
+                          Case{L"plain.tampered.exe", SignatureState::Invalid, "its signature does not verify (0x"},
+                          Case{L"missing.exe", SignatureState::Invalid, "it cannot be opened (error 0x00000002)"},
+                          Case{L"certs\\publisher.crt", SignatureState::Invalid, "not a program whose headers can be read"}}) {
+        const osh::VerifiedSignature verified = osh::VerifyEmbeddedSignature(Copy(c.name));
+        EXPECT_EQ(c.state, verified.state) << Narrow(c.name);
+        EXPECT_EQ(0u, verified.reason.find(c.reason)) << Narrow(c.name) << ": " << verified.reason;
+        EXPECT_FALSE(verified.signerKnown) << Narrow(c.name);
     }
+    // Carries the real authority's certificate, but another key signed it.
+    const osh::VerifiedSignature forged = osh::VerifyEmbeddedSignature(Copy(L"plain.forged.exe"));
+    EXPECT_EQ(SignatureState::Valid, forged.state) << "Wine's trust provider accepts any intact signature";
+    EXPECT_FALSE(forged.signerKnown);
+    EXPECT_EQ("Could not read the signer of " + Narrow(Copy(L"plain.forged.exe")) +
+                  ": no carried certificate of the issuer signed the signing certificate (error 0x80092004)",
+              forged.signerFailure);
 }
 
 TEST(PublisherTrust, SignedProgramAcceptsOnlyItsOwnPublisher)
 {
-    ziz::PublisherTrust trust(Copy(L"plain.publisher.exe"));
-    ASSERT_TRUE(trust.Own().signatureValid);
+    ziz::PublisherTrust trust = TrustOf(L"plain.publisher.exe", false);
+    ASSERT_EQ(SignatureState::Valid, trust.Own().signature);
     ASSERT_TRUE(trust.Own().signerKnown);
     const std::string publisher = " refused: not signed by this program's publisher \"CN=Norlo test publisher\"; signer ";
     struct Case {
@@ -168,7 +224,8 @@ TEST(PublisherTrust, SignedProgramAcceptsOnlyItsOwnPublisher)
                           Case{L"next.impostor.exe", false, publisher + "\"CN=Norlo test publisher\""},
                           Case{L"next.issued1.exe", false, publisher + "\"CN=Norlo issued publisher\""},
                           Case{L"next.unsigned.exe", false, " refused: signature not valid; signer unknown"},
-                          Case{L"next.tampered.exe", false, " refused: signature not valid; signer \"CN=Norlo test publisher\""}}) {
+                          Case{L"next.tampered.exe", false, " refused: signature not valid; signer unknown"},
+                          Case{L"missing.exe", false, " refused: signature not valid; signer unknown"}}) {
         LogCapture log;
         EXPECT_EQ(c.accepted, trust.Accepts(Copy(c.name))) << Narrow(c.name);
         if (c.accepted) {
@@ -179,11 +236,12 @@ TEST(PublisherTrust, SignedProgramAcceptsOnlyItsOwnPublisher)
                 << log.Lines().front().text;
         }
     }
+    EXPECT_TRUE(ziz::RequiresSignatures(trust.Own()));
 }
 
 TEST(PublisherTrust, RenewedCertificateOfTheSameAuthorityIsTheSamePublisher)
 {
-    ziz::PublisherTrust trust(Copy(L"plain.issued1.exe"));
+    ziz::PublisherTrust trust = TrustOf(L"plain.issued1.exe", false);
     LogCapture log;
     EXPECT_TRUE(trust.Accepts(Copy(L"next.issued2.exe")));
     EXPECT_TRUE(trust.Accepts(Copy(L"next.issued1.exe")));
@@ -195,33 +253,102 @@ TEST(PublisherTrust, RenewedCertificateOfTheSameAuthorityIsTheSamePublisher)
     EXPECT_EQ(3u, log.Lines().size());
 }
 
-TEST(PublisherTrust, UnsignedProgramAcceptsEveryoneAndSaysOnceThatItCannotCheck)
+TEST(PublisherTrust, UnsignedTestBuildAcceptsEveryoneAndSaysOnceThatItCannotCheck)
 {
     LogCapture log;
-    ziz::PublisherTrust trust(Copy(L"plain.unsigned.exe"));
+    ziz::PublisherTrust trust = TrustOf(L"plain.unsigned.exe", true);
     for (const wchar_t* name : {L"next.other.exe", L"next.unsigned.exe", L"next.tampered.exe"}) {
         EXPECT_TRUE(trust.Accepts(Copy(name))) << Narrow(name);
     }
     ASSERT_EQ(1u, log.Lines().size());
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING,
                              "This program is not signed: the publisher of another bootstrapper cannot be checked"));
+    EXPECT_FALSE(ziz::RequiresSignatures(trust.Own()));
+}
+
+TEST(PublisherTrust, UnsignedVendorBuildAcceptsNobody)
+{
+    LogCapture log;
+    ziz::PublisherTrust trust = TrustOf(L"plain.unsigned.exe", false);
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "This program is not signed; no other bootstrapper is accepted"));
+    EXPECT_FALSE(trust.Accepts(Copy(L"next.publisher.exe")));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Bootstrapper " + Narrow(Copy(L"next.publisher.exe")) +
+                                                        " refused: this program is not signed; signer "
+                                                        "\"CN=Norlo test publisher\""));
+    EXPECT_FALSE(trust.Accepts(Copy(L"next.unsigned.exe")));
 }
 
 TEST(PublisherTrust, SignedProgramWhoseSignerCannotBeReadAcceptsNobody)
 {
     LogCapture log;
-    ziz::PublisherTrust trust(Copy(L"plain.forged.exe"));
-    ASSERT_TRUE(trust.Own().signatureValid) << "Wine's trust provider accepts any intact signature";
-    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Could not read the publisher of " + Narrow(Copy(L"plain.forged.exe")) +
-                                                      "; no other bootstrapper is accepted"));
+    ziz::PublisherTrust trust = TrustOf(L"plain.forged.exe", true);
+    ASSERT_EQ(SignatureState::Valid, trust.Own().signature) << "Wine's trust provider accepts any intact signature";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR,
+                             "Could not read the publisher of this program: Could not read the signer of " +
+                                 Narrow(Copy(L"plain.forged.exe")) +
+                                 ": no carried certificate of the issuer signed the signing certificate (error "
+                                 "0x80092004); no other bootstrapper is accepted"));
     EXPECT_FALSE(trust.Accepts(Copy(L"next.forged.exe")));
-    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING,
-                             "Bootstrapper " + Narrow(Copy(L"next.forged.exe")) +
-                                 " refused: its certificates do not verify; signer unknown"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Bootstrapper " + Narrow(Copy(L"next.forged.exe")) +
+                                                        " refused: this program's own publisher is unknown; signer "
+                                                        "unknown"));
     EXPECT_FALSE(trust.Accepts(Copy(L"next.publisher.exe")));
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Bootstrapper " + Narrow(Copy(L"next.publisher.exe")) +
                                                         " refused: this program's own publisher is unknown; signer "
                                                         "\"CN=Norlo test publisher\""));
+    EXPECT_TRUE(ziz::RequiresSignatures(trust.Own()));
+}
+
+// A damaged signature is no development build: even a test build then hands over to
+// nobody, says why once, and keeps checking every component's signature.
+TEST(PublisherTrust, ProgramWhoseOwnSignatureWasDamagedAcceptsNobody)
+{
+    LogCapture log;
+    ziz::PublisherTrust trust = TrustOf(L"plain.tampered.exe", true);
+    EXPECT_EQ(SignatureState::Invalid, trust.Own().signature);
+    ASSERT_EQ(1u, log.Lines().size());
+    EXPECT_EQ(0u, log.Lines().front().text.find("This program's own signature does not verify: its signature does "
+                                                 "not verify (0x"))
+        << log.Lines().front().text;
+    EXPECT_NE(std::string::npos, log.Lines().front().text.find(
+                                     "); no other bootstrapper is accepted and every component's signature is checked"));
+    struct Case {
+        const wchar_t* name;
+        std::string signer;
+    };
+    for (const Case& c : {Case{L"next.other.exe", "\"CN=Other test publisher\""},
+                          Case{L"next.publisher.exe", "\"CN=Norlo test publisher\""},
+                          Case{L"next.unsigned.exe", "unknown"}}) {
+        EXPECT_FALSE(trust.Accepts(Copy(c.name))) << Narrow(c.name);
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Bootstrapper " + Narrow(Copy(c.name)) +
+                                                            " refused: this program's own signature does not verify; "
+                                                            "signer " + c.signer))
+            << Narrow(c.name);
+    }
+    EXPECT_TRUE(ziz::RequiresSignatures(trust.Own()));
+}
+
+// A certificate that expired in 2020: without a timestamp its signature no longer holds on
+// Windows, and the program then hands over to nobody; Wine's provider ignores the dates, so
+// here the program counts as signed by that publisher and refuses every other one. With a
+// timestamp of January 2020 the signature holds everywhere.
+TEST(PublisherTrust, ExpiredCertificateWithoutATimestampHandsOverToNoOtherPublisher)
+{
+    LogCapture log;
+    ziz::PublisherTrust expired = TrustOf(L"plain.expired.exe", false);
+    EXPECT_TRUE(ziz::RequiresSignatures(expired.Own()));
+    EXPECT_FALSE(expired.Accepts(Copy(L"next.other.exe")));
+    const std::string refused = "Bootstrapper " + Narrow(Copy(L"next.other.exe")) + " refused: ";
+    const std::string why = expired.Own().signature == SignatureState::Valid
+                                ? "not signed by this program's publisher \"CN=Norlo expired publisher\""
+                                : "this program's own signature does not verify";
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, refused + why + "; signer \"CN=Other test publisher\""));
+
+    ziz::PublisherTrust stamped = TrustOf(L"plain.stamped.exe", false);
+    ASSERT_EQ(SignatureState::Valid, stamped.Own().signature) << stamped.Own().reason;
+    EXPECT_EQ("CN=Norlo expired publisher", stamped.Own().signer.subjectText);
+    EXPECT_TRUE(stamped.Accepts(Copy(L"next.stamped.exe")));
+    EXPECT_FALSE(stamped.Accepts(Copy(L"next.other.exe")));
 }
 
 }  // namespace

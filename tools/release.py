@@ -26,6 +26,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import peversion  # noqa: E402
+import pesignature  # noqa: E402
 
 USAGE_EPILOG = """\
 layout file (JSON):
@@ -67,7 +68,8 @@ the two passes (the same command):
      bootstrapper item carries its address and version only, so its file need not exist.
   2. after building and signing it, with the signed file in the release folder:
      --update (or --publish) writes update.xml with the bootstrapper's MD5, SHA-256 and
-     size. Every other item carries them in both documents.
+     size. Every other item carries them in both documents. A signed bootstrapper must
+     carry an RFC 3161 timestamp (an unsigned one, of a test release, passes).
   Nothing is written when any check fails.
 
 examples:
@@ -257,8 +259,18 @@ class Release:
         if section == "bootstrapper":
             self._check_bootstrapper_version(entry)
         item = self.component(entry, 0, section, UNIVERSAL_KEYS, with_hash)
+        if section == "bootstrapper" and with_hash:
+            self._check_bootstrapper_timestamp(entry)
         item.fields.append(("universal", "yes"))
         return item
+
+    def _check_bootstrapper_timestamp(self, entry):
+        # A signature without a timestamp ends with its certificate: every installed copy
+        # would then refuse the bootstrapper it hands over to.
+        name = self._text(entry, "file", "bootstrapper")
+        if pesignature.signature_state(self._local_file(name, "bootstrapper")) == "not timestamped":
+            raise ReleaseError("bootstrapper: %s is signed without an RFC 3161 timestamp; sign it again "
+                               "with one (osslsigncode -ts URL, signtool /tr URL)" % name)
 
     def _check_bootstrapper_version(self, entry):
         # The embedded document names the bootstrapper by this version alone, so it must be
@@ -427,7 +439,7 @@ def main(argv=None):
     except OSError as error:
         print("release.py: error: %s: %s" % (error.filename or "", error.strerror), file=sys.stderr)
         return 1
-    except (ReleaseError, peversion.PeError) as error:
+    except (ReleaseError, peversion.PeError) as error:  # pesignature raises PeError too
         print("release.py: error: %s" % error, file=sys.stderr)
         return 1
     return 0

@@ -20,6 +20,7 @@ import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import peversion  # noqa: E402
+import pesignature  # noqa: E402
 import release  # noqa: E402
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "release.py")
@@ -481,6 +482,46 @@ class ToolTest(unittest.TestCase):
         self.layout = small_layout()
         self.layout["x86"][0]["version"] = "9.0.30729.4148"
         self.assertEqual("9.0.30729.4148", self.items(self.document(), "x86")[0]["version"])
+
+    def sign(self, name, timestamped):
+        """Signs a file of the release folder with a throw-away certificate, timestamped by
+        osslsigncode's own time-stamping authority when asked."""
+        if shutil.which("osslsigncode") is None or shutil.which("openssl") is None:
+            self.skipTest("osslsigncode and openssl sign the files here")
+        def certificate(stem, usage):
+            key, cert = os.path.join(self.root, stem + ".key"), os.path.join(self.root, stem + ".crt")
+            if not os.path.exists(cert):
+                subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                "-keyout", key, "-out", cert, "-subj", "/CN=Release test " + stem,
+                                "-addext", "extendedKeyUsage=critical," + usage], check=True, capture_output=True)
+            return key, cert
+        key, cert = certificate("signing", "codeSigning")
+        tsa_key, tsa_cert = certificate("stamping", "timeStamping")
+        path = os.path.join(self.files, name)
+        stamp = ["-TSA-certs", tsa_cert, "-TSA-key", tsa_key] if timestamped else []
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256"] + stamp +
+                       ["-in", path, "-out", path + ".signed"], check=True, capture_output=True)
+        os.replace(path + ".signed", path)
+
+    def test_signed_bootstrapper_needs_a_timestamp(self):
+        bootstrapper = "norlo5-Setup-5.0.1038.10828.exe"
+        target = os.path.join(self.root, "out", "update.xml")
+        self.assertEqual("unsigned", pesignature.signature_state(os.path.join(self.files, bootstrapper)))
+        self.sign(bootstrapper, timestamped=False)
+        self.assertEqual("not timestamped", pesignature.signature_state(os.path.join(self.files, bootstrapper)))
+        code, errors = self.run_tool("--update", target)
+        self.assertEqual(1, code)
+        self.assertIn("bootstrapper: %s is signed without an RFC 3161 timestamp" % bootstrapper, errors)
+        self.assertFalse(os.path.exists(target))
+        # The embedded document is written before signing and names no digests: no check.
+        self.assertEqual(0, self.run_tool("--embedded", target)[0])
+        os.remove(target)
+
+        self.write_exe(bootstrapper, "5.0.1038.10828")
+        self.sign(bootstrapper, timestamped=True)
+        self.assertEqual("timestamped", pesignature.signature_state(os.path.join(self.files, bootstrapper)))
+        code, errors = self.run_tool("--update", target)
+        self.assertEqual(0, code, errors)
 
     def test_a_failure_found_while_publishing_writes_nothing(self):
         self.layout["x86"][0]["url"] = "http://elsewhere.example/vcredist_x86.exe"

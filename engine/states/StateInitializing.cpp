@@ -5,10 +5,10 @@
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "engine/states/StateSeekingSelfUpdate.h"
+#include "osh/EmbeddedSignature.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/ProcessTermination.h"
-#include "osh/Signature.h"
 
 #include <string>
 #include <vector>
@@ -63,7 +63,7 @@ bool ConsiderSetupFilesCopy(Worker& worker)
     std::wstring version;
     // A copy anyone could have put there must not take over the run unless it is signed,
     // by this program's publisher when this program is signed.
-    if (worker.GetFileVersion(version, path) && osh::CheckFileSignature(path) &&
+    if (worker.GetFileVersion(version, path) && osh::VerifyEmbeddedSignature(path).state == osh::SignatureState::Valid &&
         PublisherTrust::OfRunningProgram().Accepts(path)) {
         worker.ConsiderCandidate(path, version);
     }

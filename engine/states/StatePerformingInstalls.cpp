@@ -144,6 +144,10 @@ WorkerState* StatePerformingInstalls::Exec(Worker& worker)
     // A stale appliance program from an earlier run is not part of an install.
     osh::RemoveFile(osh::AppendBackslash(directories.setup) + L"appliance.exe");
 
+    // What was registered before this run's installs stays when they fail.
+    UninstallEntries registeredBefore;
+    worker.LoadUninstallList(registeredBefore);
+
     InstallSequence items;
     worker.GetItems(items);
     const std::wstring typeName = InstallTypeName(worker.GetInstallType());
@@ -159,7 +163,10 @@ WorkerState* StatePerformingInstalls::Exec(Worker& worker)
         std::wstring commandTemplate;
         if (!item.GetProperty(L"installCmd", commandTemplate)) continue;
         if (!InstallComponent(worker, item, commandTemplate, directories)) {
-            // What this run installed so far is rolled back by the uninstall commands.
+            // What this run installed so far is rolled back by its uninstall commands.
+            UninstallEntries registeredNow;
+            worker.LoadUninstallList(registeredNow);
+            worker.SetRollBack(RollBackPlan(worker.GetMode(), registeredBefore, registeredNow));
             worker.SetItems(installed);
             return StatePerformingUninstalls::Instance();
         }

@@ -1,6 +1,7 @@
 #include "engine/states/StatePerformingUninstalls.h"
 
 #include "engine/InstallerRun.h"
+#include "engine/UninstallPlan.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingUninstall.h"
 #include "engine/states/StatePurgingFiles.h"
@@ -12,14 +13,14 @@
 #include <windows.h>
 
 #include <exception>
-#include <map>
 #include <string>
+#include <vector>
 
 namespace ziz {
 
 namespace {
 
-// The uninstalls run after a failed install or update undo it; the run stays a failure.
+// The uninstalls run after a failed install or update undo what it may undo; the run stays a failure.
 bool IsRollBack(InstallMode mode) { return mode == INSTALL || mode == UPDATE; }
 
 void RecordFailure(Worker& worker, const std::wstring& command, const std::string& line)
@@ -76,6 +77,13 @@ bool RunUninstallCommand(Worker& worker, const std::wstring& name, const std::ws
     return true;
 }
 
+std::vector<UninstallEntry> RegisteredCommands(Worker& worker)
+{
+    UninstallEntries registered;
+    worker.LoadUninstallList(registered);
+    return UninstallOrder(registered);
+}
+
 }  // namespace
 
 StatePerformingUninstalls StatePerformingUninstalls::instance_;
@@ -91,22 +99,23 @@ WorkerState* StatePerformingUninstalls::Exec(Worker& worker)
         osh::LogError("Unable to discover directory paths");
         return StateFailed::Instance();
     }
-    std::map<std::wstring, std::wstring> commands;
-    worker.LoadUninstallList(commands);
+    const bool rollBack = IsRollBack(worker.GetMode());
+    const std::vector<UninstallEntry> commands = rollBack ? worker.GetRollBack() : RegisteredCommands(worker);
+    if (rollBack) osh::LogInformation(RollBackLine(worker.GetMode(), commands));
     const int count = static_cast<int>(commands.size());
     int index = 0;
     bool failed = false;
     // Last registered first: later components may depend on earlier ones.
-    for (auto entry = commands.rbegin(); entry != commands.rend(); ++entry) {
+    for (const UninstallEntry& entry : commands) {
         worker.Notify(StatusUninstalling, index++, count);
-        if (!RunUninstallCommand(worker, entry->first, entry->second, tempDir)) failed = true;
+        if (!RunUninstallCommand(worker, entry.name, entry.command, tempDir)) failed = true;
     }
     if (failed) {
         worker.Notify(StatusFailed);
         return StateFailed::Instance();
     }
-    if (IsRollBack(worker.GetMode())) {
-        osh::LogInformation("Roll-back complete");
+    if (rollBack) {
+        if (!commands.empty()) osh::LogInformation("Roll-back complete");
         return StateFailed::Instance();
     }
     if (worker.HasOption(L"purge")) return StatePurgingFiles::Instance();

@@ -8,6 +8,9 @@
 #   issued2    the same name renewed by the same authority (new key, new serial number)
 #   rogue      the same name issued by another authority that took the authority's name
 #   forged     rogue's certificate, carrying the real authority's certificate as its issuer
+#   expired    "Norlo expired publisher" of a dated authority, valid only in early 2020
+#   stamped    the same expired certificate with an RFC 3161 timestamp of January 2020, from a
+#              time-stamping certificate of that authority
 # plus an unsigned copy and a publisher-signed copy with one byte changed after signing.
 #   make-publisher-copies.sh <output directory> <name>=<program.exe> ...
 # writes <name>.<signer>.exe, <name>.unsigned.exe and <name>.tampered.exe.
@@ -47,7 +50,30 @@ issued rogue "Norlo issued publisher" rogueauthority 4099
 cp "$certs/rogue.key" "$certs/forged.key"
 cat "$certs/rogue.crt" "$certs/authority.crt" > "$certs/forged.chain"
 
-signers="publisher other impostor issued1 issued2 rogue forged"
+# Certificates of chosen dates need openssl's small authority.
+printf '%s\n' '[ca]' 'default_ca = dated' '[dated]' "database = $certs/dated.index" "new_certs_dir = $certs" \
+  "serial = $certs/dated.serial" 'default_md = sha256' 'policy = anything' 'unique_subject = no' \
+  '[anything]' 'commonName = supplied' > "$certs/dated.cnf"
+: > "$certs/dated.index"
+echo 3000 > "$certs/dated.serial"
+dated() {  # name subject issuer(- for itself) start end extensions
+  openssl req -new -newkey rsa:2048 -nodes -keyout "$certs/$1.key" -out "$certs/$1.csr" -subj "/CN=$2" 2>/dev/null
+  printf "$6" > "$certs/$1.ext"
+  local issuer=(-cert "$certs/$3.crt" -keyfile "$certs/$3.key")
+  [ "$3" = - ] && issuer=(-selfsign -keyfile "$certs/$1.key")
+  openssl ca -batch -config "$certs/dated.cnf" "${issuer[@]}" -in "$certs/$1.csr" -startdate "$4" -enddate "$5" \
+    -extfile "$certs/$1.ext" -out "$certs/$1.crt" -notext 2>/dev/null >/dev/null
+}
+dated datedauthority "Norlo dated authority" - 20190101000000Z 20391231000000Z \
+  'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n'
+dated timestamping "Norlo test time-stamping" datedauthority 20190101000000Z 20391231000000Z \
+  'keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
+dated expired "Norlo expired publisher" datedauthority 20200101000000Z 20200301000000Z \
+  'keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+cat "$certs/expired.crt" "$certs/datedauthority.crt" > "$certs/expired.chain"
+cat "$certs/timestamping.crt" "$certs/datedauthority.crt" > "$certs/timestamping.chain"
+
+signers="publisher other impostor issued1 issued2 rogue forged expired"
 for pair in "$@"; do
   name=${pair%%=*}
   program=${pair#*=}
@@ -56,6 +82,10 @@ for pair in "$@"; do
     osslsigncode sign -certs "$certs/$signer.chain" -key "$certs/$signer.key" -h sha256 -n "Publisher test" \
       -in "$program" -out "$out/$name.$signer.exe" >/dev/null
   done
+  # Timestamped on 26 January 2020, while the certificate was valid.
+  osslsigncode sign -certs "$certs/expired.chain" -key "$certs/expired.key" -h sha256 -n "Publisher test" \
+    -TSA-certs "$certs/timestamping.chain" -TSA-key "$certs/timestamping.key" -TSA-time 1580000000 \
+    -in "$program" -out "$out/$name.stamped.exe" >/dev/null
   # One byte of the DOS stub text, which the signature covers.
   cp "$out/$name.publisher.exe" "$out/$name.tampered.exe"
   python3 - "$out/$name.tampered.exe" <<'PY'

@@ -52,6 +52,25 @@ TEST(WebAddress, OnlyHttpAndHttpsWithAHostAreAccepted)
     for (const Case& c : kCases) EXPECT_EQ(Expected(c), osh::WebAddressRefusal(c.url)) << osh::Narrow(c.url);
 }
 
+// A vendor build refuses every plain-http address, whatever its case, and nothing else changes.
+TEST(WebAddress, VendorBuildAcceptsHttpsOnly)
+{
+    ASSERT_TRUE(osh::PlainHttpAccepted()) << "test builds accept the local http server";
+    const bool previous = osh::SetPlainHttpAccepted(false);
+    for (const Case& c : kCases) {
+        const bool http = osh::AddressScheme(c.url) == L"http";
+        const std::string expected =
+            http ? "Refused address \"" + osh::Narrow(c.url) + "\": plain http, only https addresses are accepted"
+                 : Expected(c);
+        EXPECT_EQ(expected, osh::WebAddressRefusal(c.url)) << osh::Narrow(c.url);
+    }
+    EXPECT_EQ("Refused address \"HTTP://host/u.xml\": plain http, only https addresses are accepted",
+              osh::WebAddressRefusal(L"HTTP://host/u.xml"));
+    EXPECT_THROW(osh::RequireWebAddress(L"http://host/x"), std::runtime_error);
+    osh::SetPlainHttpAccepted(previous);
+    EXPECT_EQ("", osh::WebAddressRefusal(L"http://host/x"));
+}
+
 TEST(WebAddress, SchemeIsTheLowerCasedTextBeforeTheColon)
 {
     EXPECT_EQ(L"https", osh::AddressScheme(L"HTTPS://x"));

@@ -33,8 +33,10 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 step() { printf '\n== %s\n' "$*"; }
 
 http_pid=""
+tsa_pid=""
 cleanup() {
   if [ -n "$http_pid" ]; then kill "$http_pid" 2>/dev/null || true; fi
+  if [ -n "$tsa_pid" ]; then kill "$tsa_pid" 2>/dev/null || true; fi
   if [ -d "$work/prefix" ]; then WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true; fi
 }
 trap cleanup EXIT
@@ -51,23 +53,62 @@ find "$build/release/files" -maxdepth 1 -type f ! -name 'norlo5-Setup-*' -exec c
 ls "$work/components"
 [ -n "$(ls "$work/components")" ] || { echo "no component files in $build/release/files" >&2; exit 1; }
 
-# A throw-away code-signing key, as PKCS#12 with a password file like a real one.
+# A throw-away test authority issues the code-signing certificate (as PKCS#12 with a password
+# file, like a real one), the time-stamping authority's certificate and a short-lived signer.
+authority=$work/key/authority
+mkdir -p "$authority"
+printf '%s\n' '[ca]' 'default_ca = test' '[test]' "database = $authority/index" "new_certs_dir = $authority" \
+  "serial = $authority/serial" 'default_md = sha256' 'policy = anything' 'unique_subject = no' \
+  '[anything]' 'commonName = supplied' \
+  '[tsa]' 'default_tsa = local' '[local]' "serial = $authority/tsa.serial" "signer_cert = $authority/tsa.crt" \
+  "certs = $authority/root.crt" "signer_key = $authority/tsa.key" 'signer_digest = sha256' \
+  'default_policy = 1.2.3.4.1' 'digests = sha256, sha384, sha512, sha1' 'accuracy = secs:1' \
+  'ess_cert_id_alg = sha256' >"$authority/authority.cnf"
+: >"$authority/index"
+echo 1000 >"$authority/serial"
+echo 01 >"$authority/tsa.serial"
+now=$(date -u +%s)
+at() { date -u -d "@$1" +%Y%m%d%H%M%SZ; }
+issue() {  # name subject issuer(- for itself) first-valid last-valid extensions
+  openssl req -new -newkey rsa:2048 -nodes -keyout "$authority/$1.key" -out "$authority/$1.csr" -subj "/CN=$2" 2>/dev/null
+  printf "$6" >"$authority/$1.ext"
+  local issuer=(-cert "$authority/$3.crt" -keyfile "$authority/$3.key")
+  [ "$3" = - ] && issuer=(-selfsign -keyfile "$authority/$1.key")
+  openssl ca -batch -config "$authority/authority.cnf" "${issuer[@]}" -in "$authority/$1.csr" \
+    -startdate "$(at "$4")" -enddate "$(at "$5")" -extfile "$authority/$1.ext" -out "$authority/$1.crt" -notext \
+    >/dev/null 2>&1
+}
+signing='keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+issue root "Release path test authority" - $((now - 86400)) $((now + 30 * 86400)) \
+  'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n'
+issue tsa "Release path test time-stamping" root $((now - 86400)) $((now + 30 * 86400)) \
+  'keyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
+issue signer "Release path test signer" root $((now - 86400)) $((now + 2 * 86400)) "$signing"
+# Valid for a day: checked as of three days on, it has expired.
+issue shortlived "Release path test short-lived signer" root $((now - 86400)) $((now + 86400)) "$signing"
 (
   cd "$work/key"
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -keyout signer.key -out signer.crt \
-    -subj "/CN=Release path test signer" -addext "keyUsage=critical,digitalSignature" \
-    -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+  cp "$authority/root.crt" root.crt
   echo "rehearsal-$$" >pass.txt
-  openssl pkcs12 -export -inkey signer.key -in signer.crt -out key.p12 -passout file:pass.txt
+  openssl pkcs12 -export -inkey "$authority/signer.key" -in "$authority/signer.crt" -certfile root.crt -out key.p12 \
+    -passout file:pass.txt
 )
+
+# The time-stamping authority the signing step asks.
+python3 "$source_dir/tests/release/timestamp-server.py" "$authority/authority.cnf" "$work/tsa.port" \
+  "$work/artifacts/timestamps.log" >"$work/artifacts/tsa.out" 2>&1 &
+tsa_pid=$!
+for _ in $(seq 1 100); do [ -f "$work/tsa.port" ] && break; sleep 0.1; done
+[ -f "$work/tsa.port" ] || { cat "$work/artifacts/tsa.out" >&2; echo "FAIL: no time-stamping authority" >&2; exit 1; }
+tsa=http://127.0.0.1:$(cat "$work/tsa.port")
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 server=http://127.0.0.1:$port
 
 steps=$work/steps.sh
 {
-  printf 'R=%q\nREL=%q\nCOMPONENTS=%q\nSERVER=%q\nKEY=%q PASS=%q\nTOOLCHAIN=%q\n' \
-    "$version" "$rel" "$work/components" "$server" "$work/key/key.p12" "$work/key/pass.txt" "$toolchain"
+  printf 'R=%q\nREL=%q\nCOMPONENTS=%q\nSERVER=%q\nKEY=%q PASS=%q\nTSA=%q\nTOOLCHAIN=%q\n' \
+    "$version" "$rel" "$work/components" "$server" "$work/key/key.p12" "$work/key/pass.txt" "$tsa" "$toolchain"
   # https with a test authority is not in place yet: a plain-http loopback server.
   echo 'OPTIONS=(-DNORLO_ALLOW_TEST_SERVERS=ON)'
   awk '/^<!-- release-steps/ { marked = 1; next }
@@ -118,7 +159,8 @@ while read -r section file url item_version md5 sha256 size; do
   cmp -s "$path" "$rel/files/$file" || fail "$section $file: the served file is not the signed one"
   case $file in
     *.exe|*.msi)
-      osslsigncode verify -CAfile "$work/key/signer.crt" -in "$path" >/dev/null 2>&1 || fail "$section $file: not signed with the release key" ;;
+      verified=$(osslsigncode verify -CAfile "$work/key/root.crt" -TSA-CAfile "$work/key/root.crt" -in "$path" 2>&1) \
+        && grep -q "Timestamp time:" <<<"$verified" || fail "$section $file: not signed with the release key and a timestamp" ;;
   esac
 done <"$work/update-items.txt"
 files_served=$(find "$www" -type f ! -path "$update" | wc -l)
@@ -137,6 +179,36 @@ grep -q "^bootstrapper $boot_file [^ ]* $version - - -$" "$work/embedded-items.t
   || fail "the embedded document does not name the bootstrapper by version and address only: $(grep '^bootstrapper' "$work/embedded-items.txt")"
 diff <(grep -v '^bootstrapper ' "$work/embedded-items.txt") <(grep -v '^bootstrapper ' "$work/update-items.txt") \
   || fail "the embedded document and update.xml disagree about the components"
+
+step "timestamps outlive the signing certificate"
+# The published bootstrapper carries the authority's timestamp (the publish step refuses it
+# otherwise, tools/test_release.py); a signature with a timestamp stays valid after its
+# certificate expires, one without it does not. Checked as of three days on, when the
+# short-lived certificate has expired.
+grep -q answered "$work/artifacts/timestamps.log" || fail "the signing step asked no time-stamping authority"
+later=$((now + 3 * 86400))
+cat "$authority/shortlived.crt" "$authority/root.crt" >"$authority/shortlived.chain"
+for stamp in with without; do
+  stamping=()
+  [ $stamp = with ] && stamping=(-ts "$tsa")
+  osslsigncode sign -certs "$authority/shortlived.chain" -key "$authority/shortlived.key" -h sha256 "${stamping[@]}" \
+    -in "$rel/build/bin/Setup.exe" -out "$work/expiring-$stamp.exe" >/dev/null
+  osslsigncode verify -time "$later" -CAfile "$work/key/root.crt" -TSA-CAfile "$work/key/root.crt" \
+    -in "$work/expiring-$stamp.exe" >"$work/artifacts/expiring-$stamp.txt" 2>&1 && verdict=accepted || verdict=refused
+  expected=accepted
+  [ $stamp = without ] && expected=refused
+  [ $verdict = $expected ] || fail "an expired certificate $stamp a timestamp was $verdict (see $work/artifacts/expiring-$stamp.txt)"
+done
+grep -q "certificate has expired" "$work/artifacts/expiring-without.txt" \
+  || fail "the signature without a timestamp was not refused for its expired certificate"
+cp "$work/expiring-without.exe" "$rel/files/unstamped.exe"
+python3 - "$source_dir/tools" "$rel/files/unstamped.exe" <<'PY' || fail "the publish step's check takes a signature without a timestamp"
+import sys
+sys.path.insert(0, sys.argv[1])
+import pesignature
+sys.exit(0 if pesignature.signature_state(sys.argv[2]) == "not timestamped" else 1)
+PY
+rm -f "$rel/files/unstamped.exe"
 
 step "an install from the published tree"
 python3 "$source_dir/tests/harness/httpserver.py" "$www" "$work/http.port" "$work/artifacts/requests.log" "$port" \
