@@ -51,8 +51,30 @@ function(norlo_delay_import_library out_var lib dll)
   set(${out_var} ${_out} PARENT_SCOPE)
 endfunction()
 
+# GNU ld 2.40 for i386 drops the code of an import member whose function symbol nothing
+# names, which is right for a plain import (the loader fills its slot) but leaves a
+# delay-load slot at zero: a call through it jumps to address 0. Code declared dllimport
+# (WinINet, say) names only the slot. The shipped link keeps them (its link-time optimiser
+# resolves every symbol; i686.imports checks the slots); the test programs link without it
+# and name every thunk through this script, given before their objects.
+function(norlo_delay_thunk_script out_var)
+  set(_script ${CMAKE_BINARY_DIR}/delayimp/thunks.ld)
+  set(_text "")
+  foreach(_lib IN LISTS ARGN)
+    file(STRINGS ${CMAKE_BINARY_DIR}/delayimp/${_lib}.def _lines REGEX "^  ")
+    foreach(_line IN LISTS _lines)
+      string(STRIP "${_line}" _name)
+      string(APPEND _text "EXTERN(\"_${_name}\")\n")
+    endforeach()
+  endforeach()
+  file(WRITE ${_script}.new "${_text}")
+  configure_file(${_script}.new ${_script} COPYONLY)
+  set(${out_var} ${_script} PARENT_SCOPE)
+endfunction()
+
 # The DLLs the program links that are not known DLLs of the system.
 set(NORLO_DELAY_IMPORTS "")
+set(_norlo_delay_libs "")
 foreach(_pair version:VERSION.dll urlmon:urlmon.dll wininet:WININET.dll wintrust:WINTRUST.dll crypt32:CRYPT32.dll
               iphlpapi:IPHLPAPI.DLL comctl32:COMCTL32.dll)
   string(REPLACE ":" ";" _pair "${_pair}")
@@ -60,7 +82,12 @@ foreach(_pair version:VERSION.dll urlmon:urlmon.dll wininet:WININET.dll wintrust
   list(GET _pair 1 _dll)
   norlo_delay_import_library(_delaylib ${_lib} ${_dll})
   list(APPEND NORLO_DELAY_IMPORTS ${_delaylib})
+  list(APPEND _norlo_delay_libs ${_lib})
 endforeach()
+set(NORLO_DELAY_THUNK_SCRIPT "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  norlo_delay_thunk_script(NORLO_DELAY_THUNK_SCRIPT ${_norlo_delay_libs})
+endif()
 
 # Poco's Foundation asks for IPHLPAPI itself; it gets the late-bound form as well.
 set_property(TARGET Poco::Foundation PROPERTY INTERFACE_LINK_LIBRARIES ${NORLO_DELAY_IMPORTS})

@@ -10,21 +10,34 @@ log() { printf '[deps] %s\n' "$*"; }
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=host-probe.sh
+. "$here/host-probe.sh"
+
+# The package tools and the sources file; the set-up test replaces them with stand-ins.
+APT_GET=${NORLO_APT_GET:-apt-get}
+DPKG=${NORLO_DPKG:-dpkg}
+DPKG_QUERY=${NORLO_DPKG_QUERY:-dpkg-query}
+APT_SOURCES=${NORLO_APT_SOURCES:-/etc/apt/sources.list.d/debian.sources}
+# Seconds to wait before the second and the third try of an index update.
+read -r -a APT_RETRY_WAITS <<<"${NORLO_APT_RETRY_WAITS:-5 20}"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386
+  wine wine64
   xvfb xdotool imagemagick x11-utils
   librapidxml-dev googletest
-  osslsigncode wixl openssl python3 file dpkg-dev patch
+  osslsigncode wixl openssl python3 python3-pefile file dpkg-dev patch
   clang libclang-rt-14-dev libpoco-dev
 )
+# Wine's 32-bit loader is a 32-bit x86 program: only a host that runs such code gets it.
+if host_executes_i386; then PACKAGES+=(wine32:i386); fi
 
 packages_missing() {
   local p
   for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    if ! $DPKG_QUERY -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
       return 0
     fi
   done
@@ -32,26 +45,81 @@ packages_missing() {
 }
 
 enable_sources() {
-  local f=/etc/apt/sources.list.d/debian.sources
-  if [ -f "$f" ] && ! grep -q '^Types: deb deb-src' "$f"; then
-    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
+  if [ -f "$APT_SOURCES" ] && ! grep -q '^Types: deb deb-src' "$APT_SOURCES"; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$APT_SOURCES"
     return 0
   fi
   return 1
 }
 
+# The i386 architecture where 32-bit code runs; none where it cannot (its indexes would only
+# be fetched for nothing, and fail the update when a mirror serves them badly). Answers
+# whether the package indexes must be read again.
+choose_architectures() {
+  local has_i386=0
+  $DPKG --print-foreign-architectures | grep -qx i386 && has_i386=1
+  if host_executes_i386; then
+    if [ "$has_i386" = 0 ]; then
+      log "this host runs 32-bit x86 code: adding the i386 architecture for Wine's 32-bit loader"
+      $SUDO $DPKG --add-architecture i386
+      return 0
+    fi
+    return 1
+  fi
+  [ "$has_i386" = 1 ] || return 1
+  local installed
+  installed=$($DPKG_QUERY -W -f='${binary:Package} ${db:Status-Status}\n' 2>/dev/null |
+    awk '$1 ~ /:i386$/ && $2 != "not-installed" {print $1}' | head -n 5 | tr '\n' ' ')
+  if [ -n "$installed" ]; then
+    log "this host runs no 32-bit x86 code, but i386 packages are installed (${installed% }): keeping the i386 architecture"
+    return 1
+  fi
+  log "this host runs no 32-bit x86 code: removing the i386 architecture an earlier run added"
+  $SUDO $DPKG --remove-architecture i386 || log "could not remove the i386 architecture; its indexes stay"
+  return 0
+}
+
+# The indexes, tried three times. Indexes that still fail end nothing by themselves: the
+# install then works from what is there and fails only for a package it cannot get.
+update_indexes() {
+  local try output status
+  for try in 1 2 3; do
+    status=0
+    output=$($SUDO $APT_GET update -qq 2>&1) || status=$?
+    if [ "$status" = 0 ] && ! grep -q '^[EW]: Failed to fetch' <<<"$output"; then
+      return 0
+    fi
+    if [ "$try" -lt 3 ]; then
+      sleep "${APT_RETRY_WAITS[$((try - 1))]:-5}"
+    fi
+  done
+  local failed
+  failed=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' <<<"$output" | sort -u | tr '\n' ' ')
+  [ -n "$failed" ] || failed="(apt-get update exited with $status: $(tail -n 1 <<<"$output"))"
+  log "package indexes not fetched after 3 tries, going on with those at hand: ${failed% }"
+}
+
+# Runs a download command up to three times, for a mirror that is briefly unavailable; the
+# last failure ends the set-up with the command's own message.
+with_retries() {
+  local try
+  for try in 1 2; do
+    "$@" && return 0
+    log "retrying in ${APT_RETRY_WAITS[$((try - 1))]:-5} s: $*"
+    sleep "${APT_RETRY_WAITS[$((try - 1))]:-5}"
+  done
+  "$@"
+}
+
 install_packages() {
   local need_update=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    need_update=1
-  fi
+  if choose_architectures; then need_update=1; fi
   if enable_sources; then need_update=1; fi
   if packages_missing; then need_update=1; fi
   if [ "$need_update" = 1 ]; then
     log "installing Debian packages"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
+    update_indexes
+    with_retries $SUDO env DEBIAN_FRONTEND=noninteractive $APT_GET install -y -qq --no-install-recommends "${PACKAGES[@]}" >/dev/null
   else
     log "Debian packages present"
   fi
@@ -109,7 +177,7 @@ build_poco() {
   local work
   work=$(mktemp -d)
   trap 'rm -rf "$work"' RETURN
-  (cd "$work" && apt-get source -qq "poco=$POCO_VERSION*" >/dev/null 2>&1 || apt-get source -qq poco >/dev/null)
+  (cd "$work" && apt-get source -qq "poco=$POCO_VERSION*" >/dev/null 2>&1 || with_retries apt-get source -qq poco >/dev/null)
   local src
   src=$(find "$work" -maxdepth 1 -type d -name 'poco-*' | head -n 1)
   patch -d "$src" -p1 -s <"$POCO_PATCH"

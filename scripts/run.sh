@@ -12,11 +12,12 @@
 # Options: --keep-prefix reuses the prefix of the last run (uninstall always does);
 # --timeout SECONDS bounds the run (default 300); anything after "--" is passed to
 # Setup.exe as further switches (for example: -- /viewer).
-# Environment: NORLO_BUILD_DIR (default build/), DISPLAY (an Xvfb display is started
-# when it is unset).
+# Environment: NORLO_BUILD_DIR (default build/, or build64/ on a host that runs no 32-bit
+# x86 code), DISPLAY (an Xvfb display is started when it is unset).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${NORLO_BUILD_DIR:-$root/build}
+# shellcheck source=host-probe.sh
+. "$root/scripts/host-probe.sh"
 
 usage() { sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 say() { printf '\n== %s\n' "$*"; }
@@ -53,11 +54,24 @@ esac
 [ "$mode" = uninstall ] && keep_prefix=1
 
 # --- set up and build -------------------------------------------------------------------
-"$root/scripts/deps.sh"
+# The product is the 32-bit build; a host that cannot run 32-bit x86 code (so neither
+# Wine's 32-bit loader) runs the 64-bit build of the same sources, as its tests do.
+if host_executes_i386; then
+  bits=32
+  build=${NORLO_BUILD_DIR:-$root/build}
+  "$root/scripts/deps.sh"
+else
+  bits=64
+  build=${NORLO_BUILD_DIR:-$root/build64}
+  echo "This host runs no 32-bit x86 code: building and running the 64-bit build of the same sources in $build."
+  NORLO_TARGETS=x86_64 "$root/scripts/deps.sh"
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   # The same configuration scripts/build.sh makes, so this tree can also run the tests.
+  toolchain=mingw-i686.cmake
+  [ "$bits" = 64 ] && toolchain=mingw-x86_64.cmake
   cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=MinSizeRel
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel
 fi
 # Only what the run needs: the product, the sample release it installs, the watcher.
 cmake --build "$build" --target setup norlo_release_documents run_watcher -j"$(nproc)"
@@ -70,6 +84,8 @@ www=$build/release/www
 
 export WINEPREFIX=$build/run-prefix
 export WINEARCH=win64 WINEDEBUG=-all
+# The packaged "wine" always picks the 32-bit loader; a 64-bit build needs the other one.
+[ "$bits" = 64 ] && export PATH="$root/tests/harness/wine64:$PATH"
 # No Mono/Gecko prompts, and no menu entries or file associations in the host's home.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
@@ -170,6 +186,13 @@ code=${PIPESTATUS[0]}
 set -e
 sleep 1.5
 kill "$shots_pid" 2>/dev/null; wait "$shots_pid" 2>/dev/null || true; shots_pid=""
+# The watcher says "[watch] started" before anything else: without that line Wine never ran
+# it, and its status is Wine's, not an exit code of the program.
+if ! grep -q '^\[watch\] ' "$artifacts/watch.log"; then
+  say "Wine could not start the run (status $code): $(grep -v '^[[:space:]]*$' "$artifacts/watch.log" | tail -n 1)"
+  echo "artifacts: $artifacts (watch.log)"
+  exit 3
+fi
 signed=$code; [ "$code" -gt 127 ] && signed=$((code - 256))
 case $code in
   98) meaning="time-out: the run was ended" ;;
