@@ -13,23 +13,6 @@
 #include <cstring>
 #include <stdexcept>
 
-// CRYPT32 is bound late (cmake/DelayImports.cmake), but its header declares its functions
-// as imports, so a plain call goes straight through the import slot and the linker drops
-// the stub that loads the DLL on first use: the slot stays empty in the 32-bit build. These
-// two are called through their stubs.
-#if defined(__i386__)
-#define NORLO_STUB_NAME(name, bytes) "_" #name "@" #bytes
-#else
-#define NORLO_STUB_NAME(name, bytes) #name
-#endif
-extern "C" {
-BOOL WINAPI VerifyCertificateSignatureLate(HCRYPTPROV_LEGACY provider, DWORD encoding, const BYTE* encoded,
-                                           DWORD size, PCERT_PUBLIC_KEY_INFO key)
-    __asm__(NORLO_STUB_NAME(CryptVerifyCertificateSignature, 20));
-DWORD WINAPI NameToStrLate(DWORD encoding, PCERT_NAME_BLOB name, DWORD type, LPWSTR text, DWORD size)
-    __asm__(NORLO_STUB_NAME(CertNameToStrW, 20));
-}
-
 namespace osh {
 
 namespace {
@@ -92,17 +75,17 @@ CertificateTable ReadCertificateTable(HANDLE file)
 
 bool SignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
 {
-    return VerifyCertificateSignatureLate(0, X509_ASN_ENCODING, subject->pbCertEncoded, subject->cbCertEncoded,
-                                          &issuer->pCertInfo->SubjectPublicKeyInfo) != FALSE;
+    return CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, subject->pbCertEncoded, subject->cbCertEncoded,
+                                           &issuer->pCertInfo->SubjectPublicKeyInfo) != FALSE;
 }
 
 std::string NameText(const CERT_NAME_BLOB& name)
 {
     CERT_NAME_BLOB copy = name;
-    const DWORD size = NameToStrLate(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, nullptr, 0);
+    const DWORD size = CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, nullptr, 0);
     if (size <= 1) return std::string();
     std::wstring text(size, L'\0');
-    NameToStrLate(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, &text[0], size);
+    CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, &text[0], size);
     text.resize(size - 1);
     return Narrow(text);
 }

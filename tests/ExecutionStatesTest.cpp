@@ -612,6 +612,14 @@ protected:
     {
         osh::SetPersistentValue(L"uninstall", name, command);
     }
+    // A stand-in that ends with 1603, as a failing installer does.
+    std::wstring PlaceFailing()
+    {
+        const std::wstring failing = scratch + L"\\tools\\failing.exe";
+        PlaceStandIn(failing);
+        statetest::SetStandInExitCode(failing, 1603);
+        return failing;
+    }
 
     std::vector<std::unique_ptr<testsupport::SavedStoreValue>> saved;
 };
@@ -740,9 +748,7 @@ std::wstring RegisteringCommand(const std::wstring& name, const std::wstring& un
 
 TEST_F(Uninstalls, FailedInstallRemovesOnlyWhatItInstalledLastFirst)
 {
-    const std::wstring failing = scratch + L"\\tools\\failing.exe";
-    PlaceStandIn(failing);
-    statetest::SetStandInExitCode(failing, 1603);
+    const std::wstring failing = PlaceFailing();
     Register(L"0", Quoted(recorder) + L" earlier");
     worker.ParseArguments({L"/install"});
     worker.SetItems({Item(L"first.msi", L"yes", L"yes", RegisteringCommand(L"1", Quoted(recorder) + L" first")),
@@ -765,9 +771,7 @@ TEST_F(Uninstalls, FailedInstallRemovesOnlyWhatItInstalledLastFirst)
 
 TEST_F(Uninstalls, FailedUpdateUninstallsNothingAndKeepsEveryEntry)
 {
-    const std::wstring failing = scratch + L"\\tools\\failing.exe";
-    PlaceStandIn(failing);
-    statetest::SetStandInExitCode(failing, 1603);
+    const std::wstring failing = PlaceFailing();
     Register(L"0", Quoted(recorder) + L" earlier");
     worker.ParseArguments({L"/update"});
     worker.SetItems({Item(L"first.msi", L"yes", L"yes", RegisteringCommand(L"1", Quoted(recorder) + L" first")),
