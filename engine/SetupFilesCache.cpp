@@ -34,8 +34,8 @@ void RemoveAside(const osh::PinnedFolder& folder, const std::wstring& aside)
 {
     try {
         folder.Remove(aside);
-    } catch (const std::exception& error) {
-        osh::LogInformation(folder.PathOf(aside) + L" is still in use and stays: " + osh::Widen(error.what()));
+    } catch (const std::exception&) {
+        osh::LogInformation(folder.PathOf(aside) + L" is still in use and stays");
     }
 }
 
@@ -78,7 +78,7 @@ bool CopyIntoSetupFiles(const std::wstring& setupDirectory, const std::wstring& 
 {
     const std::wstring target = osh::AppendBackslash(setupDirectory) + name;
     if (osh::SamePath(source, target)) return true;
-    const std::optional<osh::PinnedFolder> folder = PinSetupFiles(setupDirectory);
+    const std::optional<osh::PinnedFolder> folder = PinSetupFiles(setupDirectory, true);
     if (!folder) return false;
     try {
         const osh::ScopedFile file(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -89,6 +89,23 @@ bool CopyIntoSetupFiles(const std::wstring& setupDirectory, const std::wstring& 
     } catch (const std::exception& error) {
         osh::LogWarning(L"Could not copy " + source + L" to " + target + L": " + osh::Widen(error.what()));
         return false;
+    }
+}
+
+void RequireReplaceableInSetupFiles(const std::wstring& setupDirectory, const std::wstring& name)
+{
+    const std::optional<osh::PinnedFolder> folder = PinSetupFiles(setupDirectory);
+    if (!folder) return;
+    const std::string context = "Cannot replace \"" + osh::Narrow(folder->PathOf(name)) + "\"";
+    for (const osh::FolderEntry& entry : folder->List()) {
+        if (osh::ComparePaths(entry.name, name) != 0 || entry.kind != osh::EntryKind::File) continue;
+        if (entry.attributes & FILE_ATTRIBUTE_READONLY)
+            throw win::exception(static_cast<DWORD>(ERROR_ACCESS_DENIED), context);
+        try {
+            folder->OpenFile(entry.name, GENERIC_WRITE, 0, 1 /* FILE_OPEN */);
+        } catch (const win::exception& error) {
+            throw win::exception(error.code(), context);
+        }
     }
 }
 

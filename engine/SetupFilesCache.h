@@ -17,10 +17,17 @@ namespace ziz {
 // once per run: "Refusing the setup files folder <path>: <why>; nothing is cached there").
 std::optional<osh::PinnedFolder> PinSetupFiles(const std::wstring& setupDirectory, bool create = false);
 
-// Puts a copy of the file `source` into the setup files as `name`. A copy in use there (a
+// Puts a copy of the file `source` into the setup files as `name` (the folder is made when
+// missing, as PinSetupFiles makes it). A copy in use there (a
 // caller may run from "Setup.exe") is renamed aside first. Nothing when source is that very
 // file. False, with the reason logged as a warning, when the copy was not placed.
 bool CopyIntoSetupFiles(const std::wstring& setupDirectory, const std::wstring& source, const std::wstring& name);
+
+// Before a transfer whose result will be cached as `name`: a copy there that is read-only or
+// held open by another program must stop the run, as it would without elevation. Throws
+// win::exception "Cannot replace \"<path>\"" with the reason; nothing when the folder is
+// refused (nothing will be cached there) or holds no such file.
+void RequireReplaceableInSetupFiles(const std::wstring& setupDirectory, const std::wstring& name);
 
 // Removes `name` from the setup files (a link there is removed itself). Failures are logged.
 void RemoveFromSetupFiles(const std::wstring& setupDirectory, const std::wstring& name);

@@ -114,6 +114,18 @@ void RequireSpaceFor(const DownloadQueue& queue, const std::wstring& setupDirect
     if (!shortage.empty()) throw std::runtime_error(shortage);
 }
 
+// The copy a download will replace in the setup files must be replaceable, or the run stops
+// before the transfer.
+void RequireCacheReplaceable(Worker& worker, const InstallItem& item, const std::wstring& setupDirectory)
+{
+    try {
+        RequireReplaceableInSetupFiles(setupDirectory, item.Filename);
+    } catch (const std::exception&) {
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw;
+    }
+}
+
 WorkerState* SuccessorFor(Worker& worker)
 {
     switch (worker.GetMode()) {
@@ -156,6 +168,7 @@ WorkerState* StateProcessingDownloads::Exec(Worker& worker)
         const int count = static_cast<int>(queue.size());
         for (int index = 0; index < count; ++index) {
             const InstallItem& item = queue.front().get();
+            if (folders.components != folders.setup) RequireCacheReplaceable(worker, item, folders.setup);
             DownloadItem(worker, item, index, count, clean);
             // Later runs, and standard users' runs, find it in the shared cache.
             CopyIntoSetupFiles(folders.setup, item.LocalPath, item.Filename);
