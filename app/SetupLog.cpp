@@ -1,6 +1,7 @@
 #include "app/SetupLog.h"
 
 #include "app/ErrorWatchChannel.h"
+#include "app/LogFolderChoice.h"
 #include "app/LogLineFormatter.h"
 #include "app/SafeChannel.h"
 #include "config/LayeredConfiguration.h"
@@ -21,6 +22,7 @@
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace app {
 
@@ -54,23 +56,20 @@ std::string LogDirectory()
 
 // "<product data directory>\log\setup.log" (UTF-8), with the directory created. An
 // elevated run writes there only when the folder passes its checks, else into its own work
-// folder; `refusal` then holds the warning line that names the refused folder.
-std::string PrepareLogFilePath(std::string& refusal)
+// folder (ChooseLogFolder); `warnings` then hold the lines that say why.
+std::string PrepareLogFilePath(std::vector<std::string>& warnings)
 {
-    // The configuration holds UTF-8, which is also what the file channel expects; the
-    // directory must be made from the same text, or a non-ASCII path would split in two.
-    const std::wstring named = osh::FromUtf8(LogDirectory());
-    const std::wstring directory = ziz::SafeWriteFolder("the log folder", named, refusal);
-    if (directory.empty()) throw std::runtime_error(refusal);
-    if (directory != named) ziz::KeepInWorkFolder(osh::FromUtf8(kLogFileName));
+    const std::wstring directory = ChooseLogFolder(warnings);
+    if (directory.empty()) throw std::runtime_error(warnings.empty() ? "No log folder" : warnings.back());
+    if (ziz::IsElevatedRun() && directory == ziz::ElevatedWorkFolder()) ziz::KeepInWorkFolder(osh::FromUtf8(kLogFileName));
     osh::CreatePath(directory, false);  // a failure surfaces when the file opens
     g_chosenLogFile = osh::AppendBackslash(directory) + osh::FromUtf8(kLogFileName);
     return osh::ToUtf8(g_chosenLogFile);
 }
 
-Poco::AutoPtr<Poco::FileChannel> MakeFileChannel(std::string& refusal)
+Poco::AutoPtr<Poco::FileChannel> MakeFileChannel(std::vector<std::string>& warnings)
 {
-    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath(refusal)));
+    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath(warnings)));
     channel->setProperty("rotation", "1 M");
     channel->setProperty("archive", "number");
     channel->setProperty("compress", "true");
@@ -85,8 +84,8 @@ void BuildChain()
     Poco::AutoPtr<Poco::Formatter> formatter(new LogLineFormatter(SetupLogPattern(BuildRevision())));
     formatter->setProperty("times", "local");
     Poco::AutoPtr<Poco::FormattingChannel> formatting(new Poco::FormattingChannel(formatter));
-    std::string refusal;
-    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel(refusal);
+    std::vector<std::string> warnings;
+    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel(warnings);
     // A file that cannot be written must cost lines, never the writer thread.
     Poco::AutoPtr<SafeChannel> safeFile(new SafeChannel(file));
     g_asyncChannel = new Poco::AsyncChannel(safeFile);
@@ -98,7 +97,7 @@ void BuildChain()
     Poco::AutoPtr<ErrorWatchChannel> watch(new ErrorWatchChannel(formatting));
     logger.setChannel(watch);
     logger.setLevel(Poco::Message::PRIO_INFORMATION);
-    if (!refusal.empty()) logger.warning(refusal);
+    for (const std::string& warning : warnings) logger.warning(warning);
     g_logger.store(&logger);
 }
 

@@ -54,12 +54,18 @@ std::string JoinPath(const std::string& directory, const std::string& name)
     return directory + "\\" + name;
 }
 
-LayeredConfiguration::LayeredConfiguration()
+LayeredConfiguration::LayeredConfiguration() : LayeredConfiguration(true) {}
+
+LayeredConfiguration::LayeredConfiguration(bool readVendorFile)
 {
     AddBaseLayer();
     AddCompanyLayer();
     AddProductLayer();
-    AddVendorFileLayer();
+    if (readVendorFile) {
+        AddVendorFileLayer();
+    } else {
+        vendorFilePath_ = JoinPath(getString("product.data.pathname"), VendorFileName);
+    }
 }
 
 LayeredConfiguration::~LayeredConfiguration() = default;

@@ -31,6 +31,8 @@ public:
     static const char* const VendorFileName;
 
     LayeredConfiguration();
+    // Without the override file when readVendorFile is false: the compiled-in values alone.
+    explicit LayeredConfiguration(bool readVendorFile);
     // Public so that a short-lived instance may live on the stack; never hand such an
     // instance to a Poco::AutoPtr.
     ~LayeredConfiguration() override;

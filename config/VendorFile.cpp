@@ -178,13 +178,18 @@ std::string ReadWholeFile(const std::string& path)
 
 void CheckVendorFileSyntax(const std::string& text) { SyntaxChecker(text).Check(); }
 
+Poco::AutoPtr<Poco::Util::MapConfiguration> ParseVendorText(const std::string& text)
+{
+    Poco::AutoPtr<Poco::Util::MapConfiguration> file(new Poco::Util::MapConfiguration);
+    PropertyReader(text).ReadInto(*file);
+    return file;
+}
+
 Poco::AutoPtr<Poco::Util::MapConfiguration> LoadVendorFile(const std::string& path)
 {
     std::string text = ReadWholeFile(path);
     CheckVendorFileSyntax(text);
-    Poco::AutoPtr<Poco::Util::MapConfiguration> file(new Poco::Util::MapConfiguration);
-    PropertyReader(text).ReadInto(*file);
-    return file;
+    return ParseVendorText(text);
 }
 
 }  // namespace Config

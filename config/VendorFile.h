@@ -16,6 +16,9 @@ namespace Config {
 // line is not a key and a value.
 Poco::AutoPtr<Poco::Util::MapConfiguration> LoadVendorFile(const std::string& path);
 
+// The keys of a file's text, already checked (CheckVendorFileSyntax).
+Poco::AutoPtr<Poco::Util::MapConfiguration> ParseVendorText(const std::string& text);
+
 // The check alone: throws Poco::SyntaxException naming the first bad line.
 void CheckVendorFileSyntax(const std::string& text);
 

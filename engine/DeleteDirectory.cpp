@@ -3,8 +3,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
-#include "osh/ReparsePoint.h"
-#include "osh/ScopedHandle.h"
+#include "osh/PinnedFolder.h"
 #include "osh/Text.h"
 
 #include <windows.h>
@@ -18,78 +17,95 @@ namespace {
 
 const wchar_t kKeepMarker[] = L".nodelete";
 
-bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+// Every removal is made relative to the handle of the folder that holds the entry, which was
+// opened one folder at a time without following a link: a folder swapped for a junction after
+// it was listed cannot lead the delete anywhere else.
+bool DeleteTree(const osh::PinnedFolder& parent, const std::wstring& name, bool rethrow);
 
 // A junction or symbolic link goes itself; what it points to may lie anywhere.
-void DeleteLink(const std::wstring& path)
+void DeleteLink(const osh::PinnedFolder& parent, const std::wstring& name)
 {
-    osh::RemoveLink(path);
-    osh::LogInformation(L"Link \"" + path + L"\" removed without following it.");
+    parent.Remove(name);
+    osh::LogInformation(L"Link \"" + parent.PathOf(name) + L"\" removed without following it.");
+}
+
+void DeleteFileEntry(const osh::PinnedFolder& parent, const std::wstring& name)
+{
+    try {
+        parent.Remove(name);
+    } catch (const win::exception& error) {
+        osh::LogWarning(L"File \"" + parent.PathOf(name) + L"\" could not be deleted.");
+        throw win::exception(error.code(), "DeleteFile");
+    }
 }
 
 // Deletes one entry of a listing; false when a subdirectory stayed (already logged).
-bool DeleteEntry(const std::wstring& path, const WIN32_FIND_DATAW& entry, bool rethrow)
+bool DeleteEntry(const osh::PinnedFolder& parent, const osh::FolderEntry& entry, bool rethrow)
 {
-    if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
-        DeleteLink(path);
-        return true;
-    }
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) osh::SetReadOnly(path, false);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (DeleteDirectory(path, rethrow)) return true;
-        osh::LogWarning(L"Directory \"" + path + L"\" could not be deleted.");
+    switch (entry.kind) {
+    case osh::EntryKind::Link: DeleteLink(parent, entry.name); return true;
+    case osh::EntryKind::Folder:
+        if (DeleteTree(parent, entry.name, rethrow)) return true;
+        osh::LogWarning(L"Directory \"" + parent.PathOf(entry.name) + L"\" could not be deleted.");
         return false;
+    default: DeleteFileEntry(parent, entry.name); return true;
     }
-    if (!DeleteFileW(path.c_str())) {
-        const DWORD error = GetLastError();
-        osh::LogWarning(L"File \"" + path + L"\" could not be deleted.");
-        throw win::exception(error, "DeleteFile");
-    }
-    return true;
 }
 
-// Deletes every entry of the directory; false when something stayed.
-bool DeleteContents(const std::wstring& directory, bool rethrow)
+// Deletes every entry of the folder; false when something stayed.
+bool DeleteContents(const osh::PinnedFolder& folder, bool rethrow)
 {
-    const std::wstring base = osh::AppendBackslash(directory);
-    WIN32_FIND_DATAW entry = {};
-    osh::ScopedFind find(FindFirstFileW((base + L"*").c_str(), &entry));
-    if (!find) throw win::exception(GetLastError(), "FindFirstFile");
     bool result = true;
-    do {
-        if (IsDotEntry(entry.cFileName)) continue;
+    for (const osh::FolderEntry& entry : folder.List()) {
         try {
-            if (!DeleteEntry(base + entry.cFileName, entry, rethrow)) result = false;
+            if (!DeleteEntry(folder, entry, rethrow)) result = false;
         } catch (const std::exception& error) {
             osh::LogError(error.what());
             result = false;
             if (rethrow) throw;
         }
-    } while (FindNextFileW(find.get(), &entry));
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) throw win::exception(error, "FindNextFile");
+    }
     return result;
 }
 
-bool DeleteTree(const std::wstring& directory, bool rethrow)
+bool DeleteTree(const osh::PinnedFolder& parent, const std::wstring& name, bool rethrow)
 {
-    const std::wstring full = osh::GetFullPath(directory);
-    // Checked again at every level: a folder listed as plain may have become a link since.
-    if (osh::IsReparsePoint(full)) {
-        DeleteLink(full);
-        return true;
+    {
+        const osh::PinnedFolder folder = parent.Folder(name);
+        if (folder.KindOf(kKeepMarker) != osh::EntryKind::Missing) return false;
+        if (!DeleteContents(folder, rethrow)) return false;
     }
-    if (!osh::IsDirectory(full))
-        throw std::runtime_error("DeleteDirectory: '" + osh::Narrow(directory) + "' is not a directory");
-    const std::wstring marker = osh::AppendBackslash(full) + kKeepMarker;
-    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    if (!DeleteContents(full, rethrow)) return false;
-    if (!RemoveDirectoryW(full.c_str())) {
-        const DWORD error = GetLastError();
-        osh::LogWarning(L"Directory \"" + directory + L"\" could not be removed.");
-        throw win::exception(error, "RemoveDirectory");
+    try {
+        parent.Remove(name);
+    } catch (const win::exception& error) {
+        osh::LogWarning(L"Directory \"" + parent.PathOf(name) + L"\" could not be removed.");
+        throw win::exception(error.code(), "RemoveDirectory");
     }
     return true;
+}
+
+bool DeleteTopLevel(const std::wstring& directory, bool rethrow)
+{
+    const std::wstring full = osh::GetFullPath(directory);
+    const std::size_t cut = full.find_last_of(L'\\');
+    const std::string notDirectory = "DeleteDirectory: '" + osh::Narrow(directory) + "' is not a directory";
+    // A drive root is no folder to delete.
+    if (cut == std::wstring::npos || cut + 1 >= full.size()) throw std::runtime_error(notDirectory);
+    const std::wstring name = full.substr(cut + 1);
+    osh::PinnedFolder parent = [&] {
+        try {
+            return osh::PinnedFolder::Open(full.substr(0, cut == 2 ? 3 : cut));
+        } catch (const win::exception& error) {
+            if (error.code() == ERROR_PATH_NOT_FOUND || error.code() == ERROR_FILE_NOT_FOUND)
+                throw std::runtime_error(notDirectory);
+            throw;
+        }
+    }();
+    switch (parent.KindOf(name)) {
+    case osh::EntryKind::Link: DeleteLink(parent, name); return true;
+    case osh::EntryKind::Folder: return DeleteTree(parent, name, rethrow);
+    default: throw std::runtime_error(notDirectory);
+    }
 }
 
 }  // namespace
@@ -97,7 +113,7 @@ bool DeleteTree(const std::wstring& directory, bool rethrow)
 bool DeleteDirectory(const std::wstring& directory, bool rethrow)
 {
     try {
-        return DeleteTree(directory, rethrow);
+        return DeleteTopLevel(directory, rethrow);
     } catch (const std::exception& error) {
         osh::LogError(error.what());
         if (rethrow) throw;

@@ -3,6 +3,7 @@
 #include "osh/Elevation.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PinnedFolder.h"
 #include "osh/Registry.h"
 #include "osh/ReparsePoint.h"
 #include "osh/SecureFolder.h"
@@ -10,6 +11,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -66,6 +68,18 @@ std::wstring MakeSystemTempFolder(const std::wstring& prefix, const std::wstring
     return std::wstring();
 }
 
+// Makes the missing folders of a folder an elevated run writes into, then judges it again:
+// a folder someone else made meanwhile is judged as it is found.
+osh::FolderVerdict MakeAndCheck(const std::wstring& folder, const std::wstring& systemOwner, const std::wstring& within)
+{
+    try {
+        osh::PinnedFolder::OpenCreating(folder, osh::kAdminOnlyDirectorySddl);
+    } catch (const std::exception& error) {
+        return osh::FolderVerdict{false, error.what()};
+    }
+    return osh::CheckFolderForElevatedWrite(folder, systemOwner, within);
+}
+
 std::wstring MakeWorkFolder() { return MakeSystemTempFolder(L"Norlo-", L"an elevated work folder"); }
 
 std::wstring WorkFolderLocked(RunFolders& folders)
@@ -98,6 +112,18 @@ std::wstring ElevatedWorkFolder()
     return WorkFolderLocked(folders);
 }
 
+std::wstring ElevatedComponentFolder()
+{
+    const std::wstring work = ElevatedWorkFolder();
+    if (work.empty()) return work;
+    const std::wstring folder = osh::AppendBackslash(work) + L"components";
+    // Made once per work folder; inside it nobody but an administrator can have made it.
+    if (osh::IsDirectory(folder) && !osh::IsReparsePoint(folder)) return folder;
+    if (osh::CreateAdminOnlyDirectory(folder)) return folder;
+    osh::LogWarning(L"Could not make the components folder " + folder);
+    return std::wstring();
+}
+
 std::wstring MakeLastingAdminOnlyFolder()
 {
     return MakeSystemTempFolder(L"Norlo-Restart-", L"a folder for the copy the next logon starts");
@@ -120,12 +146,15 @@ bool CreateRunTempFolder(std::wstring& folder)
     return true;
 }
 
-std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal)
+std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal,
+                             const std::wstring& within)
 {
     refusal.clear();
     if (!IsElevatedRun()) return named;
     const std::wstring work = ElevatedWorkFolder();
-    const osh::FolderVerdict verdict = osh::CheckFolderForElevatedWrite(named, osh::SystemOwnerSid());
+    const std::wstring systemOwner = osh::SystemOwnerSid();
+    osh::FolderVerdict verdict = osh::CheckFolderForElevatedWrite(named, systemOwner, within);
+    if (verdict.usable && !osh::IsDirectory(named)) verdict = MakeAndCheck(named, systemOwner, within);
     const std::wstring folder = osh::ChooseWriteFolder(true, named, verdict, work);
     if (!verdict.usable) refusal = osh::RefusalLine(what, named, verdict, folder.empty() ? L"nothing" : folder);
     return folder;

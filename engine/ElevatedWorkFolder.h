@@ -19,6 +19,12 @@ std::wstring SystemTempFolder();
 // the admin-only descriptor. Empty without elevation, or when it cannot be made (logged).
 std::wstring ElevatedWorkFolder();
 
+// The admin-only folder inside the work folder that holds the components an elevated run
+// runs: copied from the setup files or downloaded there, checked there, and run from there,
+// where no standard user can plant anything beside them. Empty without elevation, or when
+// it cannot be made (logged).
+std::wstring ElevatedComponentFolder();
+
 // A new admin-only folder "<Windows>\Temp\Norlo-Restart-<GUID>" that outlives the run, for a
 // copy of the program that the next logon starts with an administrator's rights. Empty when
 // it cannot be made (logged).
@@ -29,10 +35,14 @@ std::wstring MakeLastingAdminOnlyFolder();
 bool CreateRunTempFolder(std::wstring& folder);
 
 // Where an elevated run writes what the configuration places in `named` (the setup log,
-// the hook's output): `named` when it passes the folder checks, else the work folder, and
-// then `refusal` holds the warning line naming the refused path. A run without elevation
-// always gets `named`. Empty when the elevated run has no safe place at all.
-std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal);
+// the hook's output): `named` when it passes the folder checks (and lies inside `within`,
+// when given), else the work folder, and then `refusal` holds the warning line naming the
+// refused path. A missing `named` is made here, without following a link, each new folder
+// with the admin-only descriptor, so standard users can read what the run writes there but
+// not change or delete it. A run without elevation always gets `named`. Empty when the
+// elevated run has no safe place at all.
+std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named, std::string& refusal,
+                             const std::wstring& within = std::wstring());
 
 // The setup log was sent to the work folder: its file stays when the rest is removed.
 void KeepInWorkFolder(const std::wstring& fileName);

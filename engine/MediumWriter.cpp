@@ -33,12 +33,57 @@ const DWORD kReadBlock = 1024 * 1024;
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name) { return osh::AppendBackslash(folder) + name; }
 
-void MoveIntoPlace(const std::wstring& from, const std::wstring& to)
+// The NtCreateFile values.
+const ULONG kFileOpen = 1;
+const ULONG kFileCreate = 2;
+const ULONG kNoIntermediateBuffering = 0x00000008;
+
+void RemoveQuietly(const osh::PinnedFolder& folder, const std::wstring& name)
 {
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        throw win::exception(error, "MoveFileEx(\"" + osh::ToUtf8(from) + "\", \"" + osh::ToUtf8(to) + "\")");
+    try {
+        folder.Remove(name);
+    } catch (const std::exception& error) {
+        osh::LogWarning(error.what());
     }
+}
+
+// A new file, never one that was there: whatever stood under the name is removed first.
+osh::ScopedFile CreateNew(const osh::PinnedFolder& folder, const std::wstring& name)
+{
+    folder.Remove(name);
+    return folder.OpenFile(name, GENERIC_WRITE, 0, kFileCreate);
+}
+
+void CopyInto(const std::wstring& source, HANDLE target, const std::wstring& written)
+{
+    osh::ScopedFile from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!from) throw win::exception(GetLastError(), "CreateFile(\"" + osh::ToUtf8(source) + "\")");
+    std::vector<unsigned char> block(kReadBlock);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from.get(), block.data(), kReadBlock, &read, nullptr))
+            throw win::exception(GetLastError(), "ReadFile(\"" + osh::ToUtf8(source) + "\")");
+        if (read == 0) break;
+        osh::WriteFile(target, block.data(), read, nullptr);
+    }
+    // On the medium before the rename makes it count.
+    if (!FlushFileBuffers(target)) throw win::exception(GetLastError(), "FlushFileBuffers(\"" + osh::ToUtf8(written) + "\")");
+}
+
+osh::FileDigests DigestsThroughCache(const osh::PinnedFolder& folder, const std::wstring& name)
+{
+    const osh::ScopedFile file = folder.OpenFile(name, GENERIC_READ, FILE_SHARE_READ, kFileOpen);
+    osh::DigestPair digests;
+    std::vector<unsigned char> block(kReadBlock);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), block.data(), kReadBlock, &read, nullptr))
+            throw win::exception(GetLastError(), "ReadFile(\"" + osh::ToUtf8(folder.PathOf(name)) + "\")");
+        if (read == 0) break;
+        digests.Update(block.data(), read);
+    }
+    return digests.Finish();
 }
 
 // Null when the file system refuses unbuffered access; the caller then reads through the cache.
@@ -79,53 +124,90 @@ bool MediumFileSystem(const std::wstring& target, std::wstring& fileSystem)
     return true;
 }
 
-osh::FileDigests ReadBackDigests(const std::wstring& path)
+namespace {
+
+// False when unbuffered reading is refused: the caller then reads through the cache.
+bool DigestsUnbuffered(HANDLE file, const std::wstring& path, osh::FileDigests& result)
 {
-    osh::ScopedFile file = OpenUnbuffered(path);
-    if (!file) return osh::CalculateFileDigests(path);
     std::vector<unsigned char> storage(kReadBlock + kSectorAlignment);
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(storage.data());
     unsigned char* block = storage.data() + (kSectorAlignment - start % kSectorAlignment) % kSectorAlignment;
     osh::DigestPair digests;
     for (bool first = true;; first = false) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), block, kReadBlock, &read, nullptr)) {
+        if (!ReadFile(file, block, kReadBlock, &read, nullptr)) {
             const DWORD error = GetLastError();
             // Some file systems open unbuffered but refuse to read so.
-            if (first && error == ERROR_INVALID_PARAMETER) return osh::CalculateFileDigests(path);
+            if (first && error == ERROR_INVALID_PARAMETER) return false;
             throw win::exception(error, "ReadFile(\"" + osh::ToUtf8(path) + "\")");
         }
         if (read == 0) break;
         digests.Update(block, read);
     }
-    return digests.Finish();
+    result = digests.Finish();
+    return true;
 }
 
-MediumFile CopyToMedium(const std::wstring& source, const std::wstring& destination, const MediumFile& expected)
+}  // namespace
+
+osh::FileDigests ReadBackDigests(const std::wstring& path)
 {
-    const std::wstring written = destination + L".new";
-    const std::string couldNot = "Could not copy \"" + osh::Narrow(source) + "\" to \"" + osh::Narrow(destination) + "\"";
-    if (!osh::FileCopy(source, written, false)) {
-        osh::RemoveFile(written);
-        throw std::runtime_error(couldNot);
+    osh::ScopedFile file = OpenUnbuffered(path);
+    osh::FileDigests digests;
+    if (file && DigestsUnbuffered(file.get(), path, digests)) return digests;
+    return osh::CalculateFileDigests(path);
+}
+
+namespace {
+
+// The same, for a file of a pinned folder.
+osh::FileDigests ReadBackDigests(const osh::PinnedFolder& folder, const std::wstring& name)
+{
+    osh::FileDigests digests;
+    try {
+        const osh::ScopedFile file =
+            folder.OpenFile(name, GENERIC_READ, FILE_SHARE_READ, kFileOpen, kNoIntermediateBuffering);
+        if (DigestsUnbuffered(file.get(), folder.PathOf(name), digests)) return digests;
+    } catch (const win::exception& error) {
+        // A file system that refuses unbuffered access is read through the cache.
+        if (error.code() != ERROR_INVALID_PARAMETER && error.code() != ERROR_NOT_SUPPORTED) throw;
     }
-    if (g_writtenHook) g_writtenHook(written);
+    return DigestsThroughCache(folder, name);
+}
+
+}  // namespace
+
+MediumFile CopyToMedium(const std::wstring& source, const osh::PinnedFolder& folder, const std::wstring& name,
+                        const MediumFile& expected)
+{
+    const std::wstring written = name + L".new";
+    const std::string couldNot =
+        "Could not copy \"" + osh::Narrow(source) + "\" to \"" + osh::Narrow(folder.PathOf(name)) + "\"";
+    try {
+        const osh::ScopedFile file = CreateNew(folder, written);
+        CopyInto(source, file.get(), folder.PathOf(written));
+    } catch (const std::exception& error) {
+        RemoveQuietly(folder, written);
+        throw std::runtime_error(couldNot + ": " + error.what());
+    }
+    if (g_writtenHook) g_writtenHook(folder.PathOf(written));
     std::string mismatch;
     osh::FileDigests digests;
     try {
-        digests = ReadBackDigests(written);
+        digests = ReadBackDigests(folder, written);
         mismatch = DigestMismatch(expected, digests);
     } catch (const std::exception& error) {
         mismatch = error.what();
     }
     if (!mismatch.empty()) {
-        osh::RemoveFile(written);
-        throw std::runtime_error("Read-back of \"" + osh::Narrow(destination) + "\" from the medium failed: " + mismatch);
+        RemoveQuietly(folder, written);
+        throw std::runtime_error("Read-back of \"" + osh::Narrow(folder.PathOf(name)) + "\" from the medium failed: " +
+                                 mismatch);
     }
     try {
-        MoveIntoPlace(written, destination);
-    } catch (const win::exception& error) {
-        osh::RemoveFile(written);
+        folder.Rename(written, name);
+    } catch (const std::exception& error) {
+        RemoveQuietly(folder, written);
         throw std::runtime_error(couldNot + ": " + error.what());
     }
     return RecordedFrom(expected, digests);
@@ -157,30 +239,22 @@ bool ReadMediumRecord(const std::wstring& folder, MediumRecord& record, std::str
     return ParseMediumRecord(text, record, problem);
 }
 
-void RemoveMediumRecord(const std::wstring& folder)
-{
-    const std::wstring path = Join(folder, kMediumRecordName);
-    if (DeleteFileW(path.c_str())) return;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-    throw win::exception(error, "DeleteFile(\"" + osh::ToUtf8(path) + "\")");
-}
+void RemoveMediumRecord(const osh::PinnedFolder& folder) { folder.Remove(kMediumRecordName); }
 
-void WriteMediumRecord(const std::wstring& folder, const MediumRecord& record)
+void WriteMediumRecord(const osh::PinnedFolder& folder, const MediumRecord& record)
 {
-    const std::wstring path = Join(folder, kMediumRecordName);
-    const std::wstring written = path + L".new";
+    const std::wstring written = std::wstring(kMediumRecordName) + L".new";
     const std::string text = FormatMediumRecord(record);
     {
-        osh::ScopedFile file(osh::OpenFile(written, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const osh::ScopedFile file = CreateNew(folder, written);
         osh::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), nullptr);
         // On the medium before the rename makes it count.
         if (!FlushFileBuffers(file.get())) {
             const DWORD error = GetLastError();
-            throw win::exception(error, "FlushFileBuffers(\"" + osh::ToUtf8(written) + "\")");
+            throw win::exception(error, "FlushFileBuffers(\"" + osh::ToUtf8(folder.PathOf(written)) + "\")");
         }
     }
-    MoveIntoPlace(written, path);
+    folder.Rename(written, kMediumRecordName);
 }
 
 std::map<std::wstring, std::uint64_t> FileSizesIn(const std::wstring& folder)

@@ -4,6 +4,7 @@
 // place, and the completeness record. The rules they follow are in MediumRecord.
 #include "engine/MediumRecord.h"
 #include "osh/Digests.h"
+#include "osh/PinnedFolder.h"
 
 #include <windows.h>
 
@@ -25,11 +26,13 @@ bool MediumFileSystem(const std::wstring& target, std::wstring& fileSystem);
 // allows it, so a medium that keeps less than it accepted is caught. Throws win::exception.
 osh::FileDigests ReadBackDigests(const std::wstring& path);
 
-// Copies source to "<destination>.new", reads that back, and renames it to destination
-// only when it meets expected; what to record for it. A failed copy or check throws
-// std::runtime_error naming the file and removes the temporary copy; whatever was at
-// destination stays.
-MediumFile CopyToMedium(const std::wstring& source, const std::wstring& destination, const MediumFile& expected);
+// Copies source to "<name>.new" in the medium's folder, reads that back, and renames it to
+// name only when it meets expected; what to record for it. Every change is made relative to
+// the folder's handle, so a link planted on the medium leads nothing elsewhere. A failed
+// copy or check throws std::runtime_error naming the file and removes the temporary copy;
+// whatever was at name stays.
+MediumFile CopyToMedium(const std::wstring& source, const osh::PinnedFolder& folder, const std::wstring& name,
+                        const MediumFile& expected);
 
 // The record in folder: false with an empty problem when there is none, with the reason when it
 // cannot be read.
@@ -37,11 +40,11 @@ bool ReadMediumRecord(const std::wstring& folder, MediumRecord& record, std::str
 
 // Removes the record from folder before a refresh changes anything; throws when one is
 // there and stays.
-void RemoveMediumRecord(const std::wstring& folder);
+void RemoveMediumRecord(const osh::PinnedFolder& folder);
 
 // Writes the record to a temporary name beside it, flushes it, and renames it into place.
 // Throws win::exception.
-void WriteMediumRecord(const std::wstring& folder, const MediumRecord& record);
+void WriteMediumRecord(const osh::PinnedFolder& folder, const MediumRecord& record);
 
 // The files of folder (bare names) with their sizes; empty when it cannot be listed.
 std::map<std::wstring, std::uint64_t> FileSizesIn(const std::wstring& folder);

@@ -3,12 +3,14 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PinnedFolder.h"
 #include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
 #include <windows.h>
 
+#include <optional>
 #include <stdexcept>
 
 namespace ziz {
@@ -16,80 +18,101 @@ namespace ziz {
 namespace {
 
 constexpr DWORD kBlockingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+// What a copy takes over from its source, as CopyFile does.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
 
 std::string Quoted(const std::wstring& text) { return "\"" + osh::Narrow(text) + "\""; }
 
-// Returns the target's attributes after the change, INVALID_FILE_ATTRIBUTES when it is missing.
-DWORD ClearBlockingAttributes(const std::wstring& target)
+// The target's entry of that name, as its folder lists it (kind Missing when there is none).
+osh::FolderEntry TargetEntry(const osh::PinnedFolder& target, const std::wstring& name)
 {
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kBlockingAttributes) == 0) return attributes;
-    const DWORD cleared = attributes & ~kBlockingAttributes;
-    if (!SetFileAttributesW(target.c_str(), cleared))
-        throw win::exception(GetLastError(), "Could not set file attributes for " + Quoted(target) + ".");
-    return cleared;
+    for (const osh::FolderEntry& entry : target.List()) {
+        if (osh::EqualsIgnoreAsciiCase(entry.name, name)) return entry;
+    }
+    return osh::FolderEntry{name, osh::EntryKind::Missing, INVALID_FILE_ATTRIBUTES, 0};
 }
 
-bool IsExistingDirectory(DWORD attributes)
+void ClearBlockingAttributes(const osh::PinnedFolder& target, const osh::FolderEntry& entry)
 {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (entry.kind == osh::EntryKind::Missing || (entry.attributes & kBlockingAttributes) == 0) return;
+    try {
+        target.ChangeAttributes(entry.name, 0, kBlockingAttributes);
+    } catch (const win::exception& error) {
+        throw win::exception(error.code(),
+                             "Could not set file attributes for " + Quoted(target.PathOf(entry.name)) + ".");
+    }
 }
 
-bool IsExistingFile(DWORD attributes)
-{
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
+void CopyTree(const osh::PinnedFolder& target, const std::wstring& source, const std::wstring& pattern);
 
-void CopyDirectoryEntry(const std::wstring& name, const std::wstring& src, const std::wstring& dst, DWORD dstAttributes)
+void CopyDirectoryEntry(const osh::PinnedFolder& target, const std::wstring& name, const std::wstring& src,
+                        const osh::FolderEntry& existing)
 {
-    if (IsExistingFile(dstAttributes))
+    const std::wstring dst = target.PathOf(name);
+    if (existing.kind == osh::EntryKind::File)
         throw std::runtime_error("Could not copy DIR " + osh::Narrow(name) + " over FILE " + osh::Narrow(dst));
-    if (!osh::CreatePath(dst, false)) throw std::runtime_error("Could not create DIR " + osh::Narrow(dst));
-    TreeCopy(dst, src, L"*");
+    std::optional<osh::PinnedFolder> child;
+    try {
+        child.emplace(target.Folder(name, true, osh::kCreatedDirectorySddl));
+    } catch (const win::exception&) {
+        throw std::runtime_error("Could not create DIR " + osh::Narrow(dst));
+    }
+    CopyTree(*child, src, L"*");
 }
 
-void CopyFileEntry(const std::wstring& name, const std::wstring& src, const std::wstring& dst, DWORD dstAttributes)
+// The copy is a new file renamed into place relative to the target's handle: what stood
+// there (a hard link to another file, say) is replaced, never written through.
+void CopyFileEntry(const osh::PinnedFolder& target, const std::wstring& name, const std::wstring& src,
+                   DWORD srcAttributes, const osh::FolderEntry& existing)
 {
-    if (IsExistingDirectory(dstAttributes))
+    const std::wstring dst = target.PathOf(name);
+    if (existing.kind == osh::EntryKind::Folder)
         throw std::runtime_error("Could not copy FILE " + osh::Narrow(name) + " over DIR " + osh::Narrow(dst));
-    if (!CopyFileW(src.c_str(), dst.c_str(), FALSE))
-        throw win::exception(GetLastError(), "CopyFile(" + Quoted(src) + "," + Quoted(dst) + ",FALSE)");
+    const std::string context = "CopyFile(" + Quoted(src) + "," + Quoted(dst) + ",FALSE)";
+    try {
+        const osh::ScopedFile from(CreateFileW(src.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!from) throw win::exception(GetLastError(), context);
+        target.WriteCopy(from.get(), name);
+        target.ChangeAttributes(name, srcAttributes & kCopiedAttributes, kCopiedAttributes & ~srcAttributes);
+    } catch (const win::exception& error) {
+        throw win::exception(error.code(), context);
+    }
 }
 
-// Writing to or reading from a path through a link would reach wherever it points.
-void RefuseLinkedPath(const char* copy, const std::wstring& path)
-{
-    std::wstring link;
-    if (osh::PathCrossesReparsePoint(path, &link))
-        throw std::runtime_error(std::string(copy) + " " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
-}
-
-void CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& target, const std::wstring& source)
+void CopyEntry(const WIN32_FIND_DATAW& entry, const osh::PinnedFolder& target, const std::wstring& source)
 {
     const std::wstring name = entry.cFileName;
     const std::wstring src = osh::AppendBackslash(source) + name;
-    const std::wstring dst = osh::AppendBackslash(target) + name;
     if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
         osh::LogWarning("Link " + Quoted(src) + " not copied: links are not followed");
         return;
     }
-    if (osh::IsReparsePoint(dst)) throw std::runtime_error("Copy to " + Quoted(dst) + " refused: it is a link");
-    const DWORD dstAttributes = ClearBlockingAttributes(dst);
+    const osh::FolderEntry existing = TargetEntry(target, name);
+    if (existing.kind == osh::EntryKind::Link)
+        throw std::runtime_error("Copy to " + Quoted(target.PathOf(name)) + " refused: it is a link");
+    ClearBlockingAttributes(target, existing);
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        CopyDirectoryEntry(name, src, dst, dstAttributes);
+        CopyDirectoryEntry(target, name, src, existing);
     else
-        CopyFileEntry(name, src, dst, dstAttributes);
+        CopyFileEntry(target, name, src, entry.dwFileAttributes, existing);
 }
 
-}  // namespace
+// Reading from a path through a link would reach wherever it points.
+void RefuseLinkedSource(const std::wstring& path)
+{
+    std::wstring link;
+    if (osh::PathCrossesReparsePoint(path, &link))
+        throw std::runtime_error("Copy from " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
+}
 
-void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern)
+void CopyTree(const osh::PinnedFolder& target, const std::wstring& source, const std::wstring& pattern)
 {
     // Checked at every level: a folder made plain may have become a link since.
-    RefuseLinkedPath("Copy to", target);
-    RefuseLinkedPath("Copy from", source);
+    RefuseLinkedSource(source);
     const std::wstring search = osh::AppendBackslash(source) + pattern;
     WIN32_FIND_DATAW entry{};
     osh::ScopedFind find(FindFirstFileW(search.c_str(), &entry));
@@ -102,6 +125,22 @@ void TreeCopy(const std::wstring& target, const std::wstring& source, const std:
             return;
         }
     }
+}
+
+}  // namespace
+
+void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern)
+{
+    // Every write goes relative to the target's folders, each opened without following a
+    // link: a folder swapped for a junction during the copy cannot redirect it.
+    std::optional<osh::PinnedFolder> folder;
+    try {
+        folder.emplace(osh::PinnedFolder::Open(target));
+    } catch (const osh::RefusedEntry& refused) {
+        throw std::runtime_error("Copy to " + Quoted(target) + " refused: " + Quoted(refused.Path()) + " is " +
+                                 (refused.Kind() == osh::EntryKind::Link ? "a link" : "not a folder"));
+    }
+    CopyTree(*folder, source, pattern);
 }
 
 }  // namespace ziz

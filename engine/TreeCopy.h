@@ -10,7 +10,10 @@ namespace ziz {
 // what was copied before stays. No match at all throws "FindFirstFile(\"source\\pattern\")".
 // Links are never followed: a junction or symbolic link among the source's entries is
 // skipped with a warning naming it; a source or target path that passes through a link, or
-// a target entry that is one, refuses the copy (std::runtime_error naming the link).
+// a target entry that is one, refuses the copy (std::runtime_error naming the link). Every
+// write goes relative to the target's folders, each opened without following a link, so a
+// folder swapped for a junction during the copy cannot redirect it; a file is written new
+// and renamed into place.
 void TreeCopy(const std::wstring& target, const std::wstring& source, const std::wstring& pattern);
 
 }  // namespace ziz

@@ -1,7 +1,10 @@
 #include "osh/SecureFolder.h"
 
 #include "osh/FileSystem.h"
+#include "osh/Exception.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
+#include "osh/PinnedFolder.h"
 #include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
@@ -10,6 +13,7 @@
 #include <sddl.h>
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace osh {
@@ -31,7 +35,34 @@ bool QueryOwner(const std::wstring& path, std::wstring& ownerSid)
     return true;
 }
 
+bool QueryAccessList(const std::wstring& path, HANDLE handle, AccessList& list)
+{
+    PACL acl = nullptr;
+    ScopedLocalMemory descriptor;
+    auto* received = reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive());
+    const DWORD result =
+        handle != nullptr
+            ? GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr, received)
+            : GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                    nullptr, received);
+    if (result != ERROR_SUCCESS) return false;
+    list.present = acl != nullptr;
+    list.entries.clear();
+    for (DWORD index = 0; acl != nullptr && index < acl->AceCount; ++index) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(acl, index, reinterpret_cast<void**>(&header))) return false;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &text)) return false;
+        const ScopedLocalMemory textMemory(text);
+        list.entries.push_back(AccessEntry{text, allowed->Mask});
+    }
+    return true;
+}
+
 OwnerQueryFunction g_ownerQuery = &QueryOwner;
+AccessListQueryFunction g_accessListQuery = &QueryAccessList;
 AdminOnlyCreateFunction g_createDirectory = &CreateDirectoryW;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -47,6 +78,22 @@ std::wstring NearestExisting(const std::wstring& path)
         current.erase(cut == 2 ? cut + 1 : cut);
     }
     return current;
+}
+
+// A settings file is a few kilobytes; more is not one.
+constexpr DWORD kLargestSettingsFile = 1024 * 1024;
+
+void ReadAll(HANDLE file, const std::wstring& path, std::string& text)
+{
+    char block[4096];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, block, sizeof(block), &read, nullptr))
+            throw win::exception(GetLastError(), "ReadFile(\"" + Narrow(path) + "\")");
+        if (read == 0) return;
+        text.append(block, read);
+        if (text.size() > kLargestSettingsFile) throw std::runtime_error(Narrow(path) + " is too large");
+    }
 }
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
@@ -121,11 +168,23 @@ bool ReadOwnerSid(const std::wstring& path, std::wstring& ownerSid)
     return g_ownerQuery(path, ownerSid);
 }
 
-FolderFacts GatherFolderFacts(const std::wstring& path, const std::wstring& systemOwnerSid)
+bool ReadAccessList(const std::wstring& path, HANDLE handle, AccessList& list)
+{
+    list = AccessList();
+    return g_accessListQuery(path, handle, list);
+}
+
+FolderFacts GatherFolderFacts(const std::wstring& path, const std::wstring& systemOwnerSid, const std::wstring& within)
 {
     FolderFacts facts;
     facts.path = path;
     facts.systemOwnerSid = systemOwnerSid;
+    facts.within = within;
+    try {
+        facts.outside = !within.empty() && !IsPathInside(GetFullPath(path), GetFullPath(within));
+    } catch (const std::exception&) {
+        facts.outside = true;
+    }
     try {
         facts.crossesLink = PathCrossesReparsePoint(path, &facts.link);
     } catch (const std::exception&) {
@@ -135,6 +194,8 @@ FolderFacts GatherFolderFacts(const std::wstring& path, const std::wstring& syst
     }
     facts.ownedFolder = NearestExisting(path);
     facts.ownerKnown = !facts.ownedFolder.empty() && ReadOwnerSid(facts.ownedFolder, facts.ownerSid);
+    facts.exists = !facts.ownedFolder.empty() && facts.ownedFolder == path;
+    if (facts.exists) facts.listKnown = ReadAccessList(path, nullptr, facts.list);
     return facts;
 }
 
@@ -147,9 +208,34 @@ std::wstring SystemOwnerSid()
     return owner;
 }
 
-FolderVerdict CheckFolderForElevatedWrite(const std::wstring& path, const std::wstring& systemOwnerSid)
+FolderVerdict CheckFolderForElevatedWrite(const std::wstring& path, const std::wstring& systemOwnerSid,
+                                          const std::wstring& within)
 {
-    return JudgeFolder(GatherFolderFacts(path, systemOwnerSid));
+    return JudgeFolder(GatherFolderFacts(path, systemOwnerSid, within));
+}
+
+FolderVerdict ReadTrustedSettingsFile(const std::wstring& path, std::string& text)
+{
+    text.clear();
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return FolderVerdict{false, Narrow(path) + " is not a full path"};
+    try {
+        const PinnedFolder folder = PinnedFolder::Open(path.substr(0, cut));
+        // Held against writers and deleters until its text is read.
+        const ScopedFile file =
+            folder.OpenFile(path.substr(cut + 1), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, FILE_OPEN);
+        AccessFacts facts;
+        facts.path = path;
+        facts.systemOwnerSid = SystemOwnerSid();
+        facts.ownerKnown = ReadOwnerSid(path, facts.ownerSid);
+        facts.listKnown = ReadAccessList(path, file.get(), facts.list);
+        const FolderVerdict verdict = JudgeAccess(facts);
+        if (!verdict.usable) return verdict;
+        ReadAll(file.get(), path, text);
+        return verdict;
+    } catch (const std::exception& error) {
+        return FolderVerdict{false, error.what()};
+    }
 }
 
 bool RemoveTreeWithoutFollowingLinks(const std::wstring& path, const std::wstring& keep)
@@ -171,6 +257,11 @@ AdminOnlyCreateFunction SetAdminOnlyCreateFunction(AdminOnlyCreateFunction funct
 OwnerQueryFunction SetOwnerQueryFunction(OwnerQueryFunction function)
 {
     return std::exchange(g_ownerQuery, function != nullptr ? function : &QueryOwner);
+}
+
+AccessListQueryFunction SetAccessListQueryFunction(AccessListQueryFunction function)
+{
+    return std::exchange(g_accessListQuery, function != nullptr ? function : &QueryAccessList);
 }
 
 }  // namespace osh

@@ -6,10 +6,12 @@
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/MediumRecord.h"
 #include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
 #include "osh/FileHash.h"
+#include "osh/PathCompare.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "engine/states/StatePerformingLocalCopies.h"
@@ -350,6 +352,21 @@ protected:
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
+// The copy of the appliance program the run started, as its log line names it: the run's
+// own, never the one in the setup files.
+std::wstring StartedApplianceCopy(const LogCapture& log)
+{
+    const std::string prefix = "Executing command: \"";
+    const std::string suffix = "\\appliance.exe\" -y ";
+    for (const auto& line : log.Lines()) {
+        if (line.text.rfind(prefix, 0) != 0 || line.text.size() < prefix.size() + suffix.size() ||
+            line.text.compare(line.text.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        return testenv::Widen(line.text.substr(prefix.size(), line.text.size() - prefix.size() - 2 - 3));
+    }
+    return std::wstring();
+}
+
 TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScript)
 {
     LogCapture log;
@@ -371,9 +388,13 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
     EXPECT_EQ("the running bootstrapper", ReadTextFile(setupFiles_ + L"\\Setup.exe"));
     EXPECT_FALSE(Exists(setupFiles_ + L"\\appliance.exe"));
 
-    // The appliance program ran with "-y" in the target.
-    EXPECT_EQ("command line: \"" + Narrow(program_) + "\" -y \r\ndirectory: " + Narrow(target_) + "\r\n",
-              ReadTextFile(program_ + L".ran"));
+    // The appliance program ran with "-y" in the target, from a held copy in the run's
+    // admin-only folder: nothing planted beside it in the setup files is loaded.
+    const std::wstring copy = StartedApplianceCopy(log);
+    EXPECT_TRUE(osh::IsPathInside(copy, ziz::ElevatedWorkFolder())) << Narrow(copy);
+    EXPECT_EQ("command line: \"" + Narrow(copy) + "\" -y \r\ndirectory: " + Narrow(target_) + "\r\n",
+              ReadTextFile(copy + L".ran"));
+    EXPECT_FALSE(Exists(program_ + L".ran"));
     // The copy script: target, data directory and installation directory, in the system
     // folder (the script runs elevated; the temporary directory is the user's to change).
     EXPECT_EQ("\"" + Narrow(target_) + "\\\" \"" + Narrow(In(L"Data")) + "\\\" \"" + Narrow(In(L"Program")) + "\\\"\r\n",
@@ -383,7 +404,7 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
     ASSERT_GT(systemLength, 0u);
     EXPECT_EQ(Narrow(std::wstring(system, systemLength)) + "\r\n", ReadTextFile(In(L"script-directory.txt")));
 
-    const int program = log.IndexOf("Executing command: \"" + Narrow(program_) + "\" -y ");
+    const int program = log.IndexOf("Executing command: \"" + Narrow(copy) + "\" -y ");
     const int script = log.IndexOf("Executing command: \"" + Narrow(In(L"Temp\\copy script.cmd")) + "\" \"" +
                                    Narrow(target_) + "\\\" \"" + Narrow(In(L"Data")) + "\\\" \"" +
                                    Narrow(In(L"Program")) + "\\\" ");
@@ -407,17 +428,22 @@ TEST_F(UpdatingAppliance, FilesOfAnEarlierPreparationNoLongerInTheSetAreRemoved)
     EXPECT_TRUE(Exists(setupFiles_ + L"\\Setup.exe"));
 }
 
-TEST_F(UpdatingAppliance, FailingApplianceProgramDoesNotStopThePreparation)
+// The appliance program in the setup files, which any user can change, is replaced after the
+// downloads checked it: its held copy fails the check and nothing runs.
+TEST_F(UpdatingAppliance, AnApplianceProgramChangedAfterItsCheckIsNotRun)
 {
-    // This stand-in wants "/q" and exits with 2 when given "-y".
     ASSERT_TRUE(CopyFileW(endtoend::ReleaseFile(L"vcredist_x86.exe").c_str(), program_.c_str(), FALSE));
     LogCapture log;
     StateWorker worker = ApplianceWorker();
     Prepare(worker, StandardItems());
-    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
-    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Command failed, exit status: 2"));
-    EXPECT_TRUE(Exists(In(L"script-arguments.txt")));
-    EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_EQ(L"", StartedApplianceCopy(log)) << "not started";
+    EXPECT_EQ(-1, LineStarting(log, "Executing command: ", Message::PRIO_INFORMATION));
+    EXPECT_GE(LineStarting(log, "The appliance program "), 0);
+    EXPECT_FALSE(Exists(program_ + L".ran"));
+    EXPECT_FALSE(Exists(In(L"script-arguments.txt")));
+    EXPECT_FALSE(Exists(setupFiles_ + L"\\medium.xml")) << "no record for a medium whose preparation failed";
+    EXPECT_NE(ziz::StatusSucceeded, worker.GetLastStatus());
 }
 
 TEST_F(UpdatingAppliance, FailingCopyScriptFailsTheRunAndKeepsOlderFiles)
@@ -488,7 +514,8 @@ TEST_F(UpdatingAppliance, WithoutTheDownloadedApplianceProgramTheRunFails)
     StateWorker worker = ApplianceWorker();
     Prepare(worker, {Component(L"first.msi")});
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
-    EXPECT_GE(log.IndexOf("Executing command: \"\" -y "), 0);
+    EXPECT_GE(LineStarting(log, "Could not copy the appliance program to "), 0);
+    EXPECT_EQ(-1, LineStarting(log, "Executing command: ", Message::PRIO_INFORMATION));
     EXPECT_FALSE(Exists(In(L"script-arguments.txt")));
 }
 
@@ -595,7 +622,7 @@ TEST_F(UpdatingAppliance, FileDamagedOnTheMediumFailsTheRunAndKeepsWhatWasThere)
     StateWorker first = ApplianceWorker();
     Prepare(first, StandardItems());
     ASSERT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(first));
-    ASSERT_TRUE(DeleteFileW((program_ + L".ran").c_str()));
+    ASSERT_FALSE(Exists(program_ + L".ran")) << "the held copy ran, not the setup files' file";
     WriteTextFile(setupFiles_ + L"\\old-services.msi", "from an earlier release");
     WriteTextFile(setupFiles_ + L"\\second.exe", "older second");
     MediumSeams seams;

@@ -1,10 +1,13 @@
 // Making the components available in the setup directory, and the elevated relaunch.
 #include "support/EndToEnd.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
 
+#include "engine/ElevatedWorkFolder.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingSoftwareStops.h"
@@ -65,6 +68,8 @@ std::vector<Recorded> RecordsOf(ziz::Worker& worker)
     return records;
 }
 
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 class ProcessingDownloads : public ::testing::Test {
 protected:
     void SetUp() override
@@ -104,6 +109,8 @@ protected:
         worker.SetItems(items);
     }
     std::wstring InSetup(const Component& c) const { return setup_ + L"\\" + c.name; }
+    // Where an elevated run keeps what it runs (this prefix's token is elevated).
+    static std::wstring InComponents(const std::wstring& name) { return ziz::ElevatedComponentFolder() + L"\\" + name; }
     std::vector<Notification> Downloads(const StateWorker& worker) const
     {
         std::vector<Notification> downloads;
@@ -142,7 +149,7 @@ TEST_F(ProcessingDownloads, MissingComponentsAreDownloadedInOrderAndTheDownloadR
     const InstallSequence items = worker.Items();
     ASSERT_EQ(3u, items.size());
     auto item = items.begin();
-    for (const Component& c : kComponents) EXPECT_EQ(InSetup(c), (item++)->LocalPath);
+    for (const Component& c : kComponents) EXPECT_EQ(Narrow(InComponents(c.name)), Narrow((item++)->LocalPath));
 }
 
 TEST_F(ProcessingDownloads, IntactCopiesAreKeptAndBrokenOnesFetchedAgain)
@@ -155,7 +162,7 @@ TEST_F(ProcessingDownloads, IntactCopiesAreKeptAndBrokenOnesFetchedAgain)
     EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusDownloading, 0, 1}}), Downloads(worker));
     EXPECT_EQ(kComponents[1].content, testsupport::ReadTextFile(InSetup(kComponents[1])));
-    for (const InstallItem& item : worker.Items()) EXPECT_EQ(setup_ + L"\\" + item.Filename, item.LocalPath);
+    for (const InstallItem& item : worker.Items()) EXPECT_EQ(Narrow(InComponents(item.Filename)), Narrow(item.LocalPath));
     // The damaged copy's failed check was only the search for a copy, not the outcome. The
     // records keep the order in which things happened: copies are found before any fetch.
     EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"third.msi", "reused", ""},
@@ -198,6 +205,55 @@ TEST_F(ProcessingDownloads, IntactCopiesBesideTheProgramAreTakenIn)
     EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "copied", ""}, {L"second.exe", "downloaded", ""},
                                      {L"third.msi", "downloaded", ""}}),
               RecordsOf(worker));
+}
+
+// An elevated run runs nothing from the setup files, where a standard user could plant a
+// DLL beside a component or change it: each component is taken into its admin-only folder,
+// checked there, and only cached in the setup files for later runs.
+TEST_F(ProcessingDownloads, ElevatedRunTakesEveryComponentIntoItsAdminOnlyFolder)
+{
+    testsupport::WriteTextFile(InSetup(kComponents[0]), kComponents[0].content);
+    testsupport::WriteTextFile(setup_ + L"\\planted.dll", "a DLL another user left beside the components");
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/install"});
+    Prepare(worker, AllItems());
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+    for (const Component& c : kComponents) {
+        EXPECT_EQ(c.content, testsupport::ReadTextFile(InComponents(c.name))) << Narrow(c.name);
+        EXPECT_EQ(c.content, testsupport::ReadTextFile(InSetup(c))) << "cached for later runs: " << Narrow(c.name);
+        EXPECT_FALSE(Exists(InComponents(c.name) + L".partial"));
+    }
+    EXPECT_FALSE(Exists(InComponents(L"planted.dll")));
+    EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"second.exe", "downloaded", ""},
+                                     {L"third.msi", "downloaded", ""}}),
+              RecordsOf(worker));
+
+    // A copy in the setup files changed after the elevated run took it is not what it runs.
+    testsupport::WriteTextFile(InSetup(kComponents[0]), "changed by another user");
+    EXPECT_EQ(kComponents[0].content, testsupport::ReadTextFile(InComponents(kComponents[0].name)));
+}
+
+// The setup files replaced by a link to another folder: the elevated run creates, renames
+// and deletes nothing there, says so once, and still has every component to run.
+TEST_F(ProcessingDownloads, ElevatedRunCachesNothingThroughASetupFilesLink)
+{
+    const testsupport::CanaryFolder outside(L"statesa-setup-link");
+    RemoveDirectoryW(setup_.c_str());
+    const testsupport::FolderLink link(setup_, outside.folder);
+    testsupport::WriteTextFile(media_ + L"\\first.msi", kComponents[0].content);
+    ziz::ForgetSetupFilesRefusal();
+    LogCapture log;
+    StateWorker worker({L"C:\\Media\\Setup.exe", L"/install"});
+    Prepare(worker, AllItems());
+    EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
+
+    EXPECT_TRUE(outside.Intact());
+    for (const Component& c : kComponents)
+        EXPECT_EQ(c.content, testsupport::ReadTextFile(InComponents(c.name))) << Narrow(c.name);
+    int refusals = 0;
+    for (const auto& line : log.Lines()) refusals += line.text.rfind("Refusing the setup files folder", 0) == 0;
+    EXPECT_EQ(1, refusals);
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Refusing the setup files folder " + Narrow(setup_) + ": " +
+                                                        Narrow(setup_) + " is a link; nothing is cached there"));
 }
 
 TEST_F(ProcessingDownloads, CopyThatFailsIsLoggedAndDownloadedInstead)

@@ -2,6 +2,7 @@
 // chosen), folders only administrators can change read back from the real platform, the
 // refusal of a folder owned by someone else or reached through a link, and the removal of
 // a run's folders.
+#include "app/LogFolderChoice.h"
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/OSWorker.h"
 #include "osh/FileSystem.h"
@@ -22,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -108,6 +110,111 @@ TEST(FolderTrustRules, ALinkOnTheWayOrAnUntrustedOwnerRefusesTheFolder)
         EXPECT_EQ(c.usable, verdict.usable) << c.reason;
         EXPECT_EQ(c.reason, verdict.reason);
     }
+}
+
+// Rights that let someone change an object or what a folder holds; reading, listing and
+// running do not.
+TEST(FolderTrustRules, OnlyAdministratorsSystemAndTheCreatorMayChangeWhatAnElevatedRunTrusts)
+{
+    const unsigned long kRead = 0x1200a9;  // read, list, execute, synchronize
+    const struct {
+        std::vector<osh::AccessEntry> entries;
+        std::wstring writer;
+    } cases[] = {
+        {{}, L""},
+        {{{kSystem, 0x1f01ff}, {kAdministrators, 0x1f01ff}, {kUsers, kRead}}, L""},
+        {{{L"S-1-3-0", 0x1f01ff}, {L"S-1-1-0", kRead}}, L""},                     // CREATOR OWNER; everyone reads
+        {{{kSystem, 0x1f01ff}, {L"S-1-5-11", 0x1f01ff}}, L"S-1-5-11"},            // authenticated users: full
+        {{{kUsers, 0x2}}, kUsers},                                                // add a file
+        {{{kUsers, 0x4}}, kUsers},                                                // add a folder
+        {{{kUsers, 0x40}}, kUsers},                                               // delete a child
+        {{{kUsers, 0x10000}}, kUsers},                                            // delete
+        {{{kUsers, 0x40000}}, kUsers},                                            // change the access list
+        {{{kUsers, 0x80000}}, kUsers},                                            // take ownership
+        {{{kUsers, 0x100}}, kUsers},                                              // write attributes
+        {{{kUsers, 0x10000000}}, kUsers},                                         // generic all
+        {{{kUsers, 0x40000000}}, kUsers},                                         // generic write
+        {{{kUsers, kRead}, {kSomeUser, 0x6}, {L"S-1-5-11", 0x2}}, kSomeUser},     // the first one is named
+        {{{L"", 0x2}}, L"an unknown principal"},
+    };
+    for (const auto& c : cases) {
+        osh::AccessList list;
+        list.present = true;
+        list.entries = c.entries;
+        EXPECT_EQ(Narrow(c.writer), Narrow(osh::FirstUntrustedWriter(list, L"")));
+    }
+    // The owner of the Windows folder is the system's own.
+    osh::AccessList list;
+    list.present = true;
+    list.entries = {{kSomeUser, 0x1f01ff}};
+    EXPECT_EQ(L"", osh::FirstUntrustedWriter(list, kSomeUser));
+}
+
+osh::AccessFacts SettingsFile(bool ownerKnown, const std::wstring& owner, bool listKnown, bool present,
+                              std::vector<osh::AccessEntry> entries)
+{
+    osh::AccessFacts facts;
+    facts.path = L"C:\\ProgramData\\Norlo 5\\.vendor.config";
+    facts.ownerKnown = ownerKnown;
+    facts.ownerSid = owner;
+    facts.listKnown = listKnown;
+    facts.list.present = present;
+    facts.list.entries = std::move(entries);
+    return facts;
+}
+
+TEST(FolderTrustRules, AnOverrideFileSteersAnElevatedRunOnlyWhenNoStandardUserCanChangeIt)
+{
+    const std::string file = "C:\\ProgramData\\Norlo 5\\.vendor.config";
+    const std::vector<osh::AccessEntry> adminOnly = {{kSystem, 0x1f01ff}, {kAdministrators, 0x1f01ff}, {kUsers, 0x1200a9}};
+    const struct {
+        osh::AccessFacts facts;
+        std::string reason;
+    } cases[] = {
+        {SettingsFile(true, kAdministrators, true, true, adminOnly), ""},
+        {SettingsFile(true, kSystem, true, true, adminOnly), ""},
+        {SettingsFile(true, kSomeUser, true, true, adminOnly),
+         file + " is owned by " + Narrow(kSomeUser) + ", not by Administrators or SYSTEM"},
+        {SettingsFile(false, L"", true, true, adminOnly), "the owner of " + file + " cannot be read"},
+        {SettingsFile(true, kAdministrators, false, true, adminOnly), "the access list of " + file + " cannot be read"},
+        {SettingsFile(true, kAdministrators, true, false, {}), file + " has no access list, anyone may change it"},
+        {SettingsFile(true, kAdministrators, true, true, {{kSystem, 0x1f01ff}, {L"S-1-5-11", 0x1301bf}}),
+         file + " lets S-1-5-11 change it"},
+    };
+    for (const auto& c : cases) {
+        const osh::FolderVerdict verdict = osh::JudgeAccess(c.facts);
+        EXPECT_EQ(c.reason.empty(), verdict.usable) << c.reason;
+        EXPECT_EQ(c.reason, verdict.reason);
+    }
+}
+
+TEST(FolderTrustRules, AnExistingFolderIsJudgedByItsAccessListAndAPathOutsideItsPlaceIsRefused)
+{
+    osh::FolderFacts existing = Facts(false, true, kAdministrators, false);
+    existing.exists = true;
+    existing.listKnown = true;
+    existing.list.present = true;
+    existing.list.entries = {{kSystem, 0x1f01ff}, {kAdministrators, 0x1f01ff}, {kUsers, 0x1200a9}};
+    EXPECT_TRUE(osh::JudgeFolder(existing).usable);
+    // The all-users folder a run without elevation makes: anyone signed in may change it.
+    existing.list.entries.push_back({L"S-1-5-11", 0x1f01ff});
+    EXPECT_EQ("C:\\ProgramData\\Norlo 5\\log lets S-1-5-11 change it", osh::JudgeFolder(existing).reason);
+    existing.listKnown = false;
+    EXPECT_EQ("the access list of C:\\ProgramData\\Norlo 5\\log cannot be read", osh::JudgeFolder(existing).reason);
+    // What the run made itself is its own; a folder still to be made is judged by its owner above.
+    existing.createdByThisRun = true;
+    EXPECT_TRUE(osh::JudgeFolder(existing).usable);
+    osh::FolderFacts missing = Facts(false, true, kAdministrators, false);
+    missing.listKnown = false;
+    EXPECT_TRUE(osh::JudgeFolder(missing).usable);
+
+    // Outside the folder it belongs in, after a link (which could lead anywhere) and before the owner.
+    osh::FolderFacts outside = Facts(false, true, kAdministrators, true);
+    outside.outside = true;
+    outside.within = L"C:\\ProgramData\\Norlo 5";
+    EXPECT_EQ("it lies outside C:\\ProgramData\\Norlo 5", osh::JudgeFolder(outside).reason);
+    outside.crossesLink = true;
+    EXPECT_EQ("the link C:\\ProgramData\\Norlo 5 lies on its way", osh::JudgeFolder(outside).reason);
 }
 
 TEST(FolderTrustRules, OnlyARefusedFolderOfAnElevatedRunIsReplacedByTheWorkFolder)
@@ -445,6 +552,110 @@ TEST_F(RunFolders, ElevatedRunRefusesAPlantedLogFolderAndLogsToItsWorkFolder)
     testenv::RemoveTree(scratch);
 }
 
+// ---- the override file and the log folder ----------------------------------------------
+
+std::wstring g_userWritable;
+osh::AccessListQueryFunction g_realAccessListQuery = nullptr;
+
+// The named object lets authenticated users change it; everything else answers as it is.
+bool UserWritableList(const std::wstring& path, HANDLE handle, osh::AccessList& list)
+{
+    if (!osh::EqualsIgnoreAsciiCase(path, g_userWritable)) return g_realAccessListQuery(path, handle, list);
+    list.present = true;
+    list.entries = {{kSystem, 0x1f01ff}, {kAdministrators, 0x1f01ff}, {L"S-1-5-11", 0x1301bf}};
+    return true;
+}
+
+// Wine keeps no access list set on a file: the query is the seam.
+class UserWritable {
+public:
+    explicit UserWritable(const std::wstring& path)
+    {
+        g_userWritable = path;
+        g_realAccessListQuery = osh::SetAccessListQueryFunction(&UserWritableList);
+    }
+    ~UserWritable() { osh::SetAccessListQueryFunction(g_realAccessListQuery); }
+    UserWritable(const UserWritable&) = delete;
+    UserWritable& operator=(const UserWritable&) = delete;
+};
+
+std::wstring SystemFolder()
+{
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system, length);
+}
+
+// A standard user writes ".vendor.config" to move the data folder, and with it the log
+// folder the elevated run would make, below the system folder.
+class AimedBelowTheSystemFolder : public RunFolders {
+protected:
+    void TearDown() override
+    {
+        osh::RemoveTreeWithoutFollowingLinks(aimed_);
+        RunFolders::TearDown();
+    }
+    const std::wstring aimed_ = SystemFolder() + L"\\norlo-aimed-data";
+    const std::wstring log_ = testenv::ProductDataDirectory() + L"\\log";
+};
+
+TEST_F(AimedBelowTheSystemFolder, AnOverrideFileOwnedByAUserIsIgnored)
+{
+    testenv::VendorConfigFile override(testenv::DataPathLine(aimed_));
+    PlantedFolderOwner plantedOwner(override.Path());
+    std::vector<std::string> warnings;
+    const std::wstring chosen = app::ChooseLogFolder(warnings);
+    EXPECT_FALSE(Exists(aimed_)) << "nothing made below the system folder";
+    EXPECT_EQ(Narrow(log_), Narrow(chosen)) << "the compiled-in log folder";
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ("Ignoring the path settings of " + Narrow(override.Path()) + ": " + Narrow(override.Path()) +
+                  " is owned by " + Narrow(kSomeUser) + ", not by Administrators or SYSTEM",
+              warnings.front());
+}
+
+TEST_F(AimedBelowTheSystemFolder, AnOverrideFileUsersMayChangeIsIgnored)
+{
+    testenv::VendorConfigFile override(testenv::DataPathLine(aimed_));
+    UserWritable writable(override.Path());
+    std::vector<std::string> warnings;
+    EXPECT_EQ(Narrow(log_), Narrow(app::ChooseLogFolder(warnings)));
+    EXPECT_FALSE(Exists(aimed_));
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_EQ("Ignoring the path settings of " + Narrow(override.Path()) + ": " + Narrow(override.Path()) +
+                  " lets S-1-5-11 change it",
+              warnings.front());
+}
+
+// Even a file no standard user can change (all files here pass, as Wine answers) does not
+// take the log outside the product's data folder.
+TEST_F(AimedBelowTheSystemFolder, ALogFolderOutsideTheDataFolderIsRefused)
+{
+    testenv::VendorConfigFile override(testenv::DataPathLine(aimed_));
+    std::vector<std::string> warnings;
+    const std::wstring chosen = app::ChooseLogFolder(warnings);
+    EXPECT_FALSE(Exists(aimed_));
+    EXPECT_EQ(Narrow(ziz::ElevatedWorkFolder()), Narrow(chosen));
+    EXPECT_EQ(std::vector<std::string>{"Refusing the log folder " + Narrow(aimed_) + "\\log: it lies outside " +
+                                       Narrow(testenv::ProductDataDirectory()) + "; using " + Narrow(chosen) +
+                                       " instead"},
+              warnings);
+}
+
+// The all-users log folder a run without elevation made: anyone may plant files in it.
+TEST_F(RunFolders, ALogFolderUsersMayChangeIsRefused)
+{
+    CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
+    const std::wstring log = testenv::ProductDataDirectory() + L"\\log";
+    CreateDirectoryW(log.c_str(), nullptr);
+    UserWritable writable(log);
+    std::vector<std::string> warnings;
+    const std::wstring chosen = app::ChooseLogFolder(warnings);
+    EXPECT_EQ(Narrow(ziz::ElevatedWorkFolder()), Narrow(chosen));
+    EXPECT_EQ(std::vector<std::string>{"Refusing the log folder " + Narrow(log) + ": " + Narrow(log) +
+                                       " lets S-1-5-11 change it; using " + Narrow(chosen) + " instead"},
+              warnings);
+}
+
 // ---- the real program -------------------------------------------------------------------
 
 std::vector<std::wstring> WorkFoldersNow()
@@ -559,6 +770,55 @@ TEST_F(RealRun, VendorFileThatMovesTheDataFolderBehindALinkIsRefused)
     const std::string refusal = "setup:W:Refusing the log folder " + Narrow(link) + "\\log: the link " + Narrow(link) +
                                 " lies on its way; using " + Narrow(work) + " instead";
     EXPECT_NE(std::string::npos, log.find(refusal)) << log;
+}
+
+// The setup files replaced by a link to a folder elsewhere before an elevated install, as
+// another user could leave them; the real folder is put back at the end.
+class PlantedSetupFilesLink : public RealRun {
+protected:
+    void SetUp() override
+    {
+        RealRun::SetUp();
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::LayOutRelease();
+        setupFiles_ = testenv::ProductDataDirectory() + L"\\SetupFiles";
+        aside_ = setupFiles_ + L".planted-aside";
+        CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
+        movedAside_ = MoveFileW(setupFiles_.c_str(), aside_.c_str()) != FALSE;
+        target_ = scratch_ + L"\\where the link leads";
+        ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
+        WriteText(target_ + L"\\Setup.exe", "not the product's");
+        WriteText(target_ + L"\\appliance.exe", "another file of that folder");
+        Link(target_, setupFiles_);
+    }
+    void TearDown() override
+    {
+        RealRun::TearDown();
+        if (movedAside_) MoveFileW(aside_.c_str(), setupFiles_.c_str());
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::CleanRelease();
+    }
+
+    std::wstring setupFiles_, aside_, target_;
+    bool movedAside_ = false;
+};
+
+TEST_F(PlantedSetupFilesLink, ElevatedInstallChangesNothingWhereTheLinkLeadsAndSucceeds)
+{
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/install /silent /nocheck", 240000));
+    std::vector<std::wstring> entries = EntriesOf(target_);
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"Setup.exe", L"appliance.exe"}), entries)
+        << "nothing created, renamed or deleted where the link leads";
+    EXPECT_EQ("not the product's", ReadText(target_ + L"\\Setup.exe"));
+    EXPECT_EQ("another file of that folder", ReadText(target_ + L"\\appliance.exe"));
+    const std::vector<std::string> lines = endtoend::LastRunLines();
+    const std::string refusal = "Refusing the setup files folder " + Narrow(setupFiles_) + ": " + Narrow(setupFiles_) +
+                                " is a link; nothing is cached there";
+    int refusals = 0;
+    for (const std::string& line : lines) refusals += line.find(refusal) != std::string::npos;
+    EXPECT_EQ(1, refusals);
+    EXPECT_FALSE(endtoend::StoreValueNames(L"uninstall").empty()) << "the components were installed";
 }
 
 }  // namespace

@@ -797,9 +797,15 @@ protected:
         CreateDirectoryW((target_ + L"\\Norlo").c_str(), nullptr);
         CreateDirectoryW(MediumFiles().c_str(), nullptr);
         WriteTextFile(MediumFiles() + L"\\norlo5-services-x64-5.0.1000.1.msi", "from an earlier preparation");
+        // The appliance program runs from a copy of the run's own, gone when it ends: the
+        // stand-in keeps its record in the setup files instead.
+        SetEnvironmentVariableW(L"NORLO_STANDIN_FOLDER", SetupFiles().c_str());
+        DeleteFileW((SetupFiles() + L"\\appliance.exe.ran").c_str());
     }
     void TearDown() override
     {
+        SetEnvironmentVariableW(L"NORLO_STANDIN_FOLDER", nullptr);
+        DeleteFileW((SetupFiles() + L"\\appliance.exe.ran").c_str());
         testenv::RemoveTree(target_);
         EndToEnd::TearDown();
     }
@@ -838,6 +844,7 @@ TEST_F(ApplianceRun, MediumReceivesEveryComponentAndTheApplianceProgramRuns)
     }
     const std::string ran = ReadTextFile(SetupFiles() + L"\\appliance.exe.ran");
     EXPECT_NE(std::string::npos, ran.find("\" -y \r\ndirectory: " + Narrow(target_) + "\r\n")) << ran;
+    EXPECT_EQ(std::string::npos, ran.find(Narrow(SetupFiles()) + "\\appliance.exe")) << "run from a held copy: " << ran;
     EXPECT_GE(LineWith("Executing command: \""), 0);
     EXPECT_GE(LineWith("appcopy.cmd\" \"" + Narrow(target_) + "\\\" \""), 0);
     EXPECT_EQ(-1, LineWith("Command failed, exit status: "));

@@ -4,8 +4,10 @@
 // (per program, in the prefix's settings) it searches the program's folder first, as Windows does for DLLs
 // that are not known DLLs, so a planted DLL that gets loaded leaves its marker.
 #include "support/EndToEnd.h"
+#include "support/StateFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
+#include "support/VendorConfigFile.h"
 
 #include "osh/SystemDllLoading.h"
 #include "osh/SystemPrograms.h"
@@ -44,14 +46,15 @@ void CopyOrThrow(const std::wstring& from, const std::wstring& to)
 // WINEDLLOVERRIDES would win over an environment variable set here.)
 class NativeFirst {
 public:
-    explicit NativeFirst(const std::wstring& program) : key_(L"Software\\Wine\\AppDefaults\\" + program)
+    explicit NativeFirst(const std::wstring& program, const std::vector<std::wstring>& dlls = kPlantedDlls)
+        : key_(L"Software\\Wine\\AppDefaults\\" + program)
     {
         HKEY overrides = nullptr;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                             nullptr, &overrides, nullptr) != ERROR_SUCCESS)
             throw std::runtime_error("cannot write the DLL overrides of " + Narrow(program));
         const wchar_t order[] = L"native,builtin";
-        for (const std::wstring& dll : kPlantedDlls)
+        for (const std::wstring& dll : dlls)
             RegSetValueExW(overrides, dll.substr(0, dll.size() - 4).c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(order), sizeof(order));
         RegCloseKey(overrides);
@@ -127,6 +130,60 @@ TEST_F(PlantedDlls, AnOrdinaryImportWouldLoadThePlantedDll)
     const NativeFirst overrides(L"Probe.exe");
     endtoend::RunProgram(probe, L"", 60000, workingFolder_);
     EXPECT_TRUE(Exists(programFolder_ + L"\\wintrust.dll.loaded"));
+}
+
+// ---------------------------------------------------------------------------------------
+// A DLL planted beside an EXE component in the setup files, which every user can write
+
+std::wstring SetupFilesFolder() { return testenv::ProductDataDirectory() + L"\\SetupFiles"; }
+
+// The redistributable stand-in takes CommandLineToArgvW from shell32; told to prefer a
+// native shell32 it loads one from its own folder first.
+class PlantedBesideComponent : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::LayOutRelease();
+        CreateDirectoryW(testenv::ProductDataDirectory().c_str(), nullptr);
+        CreateDirectoryW(SetupFilesFolder().c_str(), nullptr);
+        CopyOrThrow(PlantingFile(L"PlantedDll.dll"), planted_);
+        DeleteFileW(marker_.c_str());
+        // The stand-ins keep their record in the setup files, where the test can read it.
+        SetEnvironmentVariableW(L"NORLO_STANDIN_FOLDER", SetupFilesFolder().c_str());
+        DeleteFileW(ran_.c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"NORLO_STANDIN_FOLDER", nullptr);
+        for (const std::wstring& file : {planted_, marker_, ran_}) DeleteFileW(file.c_str());
+        endtoend::UninstallWhatRunsLeft();
+        endtoend::CleanRelease();
+    }
+    const std::wstring planted_ = SetupFilesFolder() + L"\\shell32.dll";
+    const std::wstring marker_ = planted_ + L".loaded";
+    const std::wstring ran_ = SetupFilesFolder() + L"\\vcredist_x64.exe.ran";
+};
+
+TEST_F(PlantedBesideComponent, ElevatedInstallRunsTheComponentWhereNothingWasPlanted)
+{
+    const NativeFirst overrides(L"vcredist_x64.exe", {L"shell32.dll"});
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/install /silent /nocheck"));
+    EXPECT_FALSE(Exists(marker_)) << "the planted DLL was loaded by the elevated installer";
+    const std::string ran = testsupport::ReadTextFile(ran_);
+    EXPECT_NE(std::string::npos, ran.find("\\components\\vcredist_x64.exe\" /q")) << ran;
+}
+
+// The same component started from the setup files does load it: the override works, so
+// the check above means something.
+TEST_F(PlantedBesideComponent, StartedFromTheSetupFilesTheComponentWouldLoadIt)
+{
+    const std::wstring component = SetupFilesFolder() + L"\\vcredist_x64.exe";
+    CopyOrThrow(endtoend::ReleaseFile(L"vcredist_x64.exe"), component);
+    const NativeFirst overrides(L"vcredist_x64.exe", {L"shell32.dll"});
+    endtoend::RunProgram(component, L"/q", 60000, SetupFilesFolder());
+    EXPECT_TRUE(Exists(marker_));
+    DeleteFileW(component.c_str());
 }
 
 // ---------------------------------------------------------------------------------------

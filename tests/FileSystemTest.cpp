@@ -2,6 +2,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/PathCompare.h"
+#include "osh/PinnedFolder.h"
 #include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
@@ -526,6 +527,192 @@ TEST_F(ReparsePoints, RemoveLinkRefusesWhatIsNoLink)
     }
     EXPECT_TRUE(osh::IsDirectory(plain));
     EXPECT_TRUE(outside.Intact());
+}
+
+// --- Pinned folders: changes made relative to a folder opened without following links ------
+
+TEST(PinnedFolderRules, PlainEntryNames)
+{
+    const struct {
+        const wchar_t* name;
+        bool plain;
+    } cases[] = {
+        {L"Setup.exe", true},       {L"vcredist_x64.exe", true}, {L".nodelete", true},
+        {L"a b", true},             {L"", false},                {L".", false},
+        {L"..", false},             {L"a\\b", false},            {L"a/b", false},
+        {L"C:", false},             {L"file.txt:stream", false}, {L"*.msi", false},
+        {L"a?b", false},            {L"a\"b", false},            {L"a<b", false},
+        {L"a>b", false},            {L"a|b", false},             {L"name.", false},
+        {L"name ", false},          {L"tab\there", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.plain, osh::IsPlainEntryName(c.name)) << Narrow(c.name);
+}
+
+TEST(PinnedFolderRules, DrivePathsSplitIntoPlainNames)
+{
+    const struct {
+        const wchar_t* path;
+        bool split;
+        const wchar_t* root;
+        std::vector<std::wstring> names;
+    } cases[] = {
+        {L"C:\\", true, L"C:\\", {}},
+        {L"c:\\ProgramData\\Norlo 5\\SetupFiles", true, L"c:\\", {L"ProgramData", L"Norlo 5", L"SetupFiles"}},
+        {L"C:\\ProgramData\\", true, L"C:\\", {L"ProgramData"}},
+        {L"C:\\a\\\\b", false, L"", {}},
+        {L"C:\\a\\..\\b", false, L"", {}},
+        {L"C:\\a\\.\\b", false, L"", {}},
+        {L"C:relative", false, L"", {}},
+        {L"\\\\server\\share\\x", false, L"", {}},
+        {L"\\\\?\\C:\\x", false, L"", {}},
+        {L"1:\\x", false, L"", {}},
+        {L"C:\\x:stream", false, L"", {}},
+    };
+    for (const auto& c : cases) {
+        std::wstring root = L"stale";
+        std::vector<std::wstring> names{L"stale"};
+        EXPECT_EQ(c.split, osh::SplitDrivePath(c.path, root, names)) << Narrow(c.path);
+        EXPECT_EQ(Narrow(c.root), Narrow(root)) << Narrow(c.path);
+        EXPECT_EQ(c.names, names) << Narrow(c.path);
+    }
+}
+
+TEST(PinnedFolderRules, AReparsePointIsALinkWhateverElseItClaims)
+{
+    EXPECT_EQ(osh::EntryKind::Missing, osh::EntryKindOf(INVALID_FILE_ATTRIBUTES));
+    EXPECT_EQ(osh::EntryKind::File, osh::EntryKindOf(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(osh::EntryKind::Folder, osh::EntryKindOf(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(osh::EntryKind::Link, osh::EntryKindOf(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_EQ(osh::EntryKind::Link, osh::EntryKindOf(FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+class PinnedFolders : public ReparsePoints {};
+
+TEST_F(PinnedFolders, ChangesLandInThePinnedFolderEvenWhenItsPathIsSwappedForALink)
+{
+    const std::wstring cache = scratch + L"\\cache";
+    const osh::PinnedFolder folder = osh::PinnedFolder::OpenCreating(cache + L"\\inner", nullptr);
+    EXPECT_EQ(Narrow(cache + L"\\inner"), Narrow(folder.Path()));
+    EXPECT_EQ(osh::EntryKind::Missing, folder.KindOf(L"component.msi"));
+
+    // Another user moves the folder away and puts a link to elsewhere in its place.
+    ASSERT_TRUE(MoveFileW(cache.c_str(), (scratch + L"\\moved").c_str()));
+    const testsupport::FolderLink link(cache, outside.folder);
+    const std::wstring source = scratch + L"\\source.bin";
+    WriteText(source, "component bytes");
+    osh::ScopedFile bytes(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(bytes.valid());
+    folder.WriteCopy(bytes.get(), L"component.msi");
+    folder.Rename(L"component.msi", L"renamed.msi");
+    WriteText(scratch + L"\\moved\\inner\\stale.txt", "s");
+    EXPECT_TRUE(folder.Remove(L"stale.txt"));
+    EXPECT_TRUE(folder.Remove(L"never there"));
+
+    EXPECT_EQ("component bytes", ReadText(scratch + L"\\moved\\inner\\renamed.msi"));
+    EXPECT_FALSE(osh::IsFile(scratch + L"\\moved\\inner\\component.msi.new"));
+    EXPECT_FALSE(osh::IsFile(scratch + L"\\moved\\inner\\stale.txt"));
+    EXPECT_TRUE(outside.Intact());
+    std::vector<std::wstring> names;
+    for (const osh::FolderEntry& entry : folder.List()) names.push_back(entry.name);
+    EXPECT_EQ(std::vector<std::wstring>{L"renamed.msi"}, names);
+}
+
+TEST_F(PinnedFolders, ALinkOnTheWayOrInPlaceOfAnEntryIsRefused)
+{
+    const testsupport::FolderLink link(scratch + L"\\SetupFiles", outside.folder);
+    for (const std::wstring& path : {link.path, link.path + L"\\deeper"}) {
+        try {
+            osh::PinnedFolder::OpenCreating(path, nullptr);
+            ADD_FAILURE() << "no exception for " << Narrow(path);
+        } catch (const osh::RefusedEntry& refused) {
+            EXPECT_EQ(Narrow(link.path) + " is a link", std::string(refused.what()));
+            EXPECT_EQ(osh::EntryKind::Link, refused.Kind());
+        }
+    }
+    EXPECT_FALSE(osh::IsDirectory(outside.folder + L"\\deeper")) << "nothing made where the link leads";
+
+    const osh::PinnedFolder folder = osh::PinnedFolder::Open(scratch);
+    EXPECT_EQ(osh::EntryKind::Link, folder.KindOf(L"setupfiles")) << "names compare as the file system does";
+    EXPECT_THROW(folder.Folder(L"SetupFiles"), osh::RefusedEntry);
+    EXPECT_THROW(folder.OpenFile(L"SetupFiles", GENERIC_READ, FILE_SHARE_READ, 1), osh::RefusedEntry);
+    EXPECT_THROW(folder.ChangeAttributes(L"SetupFiles", FILE_ATTRIBUTE_HIDDEN, 0), osh::RefusedEntry);
+    EXPECT_THROW(folder.Rename(L"SetupFiles", L"other"), osh::RefusedEntry);
+    // Removed as the link itself, or (where the system only opens the target) left alone.
+    if (testsupport::SystemRemovesLinks()) {
+        EXPECT_TRUE(folder.RemoveTree(L"SetupFiles"));
+        EXPECT_FALSE(link.Present());
+    } else {
+        EXPECT_THROW(folder.RemoveTree(L"SetupFiles"), std::runtime_error);
+        EXPECT_TRUE(link.Present());
+    }
+    EXPECT_TRUE(outside.Intact());
+    // Names that are not one plain entry never reach the system.
+    for (const wchar_t* name : {L"..", L"a\\b", L"x:y", L"*"}) EXPECT_THROW(folder.Remove(name), std::runtime_error) << Narrow(name);
+    const osh::ScopedFile missing = [&] {
+        try {
+            return folder.OpenFile(L"missing.txt", GENERIC_READ, FILE_SHARE_READ, 1);
+        } catch (const win::exception& error) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error.code());
+            return osh::ScopedFile();
+        }
+    }();
+    EXPECT_FALSE(missing.valid());
+    try {
+        osh::PinnedFolder::Open(scratch + L"\\missing\\deeper");
+        ADD_FAILURE() << "no exception";
+    } catch (const win::exception& error) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), error.code());
+    }
+}
+
+TEST_F(PinnedFolders, ACopyReplacesTheEntryAndNeverWritesThroughWhatWasThere)
+{
+    const osh::PinnedFolder folder = osh::PinnedFolder::Open(scratch);
+    const std::wstring other = scratch + L"\\other name.txt";
+    WriteText(other, "another file's bytes");
+    // A hard link named as the copy's temporary file: writing into it would change the other name too.
+    ASSERT_TRUE(CreateHardLinkW((scratch + L"\\Setup.exe.new").c_str(), other.c_str(), nullptr));
+    WriteText(scratch + L"\\Setup.exe", "older");
+    ASSERT_TRUE(SetFileAttributesW((scratch + L"\\Setup.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::wstring source = scratch + L"\\new.bin";
+    WriteText(source, "newer");
+    osh::ScopedFile bytes(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(bytes.valid());
+
+    folder.WriteCopy(bytes.get(), L"Setup.exe");
+    EXPECT_EQ("newer", ReadText(scratch + L"\\Setup.exe"));
+    EXPECT_EQ("another file's bytes", ReadText(other));
+    EXPECT_FALSE(osh::IsFile(scratch + L"\\Setup.exe.new"));
+
+    // A read-only file goes too; attributes change only on what the name holds.
+    ASSERT_TRUE(SetFileAttributesW(other.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(folder.Remove(L"other name.txt"));
+    EXPECT_FALSE(osh::IsFile(other));
+    folder.ChangeAttributes(L"Setup.exe", FILE_ATTRIBUTE_HIDDEN, 0);
+    EXPECT_TRUE(GetFileAttributesW((scratch + L"\\Setup.exe").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(PinnedFolders, RemoveTreeTakesEverythingBelowButNothingALinkLeadsTo)
+{
+    const std::wstring tree = scratch + L"\\tree";
+    ASSERT_TRUE(osh::CreatePath(tree + L"\\a\\b", false));
+    WriteText(tree + L"\\a\\b\\deep.txt", "d");
+    WriteText(tree + L"\\top.txt", "t");
+    ASSERT_TRUE(SetFileAttributesW((tree + L"\\top.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const testsupport::FolderLink link(tree + L"\\a\\to-outside", outside.folder);
+    testsupport::LogCapture log;
+
+    const bool removed = osh::PinnedFolder::Open(scratch).RemoveTree(L"tree");
+
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_FALSE(osh::IsFile(tree + L"\\top.txt"));
+    EXPECT_FALSE(osh::IsDirectory(tree + L"\\a\\b"));
+    EXPECT_EQ(testsupport::SystemRemovesLinks(), removed);
+    EXPECT_NE(testsupport::SystemRemovesLinks(), link.Present());
+    if (!removed) {
+        EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "RemoveLink: '" + Narrow(link.path) +
+                                                            "' could not be opened as a link; left in place"));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/FileVersion.h"
 #include "engine/states/StateChoosingBootstrapper.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
@@ -534,6 +535,8 @@ TEST_F(DownloadingBootstrapper, InstallFetchesIntoTheTemporaryDirectoryAndVerifi
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Downloaded " + Narrow(file)));
 }
 
+// Elevated (as every run in this prefix is), the bootstrapper is fetched into the run's
+// admin-only folder and started from there; the setup files get a checked copy.
 TEST_F(DownloadingBootstrapper, DownloadAndApplianceFetchIntoTheSetupDirectory)
 {
     for (const wchar_t* mode : {L"/download", L"/appliance=E:\\"}) {
@@ -541,7 +544,8 @@ TEST_F(DownloadingBootstrapper, DownloadAndApplianceFetchIntoTheSetupDirectory)
         Prepare(worker, {Item(served_->Url(kNewerName), L"Update.exe")});
         EXPECT_EQ(ziz::StateChoosingBootstrapper::Instance(), ziz::StateDownloadingBootstrapper::Instance()->Exec(worker));
         ASSERT_EQ(1u, worker.Items().size());
-        EXPECT_EQ(setup_ + L"\\Update.exe", worker.Items().front().LocalPath);
+        EXPECT_EQ(Narrow(ziz::ElevatedComponentFolder() + L"\\Update.exe"), Narrow(worker.Items().front().LocalPath));
+        EXPECT_EQ(endtoend::FileMd5(NewerBootstrapper()), endtoend::FileMd5(setup_ + L"\\Update.exe"));
         EXPECT_TRUE(DeleteFileW((setup_ + L"\\Update.exe").c_str()));
     }
 }
@@ -560,8 +564,9 @@ TEST_F(DownloadingBootstrapper, FileFailingItsCheckIsDeletedAndOnlyFatalForDownl
                           : ziz::StateFailed::Instance(),
                   next);
         EXPECT_TRUE(worker.Items().empty());
-        const std::wstring directory = install ? temp_ : setup_;
+        const std::wstring directory = install ? temp_ : ziz::ElevatedComponentFolder();
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((directory + L"\\" + kNewerName).c_str()));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((setup_ + L"\\" + kNewerName).c_str())) << "nothing cached";
         EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, Narrow(kNewerName) + " not ready for install"));
         EXPECT_EQ(!install, log.Contains(Message::PRIO_ERROR, "Cannot continue download."));
     }

@@ -1,6 +1,8 @@
 #include "engine/states/StateDownloadingBootstrapper.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/PublisherTrust.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/states/StateChoosingBootstrapper.h"
 #include "engine/states/StateFailed.h"
 #include "osh/Download.h"
@@ -26,7 +28,14 @@ bool TargetDirectory(Worker& worker, InstallMode mode, std::wstring& directory)
         return false;
     case DOWNLOAD:
     case APPLIANCE:
-        if (worker.GetPath(directory, evSetup)) return true;
+        if (!worker.GetPath(directory, evSetup)) {
+            osh::LogError("Could not discover setup directory");
+            return false;
+        }
+        // An elevated run fetches into its admin-only folder and only caches a checked copy
+        // in the setup files, which standard users can change.
+        if (IsElevatedRun()) directory = ElevatedComponentFolder();
+        if (!directory.empty()) return true;
         osh::LogError("Could not discover setup directory");
         return false;
     default: osh::LogError("Invalid mode in StateDownloadingBootstrapper::Exec()"); return false;
@@ -84,6 +93,9 @@ WorkerState* StateDownloadingBootstrapper::Exec(Worker& worker)
         list.clear();
         ready = FetchBootstrapper(worker, item, directory);
         if (ready) list.push_back(item);
+        std::wstring setupDirectory;
+        if (ready && (mode == DOWNLOAD || mode == APPLIANCE) && worker.GetPath(setupDirectory, evSetup))
+            CopyIntoSetupFiles(setupDirectory, item.LocalPath, item.Filename);
     }
     worker.SetItems(list);
 

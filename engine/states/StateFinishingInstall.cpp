@@ -1,6 +1,6 @@
 #include "engine/states/StateFinishingInstall.h"
 
-#include "osh/BusyFileReplacement.h"
+#include "engine/SetupFilesCache.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -36,20 +36,18 @@ void RecordUpdateUrl(Worker& worker)
 }
 
 // The copy in the setup-files directory is what later runs (uninstall, run-once) start.
-// The caller waiting for this run may have been started from that very file.
-void PlaceBootstrapper(const std::wstring& source, const std::wstring& target)
+// The caller waiting for this run may have been started from that very file. The folder is
+// one standard users can change: the copy is made relative to the folder's own handle, and
+// nothing is scheduled for a restart, when a path could lead elsewhere.
+void PlaceBootstrapper(const std::wstring& setupDir, const std::wstring& source, const std::wstring& setupName)
 {
+    const std::wstring target = osh::AppendBackslash(setupDir) + setupName;
     if (osh::SamePath(source, target)) return;
-    if (osh::CopyOverBusyFile(source, target)) {
+    if (CopyIntoSetupFiles(setupDir, source, setupName)) {
         osh::LogInformation(source + L" was copied to " + target);
         return;
     }
-    osh::LogWarning("File not copied, will be moved at reboot");
-    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        const DWORD error = GetLastError();
-        osh::LogError("MoveFileEx() failed, GetLastError(): " + std::to_string(error) + ", src: " +
-                      osh::Narrow(source) + ", dest: " + osh::Narrow(target));
-    }
+    osh::LogWarning("File not copied, later runs start the earlier " + osh::Narrow(target));
 }
 
 const wchar_t* InstallTypeText(InstallType type)
@@ -69,7 +67,7 @@ void RecordBootstrapper(Worker& worker)
                        worker.GetFileName(initialName, evInitial) && worker.GetFileName(setupName, evSetup);
     if (!found) return;
     const std::wstring source = osh::AppendBackslash(initialDir) + initialName;
-    PlaceBootstrapper(source, osh::AppendBackslash(setupDir) + setupName);
+    PlaceBootstrapper(setupDir, source, setupName);
     std::wstring version;
     if (!source.empty() && worker.GetFileVersion(version, source)) Record(L"LastVer", version);
     Record(L"LastFile", initialName);

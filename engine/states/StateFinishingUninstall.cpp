@@ -4,7 +4,7 @@
 #include "osh/Exception.h"
 #include "osh/Log.h"
 #include "osh/PersistentStore.h"
-#include "osh/ReparsePoint.h"
+#include "osh/PinnedFolder.h"
 #include "osh/Text.h"
 
 #include <windows.h>
@@ -19,30 +19,27 @@ namespace {
 
 const wchar_t kRemnantsGroup[] = L"Install-Files";
 
-// True when a folder on the way is a link (logged): the name would then reach a file
+// The remnant is deleted relative to its folder, opened one folder at a time without
+// following a link: a folder swapped for a link at any moment cannot lead the delete
 // elsewhere. A link as the last part is deleted as the link itself.
-bool ReachedThroughLink(const std::wstring& path)
-{
-    std::wstring link;
-    try {
-        if (!osh::PathCrossesReparsePoint(path + L"\\..", &link)) return false;
-    } catch (const std::exception&) {
-        return false;  // a name the system cannot resolve fails its delete with the reason
-    }
-    osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" left alone: \"" + link + L"\" is a link");
-    return true;
-}
-
-// A file already gone is what we want; anything else is logged and left behind.
 void DeleteRemnant(const std::wstring& path)
 {
-    if (ReachedThroughLink(path)) return;
-    if (DeleteFileW(path.c_str())) return;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-    // The system's message alone: the line already says what failed.
-    osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" could not be deleted: " +
-                    osh::Widen(win::exception(error, "").what()));
+    const std::size_t cut = path.find_last_of(L'\\');
+    try {
+        if (cut == std::wstring::npos) throw win::exception(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), "");
+        osh::PinnedFolder::Open(path.substr(0, cut)).Remove(path.substr(cut + 1));
+    } catch (const osh::RefusedEntry& refused) {
+        osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" left alone: \"" + refused.Path() + L"\" is " +
+                        (refused.Kind() == osh::EntryKind::Link ? L"a link" : L"not a folder"));
+    } catch (const win::exception& error) {
+        // A file already gone is what we want.
+        if (error.code() == ERROR_FILE_NOT_FOUND || error.code() == ERROR_PATH_NOT_FOUND) return;
+        // The system's message alone: the line already says what failed.
+        osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" could not be deleted: " +
+                        osh::Widen(win::exception(error.code(), "").what()));
+    } catch (const std::exception& error) {
+        osh::LogWarning(L"DeleteInstallRemnants: file \"" + path + L"\" could not be deleted: " + osh::Widen(error.what()));
+    }
 }
 
 // The entries are removed in any case, so a later uninstall does not try them again.

@@ -1,6 +1,8 @@
 #include "engine/states/StateInitializing.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/PublisherTrust.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingUACCheck.h"
@@ -53,7 +55,11 @@ bool ConsiderSetupFilesCopy(Worker& worker)
     std::wstring setupName;
     std::wstring setupDirectory;
     if (!worker.GetFileName(setupName, evSetup) || !worker.GetPath(setupDirectory, evSetup)) return true;
-    if (!osh::CreatePath(setupDirectory, false)) {
+    // An elevated run makes it without following a link on the way; a refused folder only
+    // means nothing is cached there (logged), the run goes on from its work folder.
+    if (IsElevatedRun()) {
+        PinSetupFiles(setupDirectory, true);
+    } else if (!osh::CreatePath(setupDirectory, false)) {
         osh::LogError(L"Could not create directory path " + setupDirectory);
         return false;
     }

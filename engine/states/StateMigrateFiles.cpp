@@ -6,6 +6,8 @@
 #include "engine/states/StateInitializing.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PinnedFolder.h"
+#include "osh/Text.h"
 
 #include <stdexcept>
 
@@ -45,7 +47,13 @@ WorkerState* StateMigrateFiles::Exec(Worker& worker)
             return StateInitializing::Instance();
         }
         const std::wstring target = MigrationTarget(worker);
-        if (!osh::CreatePath(target, false)) {
+        // Made without following a link on the way; a link there refuses the copy.
+        try {
+            osh::PinnedFolder::OpenCreating(target, osh::kCreatedDirectorySddl);
+        } catch (const osh::RefusedEntry& refused) {
+            throw std::runtime_error("Copy to \"" + osh::Narrow(target) + "\" refused: \"" + osh::Narrow(refused.Path()) +
+                                     (refused.Kind() == osh::EntryKind::Link ? "\" is a link" : "\" is not a folder"));
+        } catch (const std::exception&) {
             osh::LogWarning("Could not create migration target path, data migration ignored.");
             return StateInitializing::Instance();
         }

@@ -2,6 +2,7 @@
 
 #include "engine/HeldComponent.h"
 #include "engine/InstallerRun.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateFinishingInstall.h"
 #include "engine/states/StatePerformingUninstalls.h"
@@ -142,7 +143,7 @@ WorkerState* StatePerformingInstalls::Exec(Worker& worker)
     Directories directories;
     if (!ResolveDirectories(worker, directories)) return StateFailed::Instance();
     // A stale appliance program from an earlier run is not part of an install.
-    osh::RemoveFile(osh::AppendBackslash(directories.setup) + L"appliance.exe");
+    RemoveFromSetupFiles(directories.setup, L"appliance.exe");
 
     // What was registered before this run's installs stays when they fail.
     UninstallEntries registeredBefore;

@@ -1,7 +1,9 @@
 #include "engine/states/StatePerformingLocalCopies.h"
 
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/MediumRecord.h"
 #include "engine/MediumWriter.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/FileSystem.h"
@@ -19,22 +21,43 @@ namespace ziz {
 
 namespace {
 
+bool PassesCheck(Worker& worker, const InstallItem& item, const std::wstring& file)
+{
+    // Judging a copy is not the item's outcome: the downloads decide that.
+    const RunReport before = worker.Report();
+    const bool intact = worker.VerifyItemFile(item, file);
+    worker.Report() = before;
+    return intact;
+}
+
+// An elevated run changes the setup files only relative to the folder's own handle; what
+// it runs it takes into its own folder later, checked again there.
+void TakeInCheckedElevated(Worker& worker, const InstallItem& item, const std::wstring& source,
+                           const std::wstring& target, const std::wstring& setupDirectory)
+{
+    if (!PassesCheck(worker, item, source)) {
+        osh::LogWarning(L"Copy of \"" + source + L"\" failed its check, \"" + target + L"\" left as it was.");
+    } else if (!CopyIntoSetupFiles(setupDirectory, source, item.Filename)) {
+        osh::LogWarning(L"Unable to copy \"" + source + L"\" to \"" + setupDirectory + L"\".");
+    }
+}
+
 // The setup-files copy is replaced only by a copy that passed its check: a bad file on the
 // medium leaves an intact cached copy as it was.
 void TakeInChecked(Worker& worker, const InstallItem& item, const std::wstring& source, const std::wstring& target,
                    const std::wstring& setupDirectory)
 {
+    if (IsElevatedRun()) {
+        TakeInCheckedElevated(worker, item, source, target, setupDirectory);
+        return;
+    }
     const std::wstring taken = target + L".local";
     if (!osh::FileCopy(source, taken, false)) {
         osh::RemoveFile(taken);
         osh::LogWarning(L"Unable to copy \"" + source + L"\" to \"" + setupDirectory + L"\".");
         return;
     }
-    // Judging a copy is not the item's outcome: the downloads decide that.
-    const RunReport before = worker.Report();
-    const bool intact = worker.VerifyItemFile(item, taken);
-    worker.Report() = before;
-    if (!intact) {
+    if (!PassesCheck(worker, item, taken)) {
         osh::RemoveFile(taken);
         osh::LogWarning(L"Copy of \"" + source + L"\" failed its check, \"" + target + L"\" left as it was.");
         return;

@@ -1,6 +1,8 @@
 #include "engine/states/StateProcessingDownloads.h"
 
 #include "engine/Downloader.h"
+#include "engine/ElevatedWorkFolder.h"
+#include "engine/SetupFilesCache.h"
 #include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingUACCheck.h"
@@ -9,6 +11,7 @@
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PathCompare.h"
 #include "sequence/SafeFileName.h"
 
 #include <deque>
@@ -23,43 +26,66 @@ namespace {
 
 using DownloadQueue = std::deque<std::reference_wrapper<InstallItem>>;
 
-// Takes in an intact copy lying beside the program; false when the item must be fetched.
-bool TakeInLocalCopy(Worker& worker, const InstallItem& item, const std::wstring& programDirectory)
+struct Folders {
+    std::wstring setup;
+    std::wstring program;
+    // Where the run keeps the components it uses: the setup files, or for an elevated run
+    // its admin-only folder, since what it runs must lie where no standard user can plant
+    // anything beside it or change it.
+    std::wstring components;
+};
+
+std::wstring ComponentFolderFor(const std::wstring& setupDirectory)
 {
-    const std::wstring local = osh::AppendBackslash(programDirectory) + item.Filename;
-    if (!worker.VerifyItemFile(item, local)) return false;
-    if (!osh::FileCopy(local, item.LocalPath, false)) {
-        osh::LogWarning(L"Unable to copy " + local + L" to " + item.LocalPath);
+    if (!IsElevatedRun()) return setupDirectory;
+    const std::wstring folder = ElevatedComponentFolder();
+    if (folder.empty()) throw std::runtime_error("No admin-only folder for the components");
+    return folder;
+}
+
+std::wstring Join(const std::wstring& directory, const std::wstring& name)
+{
+    return osh::AppendBackslash(directory) + name;
+}
+
+// Takes an intact copy of source into the item's local path, checking the bytes copied;
+// false when the item must be fetched.
+bool TakeIntactCopy(Worker& worker, const InstallItem& item, const std::wstring& source)
+{
+    if (!worker.VerifyItemFile(item, source)) return false;
+    if (osh::SamePath(source, item.LocalPath)) return true;
+    if (!osh::FileCopy(source, item.LocalPath, false)) {
+        osh::LogWarning(L"Unable to copy " + source + L" to " + item.LocalPath);
         return false;
     }
     return worker.VerifyItemFile(item, item.LocalPath);
 }
 
-// Where an intact copy came from; Failed when the item must be fetched.
-ComponentAction FindIntactCopy(Worker& worker, const InstallItem& item, const std::wstring& programDirectory)
+// Where an intact copy came from; Failed when the item must be fetched. One found beside the
+// program is also left in the setup files for later runs.
+ComponentAction FindIntactCopy(Worker& worker, const InstallItem& item, const Folders& folders)
 {
     // Looking for a copy is not the item's outcome: checks that fail here are forgotten.
     const RunReport before = worker.Report();
     ComponentAction found = ComponentAction::Failed;
-    if (worker.VerifyItemFile(item, item.LocalPath)) {
+    if (TakeIntactCopy(worker, item, Join(folders.setup, item.Filename))) {
         found = ComponentAction::Reused;
-    } else if (TakeInLocalCopy(worker, item, programDirectory)) {
+    } else if (TakeIntactCopy(worker, item, Join(folders.program, item.Filename))) {
         found = ComponentAction::Copied;
+        CopyIntoSetupFiles(folders.setup, item.LocalPath, item.Filename);
     }
     worker.Report() = before;
     return found;
 }
 
-// Points every item at its place in the setup directory and queues those not intact there.
-DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const std::wstring& setupDirectory,
-                                const std::wstring& programDirectory, bool clean)
+// Points every item at its place among the run's components and queues those not intact.
+DownloadQueue QueueMissingItems(Worker& worker, InstallSequence& items, const Folders& folders, bool clean)
 {
     DownloadQueue queue;
     for (InstallItem& item : items) {
         RequireSafeFileName(item);
-        item.SetLocalPath(osh::AppendBackslash(setupDirectory) + item.Filename);
-        const ComponentAction found =
-            clean ? ComponentAction::Failed : FindIntactCopy(worker, item, programDirectory);
+        item.SetLocalPath(Join(folders.components, item.Filename));
+        const ComponentAction found = clean ? ComponentAction::Failed : FindIntactCopy(worker, item, folders);
         if (found == ComponentAction::Failed) {
             queue.push_back(item);
         } else {
@@ -88,6 +114,18 @@ void RequireSpaceFor(const DownloadQueue& queue, const std::wstring& setupDirect
     if (!shortage.empty()) throw std::runtime_error(shortage);
 }
 
+// The copy a download will replace in the setup files must be replaceable, or the run stops
+// before the transfer.
+void RequireCacheReplaceable(Worker& worker, const InstallItem& item, const std::wstring& setupDirectory)
+{
+    try {
+        RequireReplaceableInSetupFiles(setupDirectory, item.Filename);
+    } catch (const std::exception&) {
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw;
+    }
+}
+
 WorkerState* SuccessorFor(Worker& worker)
 {
     switch (worker.GetMode()) {
@@ -114,17 +152,26 @@ StateProcessingDownloads* StateProcessingDownloads::Instance() { return &instanc
 WorkerState* StateProcessingDownloads::Exec(Worker& worker)
 {
     try {
-        const std::wstring setupDirectory = worker.RequirePath(evSetup);
+        Folders folders;
+        folders.setup = worker.RequirePath(evSetup);
         worker.RequirePath(evTempDir);
-        const std::wstring programDirectory = worker.RequirePath(evInitial);
+        folders.program = worker.RequirePath(evInitial);
+        folders.components = ComponentFolderFor(folders.setup);
         InstallSequence items;
         worker.GetItems(items);
         const bool clean = worker.HasOption(L"clean");
-        DownloadQueue queue = QueueMissingItems(worker, items, setupDirectory, programDirectory, clean);
-        RequireSpaceFor(queue, setupDirectory);
+        DownloadQueue queue = QueueMissingItems(worker, items, folders, clean);
+        // What is fetched lands among the components and is then cached in the setup files.
+        RequireSpaceFor(queue, folders.setup);
+        if (!osh::SamePath(osh::VolumeOf(folders.components), osh::VolumeOf(folders.setup)))
+            RequireSpaceFor(queue, folders.components);
         const int count = static_cast<int>(queue.size());
         for (int index = 0; index < count; ++index) {
-            DownloadItem(worker, queue.front().get(), index, count, clean);
+            const InstallItem& item = queue.front().get();
+            if (folders.components != folders.setup) RequireCacheReplaceable(worker, item, folders.setup);
+            DownloadItem(worker, item, index, count, clean);
+            // Later runs, and standard users' runs, find it in the shared cache.
+            CopyIntoSetupFiles(folders.setup, item.LocalPath, item.Filename);
             queue.pop_front();
         }
         worker.SetItems(items);

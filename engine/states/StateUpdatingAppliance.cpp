@@ -1,11 +1,14 @@
 #include "engine/states/StateUpdatingAppliance.h"
 
+#include "engine/ElevatedWorkFolder.h"
+#include "engine/HeldComponent.h"
 #include "engine/MediumPlan.h"
 #include "engine/MediumRecord.h"
 #include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
+#include "osh/PinnedFolder.h"
 #include "osh/PathCompare.h"
 #include "osh/Process.h"
 #include "osh/SystemPrograms.h"
@@ -20,6 +23,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ziz {
@@ -44,13 +48,29 @@ struct LessIgnoringCase {
 };
 using NameSet = std::set<std::wstring, LessIgnoringCase>;
 
-void CreateHiddenDirectory(const std::wstring& path)
+const DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// The medium's folders are opened one at a time without following a link, and every change
+// is made relative to them: a link planted on the medium leads no write or delete elsewhere.
+struct MediumFolders {
+    osh::PinnedFolder target;
+    osh::PinnedFolder base;
+    osh::PinnedFolder setupFiles;
+};
+
+osh::PinnedFolder HiddenFolder(const osh::PinnedFolder& parent, const std::wstring& name)
 {
-    if (!osh::CreatePath(path, false)) throw std::runtime_error("Could not create " + osh::Narrow(path));
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    osh::GetAttributesEx(path, data);
-    const DWORD wanted = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if ((data.dwFileAttributes & wanted) != wanted) osh::SetAttributes(path, data.dwFileAttributes | wanted);
+    osh::PinnedFolder folder = parent.Folder(name, true);
+    parent.ChangeAttributes(name, kHiddenSystem, 0);
+    return folder;
+}
+
+MediumFolders OpenMediumFolders(const std::wstring& target)
+{
+    osh::PinnedFolder medium = osh::PinnedFolder::Open(target);
+    osh::PinnedFolder base = HiddenFolder(medium, L"Norlo");
+    osh::PinnedFolder setupFiles = HiddenFolder(base, L"SetupFiles");
+    return MediumFolders{std::move(medium), std::move(base), std::move(setupFiles)};
 }
 
 InstallItem EmbeddedApplianceItem()
@@ -62,19 +82,12 @@ InstallItem EmbeddedApplianceItem()
     return appliance;
 }
 
-// Makes the hidden folders on the medium; the names of the files already there.
-NameSet PrepareTargetFolders(const std::wstring& base, const std::wstring& setupFiles)
+// The names of the plain files already on the medium.
+NameSet FilesOnMedium(const osh::PinnedFolder& setupFiles)
 {
     NameSet existing;
-    try {
-        CreateHiddenDirectory(base);
-        CreateHiddenDirectory(setupFiles);
-        std::vector<std::wstring> files;
-        std::vector<std::wstring> directories;
-        osh::ListDirectory(setupFiles, files, directories);
-        existing.insert(files.begin(), files.end());
-    } catch (const std::exception& error) {
-        osh::LogError(error.what());
+    for (const osh::FolderEntry& entry : setupFiles.List()) {
+        if (entry.kind == osh::EntryKind::File) existing.insert(entry.name);
     }
     return existing;
 }
@@ -106,7 +119,7 @@ std::vector<MediumEntry> FilesForMedium(Worker& worker, InstallItem& appliance)
 // Writes what is missing or differs, reading each file back; one log line per file.
 // False (logged) when a file could not be written or read back: the medium then lacks
 // components and gets no record.
-bool WriteMediumFiles(Worker& worker, std::vector<MediumEntry>& entries, const std::wstring& setupFiles)
+bool WriteMediumFiles(Worker& worker, std::vector<MediumEntry>& entries, const osh::PinnedFolder& setupFiles)
 {
     const int count = static_cast<int>(entries.size());
     try {
@@ -118,7 +131,7 @@ bool WriteMediumFiles(Worker& worker, std::vector<MediumEntry>& entries, const s
                 osh::LogInformation("Kept on the medium: " + name + " (" + std::to_string(entry.Recorded.Size) + " bytes, intact)");
                 continue;
             }
-            entry.Recorded = CopyToMedium(entry.Source, Join(setupFiles, entry.Expected.Name), entry.Expected);
+            entry.Recorded = CopyToMedium(entry.Source, setupFiles, entry.Expected.Name, entry.Expected);
             osh::LogInformation("Copied to the medium: " + name + " (" + std::to_string(entry.Recorded.Size) +
                                 " bytes, read back intact)");
         }
@@ -177,11 +190,33 @@ void RunCopyScript(Worker& worker, const std::wstring& target)
     }
 }
 
+// The appliance program runs from a copy of its own, in a folder of the run's (admin-only
+// when elevated), held open against writers and checked on that handle until it has ended:
+// nothing planted beside it in the setup files is loaded, and nobody changes it meanwhile.
+void RunApplianceProgram(Worker& worker, const InstallItem& appliance, const std::wstring& target)
+{
+    RequireSafeFileName(appliance);
+    std::wstring folder;
+    if (!CreateRunTempFolder(folder)) throw std::runtime_error("No folder for a copy of the appliance program");
+    const std::wstring copy = Join(folder, appliance.Filename);
+    if (!osh::FileCopy(appliance.LocalPath, copy, true))
+        throw std::runtime_error("Could not copy the appliance program to " + osh::Narrow(copy));
+    const HeldComponent held(copy);
+    if (!held.Verify(worker, appliance))
+        throw std::runtime_error("The appliance program " + osh::Narrow(copy) + " failed its check");
+    RunLogged(Quote(copy) + L" -y ", target, false);
+}
+
 // Files of an earlier preparation that are no longer part of the set.
-void RemoveLeftovers(const std::wstring& setupFiles, const NameSet& existing, const NameSet& copied)
+void RemoveLeftovers(const osh::PinnedFolder& setupFiles, const NameSet& existing, const NameSet& copied)
 {
     for (const std::wstring& name : existing) {
-        if (copied.count(name) == 0) osh::RemoveFile(Join(setupFiles, name));
+        if (copied.count(name) != 0) continue;
+        try {
+            setupFiles.Remove(name);
+        } catch (const std::exception& error) {
+            osh::LogWarning(error.what());
+        }
     }
 }
 
@@ -199,8 +234,7 @@ WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
         const std::wstring target = worker.GetApplianceTarget();
         // Without a target the medium would be assembled in whatever the working directory is.
         if (target.empty()) throw std::runtime_error("No appliance target given");
-        const std::wstring base = Join(target, L"Norlo");
-        const std::wstring setupFiles = Join(base, L"SetupFiles");
+        const std::wstring setupFiles = Join(Join(target, L"Norlo"), L"SetupFiles");
         InstallItem appliance = EmbeddedApplianceItem();
         // Everything that can refuse the medium does so before anything on it changes.
         RequireWritableTarget(target);
@@ -208,22 +242,23 @@ WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
         PlanRefresh(entries, setupFiles);
         RequireRoomOnMedium(entries, target);
 
-        const NameSet existing = PrepareTargetFolders(base, setupFiles);
+        const MediumFolders medium = OpenMediumFolders(target);
+        const NameSet existing = FilesOnMedium(medium.setupFiles);
         // From here until the new record the medium is not complete, whatever happens.
-        RemoveMediumRecord(setupFiles);
+        RemoveMediumRecord(medium.setupFiles);
         // A medium without all components must not pass as prepared, and the older
         // copies on it are all it has left: keep them.
-        if (!WriteMediumFiles(worker, entries, setupFiles)) {
+        if (!WriteMediumFiles(worker, entries, medium.setupFiles)) {
             osh::LogError("Appliance medium is missing components, preparation failed");
             return StateFailed::Instance();
         }
-        RunLogged(Quote(appliance.LocalPath) + L" -y ", target, false);
+        RunApplianceProgram(worker, appliance, target);
         RunCopyScript(worker, target);
-        CreateHiddenDirectory(base);
+        medium.target.ChangeAttributes(L"Norlo", kHiddenSystem, 0);
         NameSet copied{kMediumRecordName};
         for (const MediumEntry& entry : entries) copied.insert(entry.Expected.Name);
-        RemoveLeftovers(setupFiles, existing, copied);
-        WriteMediumRecord(setupFiles, RecordOf(worker, entries));
+        RemoveLeftovers(medium.setupFiles, existing, copied);
+        WriteMediumRecord(medium.setupFiles, RecordOf(worker, entries));
         osh::LogInformation("Medium complete: " + osh::ToUtf8(Join(setupFiles, kMediumRecordName)) + " written");
         worker.Notify(StatusSucceeded);
         return nullptr;

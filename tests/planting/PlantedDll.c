@@ -1,6 +1,6 @@
 /* A DLL someone else left beside the program or in its working directory, named like a
    system DLL. Loading it is the fault: DllMain leaves "<its own path>.loaded" behind. It
-   exports the names the program takes from the DLLs it stands for (PlantedDll.def), so a
+   exports the names the program (or a component's stand-in) takes from the DLLs it stands for (PlantedDll.def), so a
    loader that picks it up for a static import starts the program rather than failing. */
 #include <windows.h>
 

@@ -3,7 +3,10 @@
  * run: the command line and the working directory) so tests can see that and how it
  * ran, and succeeds only when the switch its real counterpart needs is given. A test
  * makes a copy end with another exit code (a failing or restart-requesting installer) by
- * writing the number into "<own path>.exitcode". */
+ * writing the number into "<own path>.exitcode". When the environment names a folder in
+ * NORLO_STANDIN_FOLDER, both files are "<that folder>\<own file name>.ran" and ".exitcode"
+ * instead: an elevated run starts a copy of the component from a folder of its own, which
+ * is gone when the run ends. */
 #include <windows.h>
 #include <shellapi.h>
 
@@ -26,12 +29,35 @@ static BOOL AppendUtf8(HANDLE file, const wchar_t* text)
     return ok;
 }
 
+/* "<own path><suffix>", or "<NORLO_STANDIN_FOLDER>\<own file name><suffix>". */
+static BOOL StatePath(wchar_t* path, DWORD size, const wchar_t* suffix)
+{
+    wchar_t own[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, own, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return FALSE;
+    wchar_t folder[MAX_PATH];
+    DWORD folderLength = GetEnvironmentVariableW(L"NORLO_STANDIN_FOLDER", folder, MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH) {
+        if (length + lstrlenW(suffix) >= size) return FALSE;
+        lstrcpyW(path, own);
+    } else {
+        const wchar_t* name = own;
+        for (const wchar_t* c = own; *c; ++c) {
+            if (*c == L'\\') name = c + 1;
+        }
+        if ((DWORD)(folderLength + 1 + lstrlenW(name) + lstrlenW(suffix)) >= size) return FALSE;
+        lstrcpyW(path, folder);
+        lstrcatW(path, L"\\");
+        lstrcatW(path, name);
+    }
+    lstrcatW(path, suffix);
+    return TRUE;
+}
+
 static BOOL RecordRun(void)
 {
-    wchar_t path[MAX_PATH + 8];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return FALSE;
-    lstrcatW(path, L".ran");
+    wchar_t path[2 * MAX_PATH];
+    if (!StatePath(path, 2 * MAX_PATH, L".ran")) return FALSE;
     wchar_t directory[MAX_PATH];
     DWORD directoryLength = GetCurrentDirectoryW(MAX_PATH, directory);
     if (directoryLength == 0 || directoryLength >= MAX_PATH) return FALSE;
@@ -49,10 +75,8 @@ static BOOL RecordRun(void)
 /* The number in "<own path>.exitcode", or -1 when there is none. */
 static int ConfiguredExitCode(void)
 {
-    wchar_t path[MAX_PATH + 16];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return -1;
-    lstrcatW(path, L".exitcode");
+    wchar_t path[2 * MAX_PATH];
+    if (!StatePath(path, 2 * MAX_PATH, L".exitcode")) return -1;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return -1;
     char text[16] = {0};
