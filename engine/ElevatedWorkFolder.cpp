@@ -34,14 +34,6 @@ RunFolders& Folders()
     return folders;
 }
 
-std::wstring SystemTempFolder()
-{
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    return osh::AppendBackslash(std::wstring(windows, length)) + L"Temp";
-}
-
 // A new admin-only folder named prefix + GUID below parent; empty when none could be made.
 std::wstring MakeAdminOnlyFolder(const std::wstring& parent, const std::wstring& prefix)
 {
@@ -89,6 +81,14 @@ std::wstring WorkFolderLocked(RunFolders& folders)
 }  // namespace
 
 bool IsElevatedRun() { return osh::QueryElevation() == 0; }
+
+std::wstring SystemTempFolder()
+{
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return osh::AppendBackslash(std::wstring(windows, length)) + L"Temp";
+}
 
 std::wstring ElevatedWorkFolder()
 {

@@ -12,6 +12,9 @@ namespace ziz {
 // answer through its seam).
 bool IsElevatedRun();
 
+// "<Windows>\Temp"; empty when the Windows folder cannot be named.
+std::wstring SystemTempFolder();
+
 // The elevated run's work folder, "<Windows>\Temp\Norlo-<GUID>", made on the first call with
 // the admin-only descriptor. Empty without elevation, or when it cannot be made (logged).
 std::wstring ElevatedWorkFolder();
