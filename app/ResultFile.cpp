@@ -60,9 +60,11 @@ bool CheckResultPath(const std::wstring& given, std::wstring& full, std::string&
     const std::wstring folder = FolderOf(full);
     const std::string named = "The result file \"" + osh::Narrow(given) + "\"";
     if (folder.empty()) return Refuse(refusal, named + " cannot be placed");
+    // Named without its last backslash, unless it is a drive's root.
+    const std::string shown = osh::Narrow(folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder);
     const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
     if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Refuse(refusal, named + " is refused: its folder " + osh::Narrow(folder) + " does not exist");
+        return Refuse(refusal, named + " is refused: its folder " + shown + " does not exist");
     const DWORD attributes = GetFileAttributesW(full.c_str());
     if (IsLink(attributes)) return Refuse(refusal, named + " is refused: " + osh::Narrow(full) + " is a link");
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -70,7 +72,7 @@ bool CheckResultPath(const std::wstring& given, std::wstring& full, std::string&
     wchar_t probe[MAX_PATH] = {};
     if (GetTempFileNameW(folder.c_str(), L"res", 0, probe) == 0) {
         const DWORD error = GetLastError();
-        return Refuse(refusal, named + " is refused: its folder " + osh::Narrow(folder) + " cannot be written (error " +
+        return Refuse(refusal, named + " is refused: its folder " + shown + " cannot be written (error " +
                                    std::to_string(error) + ")");
     }
     DeleteFileW(probe);

@@ -391,6 +391,43 @@ TEST_F(InstallerResults, HandOverWhoseInstallerFailsKeepsItsLinesInTheLogAndWrit
         << result;
 }
 
+// A plain file holds the program folder's name: the first package cannot install and says
+// why in its own log. That log outlives the run in the log folder, and the failure line and
+// the result file name the kept file.
+TEST_F(InstallerResults, FailingPackageLeavesItsOwnLogInTheLogFolder)
+{
+    const std::wstring aside = ProgramFolder64() + L".set-aside";
+    const bool setAside = Exists(ProgramFolder64()) && MoveFileExW(ProgramFolder64().c_str(), aside.c_str(), 0);
+    ASSERT_FALSE(Exists(ProgramFolder64()));
+    statetest::WriteTextFile(ProgramFolder64(), "not a folder");
+    const std::wstring results = testenv::MakeScratchDirectory(L"installer-log-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(L"/install /silent /nocheck \"/result=" + resultFile + L"\"",
+                                                                 endtoend::NeverRestart({}));
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+    DeleteFileW(ProgramFolder64().c_str());
+    if (setAside) MoveFileExW(aside.c_str(), ProgramFolder64().c_str(), 0);
+
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, kFailed);
+    const std::string component = "norlo5-custom-" + Narrow(kRelease) + "__PRE.msi";
+    const auto lines = endtoend::LastRunLines();
+    const int failed = LineWith(lines, ":E:Installing " + component + " failed: ");
+    ASSERT_GE(failed, 0);
+    const std::string see = "; see the installer's log ";
+    const size_t at = lines[static_cast<size_t>(failed)].find(see);
+    ASSERT_NE(std::string::npos, at) << lines[static_cast<size_t>(failed)];
+    const std::string kept = lines[static_cast<size_t>(failed)].substr(at + see.size());
+    EXPECT_EQ(0u, kept.find(Narrow(DataFolder() + L"\\log\\installers\\") + component + ".")) << kept;
+    const std::string log = testsupport::ReadTextFile(testenv::Widen(kept));
+    EXPECT_NE(std::string::npos, log.find("Action")) << "not the installer's own log: " << log;
+    EXPECT_NE(std::string::npos, result.find("\"action\":\"failed\",\"exitCode\":1603,\"log\":\"" +
+                                             JsonPath(testenv::Widen(kept)) + "\"}"))
+        << result;
+    DeleteFileW(testenv::Widen(kept).c_str());
+}
+
 TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothingUnasked)
 {
     RedistributableEndsWith(3010);
