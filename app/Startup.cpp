@@ -227,7 +227,8 @@ int RunProcess(HINSTANCE instance, int showCommand)
     Shell().Instance = instance;
     RegisterProgressWindowClass(instance);
 
-    osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    // Manual reset: the transfer that waits on it too must not take the signal from the run loop.
+    osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     Shell().ShutdownEvent = shutdownEvent.get();
     switch (SetUpWindow(instance, showCommand)) {
     case WindowStart::RefusedServer: return EndRun(-1, switches, mode, RunEnding::Refused);
