@@ -41,13 +41,51 @@ bool Fail(const std::string& what, const std::wstring& path, DWORD error)
     return false;
 }
 
+bool IsLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool Refuse(std::string& refusal, const std::string& text)
+{
+    refusal = text;
+    return false;
+}
+
 }  // namespace
+
+bool CheckResultPath(const std::wstring& given, std::wstring& full, std::string& refusal)
+{
+    full = FullPathOf(given);
+    const std::wstring folder = FolderOf(full);
+    const std::string named = "The result file \"" + osh::Narrow(given) + "\"";
+    if (folder.empty()) return Refuse(refusal, named + " cannot be placed");
+    // Named without its last backslash, unless it is a drive's root.
+    const std::string shown = osh::Narrow(folder.size() > 3 ? folder.substr(0, folder.size() - 1) : folder);
+    const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Refuse(refusal, named + " is refused: its folder " + shown + " does not exist");
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    if (IsLink(attributes)) return Refuse(refusal, named + " is refused: " + osh::Narrow(full) + " is a link");
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Refuse(refusal, named + " is refused: " + osh::Narrow(full) + " is a folder");
+    wchar_t probe[MAX_PATH] = {};
+    if (GetTempFileNameW(folder.c_str(), L"res", 0, probe) == 0) {
+        const DWORD error = GetLastError();
+        return Refuse(refusal, named + " is refused: its folder " + shown + " cannot be written (error " +
+                                   std::to_string(error) + ")");
+    }
+    DeleteFileW(probe);
+    return true;
+}
 
 bool WriteResultFile(const std::wstring& path, const std::string& text)
 {
     const std::wstring target = FullPathOf(path);
     const std::wstring folder = FolderOf(target);
     if (folder.empty()) return Fail("Cannot place the result file", path, GetLastError());
+    // Checked when the run started; a link that appeared since is refused as well.
+    if (IsLink(GetFileAttributesW(target.c_str()))) return Fail("Refusing the link at the result file", target, 0);
     wchar_t temporary[MAX_PATH] = {};
     // Same folder, so the final move is a rename on one volume.
     if (GetTempFileNameW(folder.c_str(), L"res", 0, temporary) == 0)

@@ -9,9 +9,14 @@
 
 namespace app {
 
+// Judged when the run starts, before anything happens: the full path of what the caller
+// gave (a relative path against the current directory), whose folder must exist and take a
+// new file, and which must not be a link or a folder. False with the refusal line.
+bool CheckResultPath(const std::wstring& given, std::wstring& full, std::string& refusal);
+
 // Writes text to a temporary file in the target's folder and then puts it in the target's
-// place (replacing an older result). False, with a warning in the log, when that fails;
-// no temporary file is left behind.
+// place (replacing an older result). False, with a warning in the log, when that fails or
+// a link has appeared at the path; no temporary file is left behind.
 bool WriteResultFile(const std::wstring& path, const std::string& text);
 
 }  // namespace app

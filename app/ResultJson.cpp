@@ -49,6 +49,7 @@ std::string ComponentJson(const ziz::ComponentRecord& record)
     AddMember(component, "action", JsonString(ziz::ComponentActionName(record.action)));
     if (record.hasExitCode) AddMember(component, "exitCode", std::to_string(record.exitCode));
     if (!record.failedCheck.empty()) AddMember(component, "failedCheck", JsonString(record.failedCheck));
+    if (!record.log.empty()) AddMember(component, "log", JsonString(osh::ToUtf8(record.log)));
     return component + "}";
 }
 
@@ -68,6 +69,12 @@ std::string ResultJson(const RunFacts& facts)
         components += ComponentJson(record);
     }
     AddMember(result, "components", components + "]");
+    if (!facts.logFiles.empty()) {
+        std::string files = "[";
+        for (const std::string& file : facts.logFiles) files += (files.size() > 1 ? "," : "") + JsonString(file);
+        AddMember(result, "logFiles", files + "]");
+    }
+    if (facts.logLinesLost != 0) AddMember(result, "logLinesLost", std::to_string(facts.logLinesLost));
     return result + "}";
 }
 

@@ -10,16 +10,19 @@ namespace app {
 
 struct RunFacts {
     std::string mode;     // "INSTALL" ...
-    std::string outcome;  // "succeeded", "failed", "up to date", "handed over", "refused"
+    std::string outcome;  // "succeeded", "failed", "cancelled", "up to date", "handed over", "refused"
     int exitCode = -1;
     bool restartRequired = false;
-    bool handedOver = false;    // another bootstrapper did the work; it writes the result
+    bool handedOver = false;    // another bootstrapper did the work and handed its facts back
     std::string failureReason;  // empty unless the run failed
     std::vector<ziz::ComponentRecord> components;
+    std::vector<std::string> logFiles;  // the files holding the run's log lines (UTF-8), the setup log first
+    unsigned long logLinesLost = 0;     // lines no file took
 };
 
 // {"mode":..,"outcome":..,"exitCode":..,"restartRequired":..,["failureReason":..,]
-//  "components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..]}]}, UTF-8.
+//  "components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
+//  [,"logFiles":[..]][,"logLinesLost":..]}, UTF-8.
 std::string ResultJson(const RunFacts& facts);
 
 }  // namespace app

@@ -6,9 +6,10 @@ namespace app {
 
 namespace {
 
-std::string OutcomeName(const RunFacts& facts, bool upToDate, bool refused)
+std::string OutcomeName(const RunFacts& facts, bool upToDate, RunEnding ending)
 {
-    if (refused) return "refused";
+    if (ending == RunEnding::Refused) return "refused";
+    if (ending == RunEnding::Cancelled) return "cancelled";
     if (facts.handedOver) return "handed over";
     if (facts.exitCode == -1) return "failed";
     return upToDate ? "up to date" : "succeeded";
@@ -29,7 +30,7 @@ std::string LastLogLine(const RunFacts& facts)
 }
 
 RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& firstError,
-                        int exitCode, ziz::InstallMode commandLineMode, bool refused)
+                        int exitCode, ziz::InstallMode commandLineMode, RunEnding ending)
 {
     RunFacts facts;
     const ziz::InstallMode mode = summary.ran ? summary.mode : commandLineMode;
@@ -41,8 +42,11 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     // passes on the code of the run that did the work.
     facts.restartRequired =
         exitCode == 1 && !upToDate && (mode == ziz::INSTALL || mode == ziz::UPDATE || mode == ziz::UNINSTALL);
-    facts.outcome = OutcomeName(facts, upToDate, refused);
-    if (exitCode == -1) facts.failureReason = FailureReasonOf(summary, firstError);
+    facts.outcome = OutcomeName(facts, upToDate, ending);
+    if (ending == RunEnding::Cancelled)
+        facts.failureReason = "Cancelled: the window was closed before the run reported an outcome";
+    else if (exitCode == -1)
+        facts.failureReason = FailureReasonOf(summary, firstError);
     facts.components = summary.report.Components();
     return facts;
 }

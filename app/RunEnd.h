@@ -15,10 +15,16 @@ std::string FirstLogLine(const std::wstring& version, ziz::InstallMode mode, con
 // "Setup ended, mode INSTALL, outcome failed, exit code -1, restart needed no"
 std::string LastLogLine(const RunFacts& facts);
 
+// How a run ended besides its outcome message.
+enum class RunEnding {
+    Reported,  // the outcome the window carried out, or a failure before the work started
+    Refused,   // never started its work (a server edition)
+    Cancelled  // the window closed before the engine reported an outcome
+};
+
 // How the run ended. The engine's mode counts when the engine ran, else the mode the
-// command line chose; a failure gets its reason (FailureReasonOf). `refused` marks a run
-// that never started its work (a server edition).
+// command line chose; a failure gets its reason (FailureReasonOf).
 RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summary, const std::string& firstError,
-                        int exitCode, ziz::InstallMode commandLineMode, bool refused = false);
+                        int exitCode, ziz::InstallMode commandLineMode, RunEnding ending = RunEnding::Reported);
 
 }  // namespace app

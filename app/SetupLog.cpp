@@ -3,10 +3,12 @@
 #include "app/ErrorWatchChannel.h"
 #include "app/LogFolderChoice.h"
 #include "app/LogLineFormatter.h"
-#include "app/SafeChannel.h"
+#include "app/LogFileChannel.h"
 #include "config/LayeredConfiguration.h"
 #include "engine/ElevatedWorkFolder.h"
 #include "osh/FileSystem.h"
+#include "osh/Log.h"
+#include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
 #include <Poco/AsyncChannel.h>
@@ -17,7 +19,10 @@
 #include <Poco/Logger.h>
 #include <Poco/Message.h>
 
+#include <windows.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -30,9 +35,12 @@ namespace {
 
 std::atomic<Poco::Logger*> g_logger{nullptr};  // Poco keeps it: writers may run until exit
 Poco::AutoPtr<Poco::AsyncChannel> g_asyncChannel;
+Poco::AutoPtr<LogFileChannel> g_fileChannel;
 std::wstring g_chosenLogFile;  // written once, under the set-up lock, before the logger is published
 
 const char kLogFileName[] = "setup.log";
+// The longest a process waits for its log's writer thread to let go of the file.
+constexpr std::chrono::milliseconds kLendWait{10000};
 
 std::mutex& SetUpLock()
 {
@@ -45,6 +53,8 @@ std::mutex& SetUpLock()
 void WriteQueuedLinesAtExit()
 {
     if (g_asyncChannel) g_asyncChannel->close();
+    // Lines held while the file was lent, should the process end before taking it back.
+    if (g_fileChannel) g_fileChannel->close();
 }
 
 int BuildRevision() { return Norlo::Config::LayeredConfiguration().getInt("base.version.revision"); }
@@ -67,9 +77,9 @@ std::string PrepareLogFilePath(std::vector<std::string>& warnings)
     return osh::ToUtf8(g_chosenLogFile);
 }
 
-Poco::AutoPtr<Poco::FileChannel> MakeFileChannel(std::vector<std::string>& warnings)
+Poco::Channel::Ptr MakeFileChannel(const std::string& path)
 {
-    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(PrepareLogFilePath(warnings)));
+    Poco::AutoPtr<Poco::FileChannel> channel(new Poco::FileChannel(path));
     channel->setProperty("rotation", "1 M");
     channel->setProperty("archive", "number");
     channel->setProperty("compress", "true");
@@ -79,16 +89,64 @@ Poco::AutoPtr<Poco::FileChannel> MakeFileChannel(std::vector<std::string>& warni
     return channel;
 }
 
+// Another process of the run (the one that started this one, not yet waiting) holds it.
+bool HeldByAnotherProcess(const std::string& path)
+{
+    osh::ScopedFile probe(CreateFileW(osh::FromUtf8(path).c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::string::size_type slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Where the lines go when the log file takes none: beside it, then in the work folder (the
+// user's temporary folder without elevation), under this process's id.
+std::vector<std::string> FallbackFiles(const std::string& logFile)
+{
+    const std::string own = std::to_string(GetCurrentProcessId());
+    std::vector<std::string> files{Norlo::Config::JoinPath(FolderOf(logFile), "setup." + own + ".log")};
+    std::wstring work = ziz::ElevatedWorkFolder();
+    if (work.empty()) {
+        wchar_t temp[MAX_PATH] = {};
+        const DWORD length = GetTempPathW(MAX_PATH, temp);
+        if (length > 0 && length < MAX_PATH) work = temp;
+    }
+    if (!work.empty()) files.push_back(osh::ToUtf8(osh::AppendBackslash(work)) + "Norlo-setup." + own + ".log");
+    return files;
+}
+
+// Said in the fallback file itself; the end of the run names the file again.
+void NoteFallback(const std::string& failed, const std::string& fallback)
+{
+    const std::wstring work = ziz::ElevatedWorkFolder();
+    const std::wstring wideFallback = osh::FromUtf8(fallback);
+    if (!work.empty() && FolderOf(fallback) == osh::ToUtf8(work))
+        ziz::KeepInWorkFolder(wideFallback.substr(osh::AppendBackslash(work).size()));
+    Poco::Logger* logger = g_logger.load();
+    if (logger == nullptr) return;
+    logger->warning("The setup log " + failed + " could not be written; the lines of process " +
+                    std::to_string(GetCurrentProcessId()) + " are in " + fallback);
+}
+
+Poco::AutoPtr<LogFileChannel> MakeLogFileChannel(std::vector<std::string>& warnings)
+{
+    const std::string path = PrepareLogFilePath(warnings);
+    return new LogFileChannel(path, FallbackFiles(path), MakeFileChannel, HeldByAnotherProcess, NoteFallback);
+}
+
 void BuildChain()
 {
     Poco::AutoPtr<Poco::Formatter> formatter(new LogLineFormatter(SetupLogPattern(BuildRevision())));
     formatter->setProperty("times", "local");
     Poco::AutoPtr<Poco::FormattingChannel> formatting(new Poco::FormattingChannel(formatter));
     std::vector<std::string> warnings;
-    Poco::AutoPtr<Poco::FileChannel> file = MakeFileChannel(warnings);
-    // A file that cannot be written must cost lines, never the writer thread.
-    Poco::AutoPtr<SafeChannel> safeFile(new SafeChannel(file));
-    g_asyncChannel = new Poco::AsyncChannel(safeFile);
+    g_fileChannel = MakeLogFileChannel(warnings);
+    g_asyncChannel = new Poco::AsyncChannel(g_fileChannel);
     formatting->setChannel(g_asyncChannel);
     formatting->open();
     // get() rather than create(): create() refuses a name that some earlier code already used.
@@ -99,9 +157,34 @@ void BuildChain()
     logger.setLevel(Poco::Message::PRIO_INFORMATION);
     for (const std::string& warning : warnings) logger.warning(warning);
     g_logger.store(&logger);
+    osh::SetLogFileLending(LendLogFile, TakeBackLogFile);
 }
 
 }  // namespace
+
+void LendLogFile()
+{
+    if (g_logger.load() == nullptr || !g_fileChannel || !g_asyncChannel) return;
+    g_fileChannel->ExpectLend();
+    g_asyncChannel->log(Poco::Message(LogFileChannel::kLendRequest, "", Poco::Message::PRIO_INFORMATION));
+    g_fileChannel->AwaitLent(kLendWait);
+}
+
+void TakeBackLogFile()
+{
+    if (g_logger.load() != nullptr && g_fileChannel) g_fileChannel->TakeBack();
+}
+
+std::wstring LogFallbackFile()
+{
+    if (g_logger.load() == nullptr || !g_fileChannel) return std::wstring();
+    return osh::FromUtf8(g_fileChannel->FallbackPath());
+}
+
+unsigned long DroppedLogLines()
+{
+    return g_logger.load() != nullptr && g_fileChannel ? g_fileChannel->Dropped() : 0;
+}
 
 std::string SetupLogPattern(int revision)
 {

@@ -6,8 +6,11 @@
 // letter of the priority and the message. The file is archived as "setup.log.0.gz",
 // "setup.log.1.gz"... when it reaches one megabyte; archives older than a month or beyond
 // the tenth are purged. Writes are queued and written by a thread of the log's own;
-// whatever is queued when the process ends is written before it ends. Lines that cannot be
-// written (no directory, full disk) are dropped; they never hold up the program.
+// whatever is queued when the process ends is written before it ends. Every process of a
+// run writes into the same file: one that waits for another lends it the file meanwhile.
+// Lines the file does not take (no directory, full disk, held by a process that does not
+// lend it) go to "setup.<pid>.log" beside it or to the work folder; they never hold up
+// the program.
 #include <string>
 
 namespace Poco {
@@ -25,6 +28,17 @@ Poco::Logger* SharedLogger();
 
 // Where the log is written ("...\log\setup.log"); empty when the configuration cannot say.
 std::wstring SetupLogFile();
+
+// Lets another process write the log file while this one waits for it: the lines logged so
+// far reach the file first, later ones are held. TakeBackLogFile writes those and goes on.
+void LendLogFile();
+void TakeBackLogFile();
+
+// The file this process's lines went to instead of the log file; empty when none.
+std::wstring LogFallbackFile();
+
+// Lines no file took.
+unsigned long DroppedLogLines();
 
 // The line pattern for a build revision.
 std::string SetupLogPattern(int revision);

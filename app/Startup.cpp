@@ -4,10 +4,12 @@
 #include "app/ProgressWindow.h"
 #include "app/ResultFile.h"
 #include "app/RunEnd.h"
+#include "app/RunRecord.h"
 #include "app/RunSummary.h"
 #include "app/SetupLog.h"
 #include "app/ShellValues.h"
 #include "engine/CommandLine.h"
+#include "engine/ElevatedWorkFolder.h"
 #include "engine/FileVersion.h"
 #include "osh/Elevation.h"
 #include "osh/Log.h"
@@ -109,6 +111,7 @@ StartSwitches ReadStartSwitches(const std::vector<std::wstring>& arguments)
         if (switches.ResultPath.empty() && StartsWithIgnoringCase(argument, L"/result="))
             switches.ResultPath = argument.substr(8);
     }
+    switches.HandBackId = ziz::GivenHandBackId(arguments);
     return switches;
 }
 
@@ -153,12 +156,28 @@ void RefuseUnknownSwitch(const std::wstring& element)
     MessageBoxW(nullptr, text.c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONERROR);
 }
 
-int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, bool refused)
+void RefuseResultPath(const std::string& refusal)
 {
-    const RunFacts facts =
-        GatherRunFacts(Shell().Outcome, ReadEngineSummary(), FirstLoggedError(), exitCode, commandLineMode, refused);
-    if (!switches.ResultPath.empty() && !facts.handedOver) WriteResultFile(switches.ResultPath, ResultJson(facts));
+    osh::LogError(refusal);
+    if (!Shell().Interactive || Shell().Unattended) return;
+    MessageBoxW(nullptr, osh::Widen(refusal).c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONERROR);
+}
+
+int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, RunEnding ending)
+{
+    const EngineSummary summary = ReadEngineSummary();
+    RunFacts facts = GatherRunFacts(Shell().Outcome, summary, FirstLoggedError(), exitCode, commandLineMode, ending);
+    AddOwnLogFiles(facts);
+    if (facts.handedOver) TakeHandBack(summary.report.HandBackFile(), facts);
+    // Only the process the caller started writes the result, with the caller's rights.
+    if (!switches.HandBackId.empty()) {
+        HandBackFacts(switches.HandBackId, facts);
+    } else if (!switches.ResultPath.empty()) {
+        WriteResultFile(switches.ResultPath, ResultJson(facts));
+    }
     osh::LogInformation(LastLogLine(facts));
+    // Also when the engine never ran: the log's set-up may have made the work folder.
+    ziz::RemoveRunFolders();
     return exitCode;
 }
 
@@ -180,7 +199,7 @@ int RunProcess(HINSTANCE instance, int showCommand)
     SetUpLog();
     osh::SetLogger(SharedLogger());
     const std::vector<std::wstring> arguments = ReadCommandLine();
-    const StartSwitches switches = ReadStartSwitches(arguments);
+    StartSwitches switches = ReadStartSwitches(arguments);
     const ziz::InstallMode mode = ziz::ChooseMode(arguments).mode;
     osh::LogInformation(FirstLogLine(OwnVersion(), mode, GetCommandLineW()));
     LoadTextInto(WindowTitleText, Shell().WindowTitle);
@@ -194,15 +213,28 @@ int RunProcess(HINSTANCE instance, int showCommand)
         RefuseUnknownSwitch(unknown);
         return EndRun(-1, switches, mode);
     }
+    // Where the result goes is settled now, against the caller's current directory; a result
+    // that could not be written must not wait for the end of an install to be found out.
+    if (!switches.ResultPath.empty() && switches.HandBackId.empty()) {
+        std::string refusal;
+        std::wstring full;
+        if (!CheckResultPath(switches.ResultPath, full, refusal)) {
+            switches.ResultPath.clear();
+            RefuseResultPath(refusal);
+            return EndRun(-1, switches, mode);
+        }
+        switches.ResultPath = full;
+    }
 
     SwitchOffVirtualization();
     Shell().Instance = instance;
     RegisterProgressWindowClass(instance);
 
-    osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    // Manual reset: the transfer that waits on it too must not take the signal from the run loop.
+    osh::ScopedHandle shutdownEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     Shell().ShutdownEvent = shutdownEvent.get();
     switch (SetUpWindow(instance, showCommand)) {
-    case WindowStart::RefusedServer: return EndRun(-1, switches, mode, true);
+    case WindowStart::RefusedServer: return EndRun(-1, switches, mode, RunEnding::Refused);
     case WindowStart::NoWindow: return EndRun(-1, switches, mode);
     case WindowStart::Started: break;
     }
@@ -216,6 +248,11 @@ int RunProcess(HINSTANCE instance, int showCommand)
     HANDLE waitFor[] = {workerThread.get()};
     if (workerThread) WaitForMultipleObjects(1, waitFor, FALSE, WorkerStopTimeoutMs);
     // The engine thread has ended (or the hour is over): its summary is complete.
+    if (!Shell().Outcome.handled) {
+        // Closed before an outcome: whatever the window's quit code, the caller must not read success.
+        osh::LogWarning("The run was cancelled before it reported an outcome");
+        return EndRun(-1, switches, mode, RunEnding::Cancelled);
+    }
     return EndRun(exitCode, switches, mode);
 }
 

@@ -3,6 +3,7 @@
 // progress window with its engine thread, the message loop and the orderly stop.
 #include <windows.h>
 
+#include "app/RunEnd.h"
 #include "engine/InstallMode.h"
 
 #include <string>
@@ -18,6 +19,7 @@ struct StartSwitches {
     bool AllowServer = false;  // "/server": run on a server edition as well
     bool Unattended = false;   // "/norestart": no box, no restart question, no restart
     std::wstring ResultPath;   // "/result=PATH": where the run's result goes
+    std::wstring HandBackId;   // "/handback=ID": started by another process of the run, which writes the result
 };
 
 // Only the exact words count, in any case; every element, the program path included,
@@ -40,9 +42,15 @@ WindowStart SetUpWindow(HINSTANCE instance, int showCommand);
 // when someone is at the screen, a box naming it and listing the known ones.
 void RefuseUnknownSwitch(const std::wstring& element);
 
-// The end of every run: the result file (unless another bootstrapper did the work) and
-// the last log line. Returns exitCode.
-int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode, bool refused = false);
+// Ends a run whose "/result=" cannot be written (CheckResultPath): a log line and, when
+// someone is at the screen, a box with it.
+void RefuseResultPath(const std::string& refusal);
+
+// The end of every run: the facts a started process handed back, the hand-back to the
+// process that started this one or else the caller's result file, the last log line, and
+// the removal of the run's temporary folders. Returns exitCode.
+int EndRun(int exitCode, const StartSwitches& switches, ziz::InstallMode commandLineMode,
+           RunEnding ending = RunEnding::Reported);
 
 // Dispatches messages until WM_QUIT and returns its wParam.
 int RunMessageLoop(HACCEL accelerators);

@@ -54,6 +54,8 @@ void SplitAtEquals(const std::wstring& text, std::wstring& key, std::wstring& va
 const wchar_t* const kShellSwitches[] = {L"silent", L"server", L"norestart"};
 // Read with "/" only and a path after "=".
 const wchar_t kResultSwitch[] = L"result";
+// Between the program's own processes: "/" only and an id after "=".
+const wchar_t kHandBackSwitch[] = L"handback";
 // Mode switches and engine options: "/" or "--", any value.
 const wchar_t* const kEngineOptions[] = {L"viewer", L"nocheck", L"clean", L"purge", L"migrate", L"clid"};
 
@@ -85,7 +87,17 @@ bool IsKnownElement(const std::wstring& element)
     if (IsOneOf(name, kShellSwitches, sizeof(kShellSwitches) / sizeof(kShellSwitches[0])))
         return slashed && !hasValue;
     if (osh::EqualsIgnoreAsciiCase(name, kResultSwitch)) return slashed && !value.empty();
+    if (osh::EqualsIgnoreAsciiCase(name, kHandBackSwitch)) return slashed && IsHandBackId(value);
     return IsEngineSwitch(name);
+}
+
+// "/result=..." or "/handback=...": what the caller's process keeps for itself.
+bool IsResultSwitch(const std::wstring& element)
+{
+    std::wstring name, value;
+    SplitAtEquals(element, name, value);
+    return osh::EqualsIgnoreAsciiCase(name, std::wstring(L"/") + kResultSwitch) ||
+           osh::EqualsIgnoreAsciiCase(name, std::wstring(L"/") + kHandBackSwitch);
 }
 
 }  // namespace
@@ -100,6 +112,39 @@ bool FindUnknownSwitch(const std::vector<std::wstring>& arguments, std::wstring&
         }
     }
     return false;
+}
+
+bool IsHandBackId(const std::wstring& id)
+{
+    // "{8-4-4-4-12}" hexadecimal digits: the id becomes part of a file name.
+    static const wchar_t kShape[] = L"{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    if (id.size() != sizeof(kShape) / sizeof(kShape[0]) - 1) return false;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const wchar_t c = id[i];
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (kShape[i] == L'x' ? !hex : c != kShape[i]) return false;
+    }
+    return true;
+}
+
+std::wstring GivenHandBackId(const std::vector<std::wstring>& arguments)
+{
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        std::wstring name, value;
+        SplitAtEquals(arguments[i], name, value);
+        if (osh::EqualsIgnoreAsciiCase(name, std::wstring(L"/") + kHandBackSwitch) && IsHandBackId(value)) return value;
+    }
+    return std::wstring();
+}
+
+std::vector<std::wstring> ArgumentsForHandOver(const std::vector<std::wstring>& arguments, const std::wstring& id)
+{
+    std::vector<std::wstring> passed;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (i == 0 || !IsResultSwitch(arguments[i])) passed.push_back(arguments[i]);
+    }
+    passed.push_back(std::wstring(L"/") + kHandBackSwitch + L"=" + id);
+    return passed;
 }
 
 std::wstring KnownSwitchList()

@@ -6,6 +6,7 @@
 #include "osh/PinnedFolder.h"
 #include "osh/Registry.h"
 #include "osh/ReparsePoint.h"
+#include "osh/ScopedHandle.h"
 #include "osh/SecureFolder.h"
 #include "osh/Text.h"
 
@@ -78,6 +79,20 @@ osh::FolderVerdict MakeAndCheck(const std::wstring& folder, const std::wstring& 
         return osh::FolderVerdict{false, error.what()};
     }
     return osh::CheckFolderForElevatedWrite(folder, systemOwner, within);
+}
+
+// A program the run started may still be ending with the folder as its current directory
+// (a console host, an installer's helper): the folder cannot be removed until it has gone.
+void WaitUntilNoProcessWorksIn(const std::wstring& folder, unsigned long waitMs)
+{
+    constexpr unsigned long kStepMs = 100;
+    for (unsigned long waited = 0; waited < waitMs; waited += kStepMs) {
+        const osh::ScopedFile probe(CreateFileW(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (probe.valid() || GetLastError() != ERROR_SHARING_VIOLATION) return;
+        Sleep(kStepMs);
+    }
 }
 
 std::wstring MakeWorkFolder() { return MakeSystemTempFolder(L"Norlo-", L"an elevated work folder"); }
@@ -167,16 +182,18 @@ void KeepInWorkFolder(const std::wstring& fileName)
     folders.keep = fileName;
 }
 
-void RemoveRunFolders()
+void RemoveRunFolders(unsigned long waitMs)
 {
     RunFolders& folders = Folders();
     std::lock_guard<std::mutex> guard(folders.lock);
     for (const std::wstring& folder : folders.made) osh::RemoveTreeWithoutFollowingLinks(folder);
     folders.made.clear();
     if (folders.workFolder.empty()) return;
-    osh::RemoveTreeWithoutFollowingLinks(folders.workFolder, folders.keep);
-    // A work folder that keeps the log stays in use until the process ends.
-    if (folders.keep.empty()) folders.workFolder.clear();
+    WaitUntilNoProcessWorksIn(folders.workFolder, waitMs);
+    const bool removed = osh::RemoveTreeWithoutFollowingLinks(folders.workFolder, folders.keep);
+    // A work folder that keeps the log stays in use until the process ends; one that could
+    // not be removed yet is tried again by a later call.
+    if (removed && folders.keep.empty()) folders.workFolder.clear();
 }
 
 }  // namespace ziz

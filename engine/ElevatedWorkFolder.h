@@ -47,8 +47,10 @@ std::wstring SafeWriteFolder(const std::string& what, const std::wstring& named,
 // The setup log was sent to the work folder: its file stays when the rest is removed.
 void KeepInWorkFolder(const std::wstring& fileName);
 
-// Removes every folder the run made, the work folder last, without following any link.
-// Safe to call more than once; a later CreateRunTempFolder starts afresh.
-void RemoveRunFolders();
+// Removes every folder the run made, the work folder last, without following any link,
+// after waiting up to waitMs while a program the run started still works in it. Safe to
+// call more than once (a work folder that could not be removed is tried again); a later
+// CreateRunTempFolder starts afresh.
+void RemoveRunFolders(unsigned long waitMs = 5000);
 
 }  // namespace ziz

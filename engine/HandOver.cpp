@@ -1,5 +1,8 @@
 #include "engine/HandOver.h"
 
+#include "engine/CommandLine.h"
+#include "engine/ElevatedWorkFolder.h"
+#include "engine/HandBack.h"
 #include "engine/PublisherTrust.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -9,13 +12,15 @@
 
 namespace ziz {
 
-void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program)
+void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program, bool startedElevated)
 {
     worker.Notify(StatusHandingOver);
     const std::wstring started = L"Started " + program + L" (process " + std::to_wstring(GetProcessId(process)) + L")";
     osh::LogInformation(started + L", waiting for it to end");
     DWORD exitCode = 0;
     try {
+        // The started process writes its lines into the same log meanwhile.
+        const osh::LogFileLoan loan;
         exitCode = osh::WaitForExitCode(process);
     } catch (const std::exception& error) {
         osh::LogError(error.what());
@@ -26,8 +31,15 @@ void AwaitHandedOver(Worker& worker, HANDLE process, const std::wstring& program
     // Shown signed: our own codes are 0, 1 and -1.
     const int code = static_cast<int>(exitCode);
     osh::LogInformation(program + L" ended with exit code " + std::to_wstring(code));
-    worker.Report().SetHandedOver(code);
+    worker.Report().SetHandedOver(code, HandBackFile(HandBackId(), startedElevated || IsElevatedRun()));
     worker.Notify(StatusHandedOver, code);
+}
+
+std::vector<std::wstring> HandOverArguments(Worker& worker)
+{
+    std::vector<std::wstring> arguments;
+    worker.GetArguments(arguments);
+    return ArgumentsForHandOver(arguments, HandBackId());
 }
 
 bool RecheckHeldBootstrapper(Worker& worker, const HeldComponent& held)

@@ -20,7 +20,7 @@ ComponentRecord& RunReport::Find(const std::wstring& file)
     for (ComponentRecord& record : components_) {
         if (record.file == file) return record;
     }
-    components_.push_back(ComponentRecord{file, ComponentAction::Reused, false, 0, std::string()});
+    components_.push_back(ComponentRecord{file, ComponentAction::Reused, false, 0, std::string(), std::wstring()});
     return components_.back();
 }
 
@@ -40,10 +40,13 @@ void RunReport::RecordFailedCheck(const std::wstring& file, const std::string& c
     record.action = ComponentAction::Failed;
 }
 
-void RunReport::SetHandedOver(long childExitCode)
+void RunReport::RecordLog(const std::wstring& file, const std::wstring& log) { Find(file).log = log; }
+
+void RunReport::SetHandedOver(long childExitCode, const std::wstring& handBackFile)
 {
     handedOver_ = true;
     childExitCode_ = childExitCode;
+    handBackFile_ = handBackFile;
 }
 
 void RunReport::SetFailureReason(const std::string& reason)

@@ -18,6 +18,7 @@ struct ComponentRecord {
     bool hasExitCode = false;
     long exitCode = 0;        // the installer's or uninstaller's exit code, when it ran
     std::string failedCheck;  // "open", "size", "md5", "sha256", "signature", "version", ... when a check failed
+    std::wstring log;         // the installer's own log, kept in the log folder
 };
 
 class RunReport {
@@ -28,12 +29,16 @@ public:
     void RecordExitCode(const std::wstring& file, long exitCode);
     // The first failed check of a file counts; the file's action becomes Failed.
     void RecordFailedCheck(const std::wstring& file, const std::string& check);
+    // Where the file's installer log was kept.
+    void RecordLog(const std::wstring& file, const std::wstring& log);
 
     // The run handed the work over to another bootstrapper (newer, or elevated) and ended
-    // with that process's exit code; only the process that did the work writes a result.
-    void SetHandedOver(long childExitCode);
+    // with that process's exit code; that process hands the facts of its run back in
+    // handBackFile, and only the process the caller started writes the result.
+    void SetHandedOver(long childExitCode, const std::wstring& handBackFile = std::wstring());
     bool HandedOver() const { return handedOver_; }
     long ChildExitCode() const { return childExitCode_; }
+    const std::wstring& HandBackFile() const { return handBackFile_; }
 
     // One line of the failure, for the failure box and the result file; empty when none.
     void SetFailureReason(const std::string& reason);
@@ -47,6 +52,7 @@ private:
     std::vector<ComponentRecord> components_;
     bool handedOver_ = false;
     long childExitCode_ = 0;
+    std::wstring handBackFile_;
     std::string failureReason_;
 };
 

@@ -10,5 +10,7 @@ namespace osh {
 // address is refused with a logged line, without a transfer; a failed transfer logs the
 // address and the reason (a refused server certificate, "HTTP 404", a time-out, ...).
 bool DownloadToFile(const std::wstring& localPath, const std::wstring& url);
+// The same; failure receives the logged line (the address and why) when it fails.
+bool DownloadToFile(const std::wstring& localPath, const std::wstring& url, std::string& failure);
 
 }  // namespace osh

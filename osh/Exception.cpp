@@ -1,5 +1,7 @@
 #include "osh/Exception.h"
 
+#include "osh/Text.h"
+
 #include <utility>
 
 namespace win {
@@ -20,17 +22,19 @@ exception::~exception() = default;
 
 std::string exception::Compose(DWORD code, const std::string& context, const char* fallback)
 {
-    LPSTR buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+    // The wide text, made UTF-8 like every other text of the log: the narrow one would be in
+    // the system's ANSI code page.
+    LPWSTR buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                       FORMAT_MESSAGE_FROM_SYSTEM,
                                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+                                  reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (buffer == nullptr || length == 0) {
         if (buffer) LocalFree(buffer);
         return fallback;
     }
     // The system text keeps its trailing line break: callers log it as it comes.
-    std::string text(buffer, length);
+    const std::string text = osh::ToUtf8(std::wstring(buffer, length));
     LocalFree(buffer);
     return context.empty() ? text : context + ": " + text;
 }

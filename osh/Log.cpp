@@ -13,6 +13,8 @@ namespace osh {
 namespace {
 
 std::atomic<Poco::Logger*> g_logger{nullptr};
+std::atomic<LogFileAction> g_lend{nullptr};
+std::atomic<LogFileAction> g_takeBack{nullptr};
 
 // Both threads write through one logger; a text's lines are written together under this lock.
 std::mutex& WriteLock()
@@ -44,6 +46,22 @@ void Write(Poco::Message::Priority priority, const std::string& text)
 void SetLogger(Poco::Logger* logger) { g_logger.store(logger); }
 
 Poco::Logger* GetLogger() { return g_logger.load(); }
+
+void SetLogFileLending(LogFileAction lend, LogFileAction takeBack)
+{
+    g_lend.store(lend);
+    g_takeBack.store(takeBack);
+}
+
+LogFileLoan::LogFileLoan()
+{
+    if (LogFileAction lend = g_lend.load()) lend();
+}
+
+LogFileLoan::~LogFileLoan()
+{
+    if (LogFileAction takeBack = g_takeBack.load()) takeBack();
+}
 
 void LogError(const std::string& text) { Write(Poco::Message::PRIO_ERROR, text); }
 void LogWarning(const std::string& text) { Write(Poco::Message::PRIO_WARNING, text); }

@@ -2,16 +2,46 @@
 
 namespace osh {
 
-std::string Narrow(const std::wstring& text)
+std::string Narrow(const std::wstring& text) { return ToUtf8(text); }
+
+bool IsUtf8(const std::string& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t c : text) out.push_back(static_cast<char>(static_cast<unsigned>(c) & 0xFF));
-    return out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t length = 1;
+        unsigned long code = lead;
+        if (lead >= 0x80) {
+            if ((lead & 0xE0) == 0xC0) {
+                length = 2;
+                code = lead & 0x1F;
+            } else if ((lead & 0xF0) == 0xE0) {
+                length = 3;
+                code = lead & 0x0F;
+            } else if ((lead & 0xF8) == 0xF0) {
+                length = 4;
+                code = lead & 0x07;
+            } else {
+                return false;
+            }
+            if (i + length > text.size()) return false;
+            for (size_t k = 1; k < length; ++k) {
+                const unsigned char next = static_cast<unsigned char>(text[i + k]);
+                if ((next & 0xC0) != 0x80) return false;
+                code = (code << 6) | (next & 0x3F);
+            }
+            // Overlong forms and values beyond Unicode are not UTF-8.
+            static const unsigned long kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+            if (code < kSmallest[length] || code > 0x10FFFF) return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 std::wstring Widen(const std::string& text)
 {
+    if (IsUtf8(text)) return FromUtf8(text);
     std::wstring out;
     out.reserve(text.size());
     for (char c : text) out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));

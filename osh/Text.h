@@ -4,12 +4,16 @@
 
 namespace osh {
 
-// Wide text into narrow text one code unit at a time (the low byte of each unit), as
-// log lines and exception contexts carry it.
+// Wide text into the narrow text that log lines, exception contexts and the result file
+// carry: UTF-8, so paths and names in any script stay intact.
 std::string Narrow(const std::wstring& text);
 
-// Narrow text into wide text one character at a time (bytes 0-255 map to U+0000-U+00FF).
+// Narrow text into wide text: UTF-8 when the whole text is valid UTF-8, else one character
+// per byte (bytes 0-255 map to U+0000-U+00FF), so a stray byte never turns into garbage.
 std::wstring Widen(const std::string& text);
+
+// True when text is well-formed UTF-8 (ASCII included).
+bool IsUtf8(const std::string& text);
 
 // UTF-8 <-> UTF-16, for texts that leave or enter the program as UTF-8 (configuration).
 std::string ToUtf8(const std::wstring& text);

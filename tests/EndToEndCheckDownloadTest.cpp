@@ -9,6 +9,7 @@
 #include "support/TlsServer.h"
 
 #include "engine/FileVersion.h"
+#include "engine/HandBack.h"
 #include "engine/MediumWriter.h"
 #include "engine/OSWorker.h"
 #include "engine/states/StatePerformingUACCheck.h"
@@ -228,6 +229,34 @@ TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLine
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
 }
 
+// A download folder under a user name in Cyrillic, Greek or Chinese script: the log, the
+// reason and the result file carry every name intact, as UTF-8.
+TEST_F(CheckRun, RunFromAFolderInAnyScriptWritesItsNamesIntact)
+{
+    const std::wstring scratch = testenv::MakeScratchDirectory(L"scripts");
+    const std::wstring folder = scratch + L"\\\u0410\u043d\u043d\u0430 \u039b\u03ae\u03c8\u03b5\u03b9\u03c2 \u4e0b\u8f7d";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring program = folder + L"\\Setup.exe";
+    ASSERT_TRUE(CopyFileW(testenv::SetupExecutable().c_str(), program.c_str(), FALSE));
+    const std::wstring missing = endtoend::ServerAddress() + L"/404/\u043e\u0431\u043d\u043e\u0432\u043b\u0435\u043d\u0438\u0435.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, missing.c_str(),
+                                 static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
+    const std::wstring resultFile = folder + L"\\\u7ed3\u679c.json";
+    const DWORD exitCode = endtoend::RunProgram(program, L"/check /silent \"/result=" + resultFile + L"\"");
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
+    const std::string result = ReadTextFile(resultFile);
+    testenv::RemoveTree(scratch);
+
+    EXPECT_EQ(kFailed, exitCode);
+    EXPECT_GE(LineWith("command line: \"" + Narrow(program) + "\" /check /silent"), 0);
+    const std::string reason = "Download of \\\"" + Narrow(missing) + "\\\" failed: HTTP 404";
+    EXPECT_GE(LineWith("Download of \"" + Narrow(missing) + "\" failed: HTTP 404"), 0);
+    EXPECT_EQ(0u, result.find("{\"mode\":\"CHECK\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"" + reason))
+        << result;
+    EXPECT_EQ(testenv::Narrow(testenv::Widen(result)), result) << "not UTF-8";
+}
+
 // A server that accepts the connection and then sends nothing ends the check after the
 // transfer's one-minute limit, as a failed check. The only test that waits the real limit,
 // in a suite of its own so that it does not eat the others' time.
@@ -274,30 +303,68 @@ BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM context)
     return FALSE;
 }
 
-// Someone closes the progress window while the check waits for the silent server: the run
-// ends within about a second of it, not after the minute's limit.
-TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnce)
-{
-    const ULONGLONG start = GetTickCount64();
+struct ClosedRun {
+    endtoend::SetupOutcome run;
     ULONGLONG closedAt = 0;
-    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(
-        L"/check", endtoend::NeverRestart({}),
+    ULONGLONG ended = 0;
+};
+
+// Runs Setup.exe and closes its progress window three seconds into the run (while it waits
+// for the silent server), as someone at the screen would.
+ClosedRun RunAndCloseTheWindow(const std::wstring& arguments)
+{
+    ClosedRun closed;
+    const ULONGLONG start = GetTickCount64();
+    closed.run = endtoend::RunSetupWatched(
+        arguments, endtoend::NeverRestart({}),
         [&](DWORD processId) {
-            if (closedAt != 0 || GetTickCount64() - start < 3000) return;
+            if (closed.closedAt != 0 || GetTickCount64() - start < 3000) return;
             std::pair<DWORD, HWND> search{processId, nullptr};
             EnumWindows(FindVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
             if (search.second == nullptr) return;
             PostMessageW(search.second, WM_CLOSE, 0, 0);
-            closedAt = GetTickCount64();
+            closed.closedAt = GetTickCount64();
         },
         90000);
-    const ULONGLONG ended = GetTickCount64();
-    ASSERT_TRUE(run.ended);
-    ASSERT_NE(0u, closedAt) << "no window was seen";
+    closed.ended = GetTickCount64();
+    return closed;
+}
+
+// Someone closes the progress window while the check waits for the silent server: the run
+// ends within about a second of it, not after the minute's limit, and as cancelled: a
+// check that was not finished never answers 0 ("update available") nor 1 ("up to date").
+TEST_F(SilentUpdateServer, ClosingTheWindowEndsTheWaitAtOnceAndCancelsTheCheck)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"cancelled-check");
+    const ClosedRun closed = RunAndCloseTheWindow(L"/check \"/result=" + folder + L"\\result.json\"");
+    ASSERT_TRUE(closed.run.ended);
+    ASSERT_NE(0u, closed.closedAt) << "no window was seen";
     // A second for the transfer, the rest for the process to end under Wine.
-    EXPECT_LT(ended - closedAt, 5000u);
+    EXPECT_LT(closed.ended - closed.closedAt, 5000u);
     EXPECT_GE(LineWith("Download of \"" + Narrow(silent_) + "\" failed: the transfer was cancelled"), 0);
     EXPECT_LT(LineWith("time-out (no data from the server"), 0);
+    EXPECT_EQ(kFailed, closed.run.exitCode);
+    EXPECT_TRUE(closed.run.boxes.empty());
+    EXPECT_GE(LineWith("Setup ended, mode CHECK, outcome cancelled, exit code -1, restart needed no"), 0);
+    const std::string result = ReadTextFile(folder + L"\\result.json");
+    EXPECT_EQ(0u, result.find("{\"mode\":\"CHECK\",\"outcome\":\"cancelled\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"Cancelled: the window was closed before the run reported an outcome\""))
+        << result;
+    testenv::RemoveTree(folder);
+}
+
+// An install closed while it still looks for a newer bootstrapper stops at the next step:
+// cancelled, -1, and not one component fetched or installed.
+TEST_F(SilentUpdateServer, ClosingTheWindowOfAnInstallCancelsItBeforeAnyComponent)
+{
+    const ClosedRun closed = RunAndCloseTheWindow(L"/install");
+    ASSERT_TRUE(closed.run.ended);
+    ASSERT_NE(0u, closed.closedAt) << "no window was seen";
+    EXPECT_EQ(kFailed, closed.run.exitCode);
+    EXPECT_TRUE(closed.run.boxes.empty());
+    EXPECT_GE(LineWith("Setup ended, mode INSTALL, outcome cancelled, exit code -1, restart needed no"), 0);
+    EXPECT_FALSE(RequestedAny(kX64Components));
+    EXPECT_LT(LineWith("Executing "), 0);
 }
 
 TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
@@ -915,10 +982,24 @@ HRESULT NotElevated(bool* elevated)
     return 1;
 }
 
-bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory, osh::ScopedHandle*)
+// Whether the recorded relaunch gives a process to wait for (one that ends with 1 at once).
+bool g_relaunchGivesProcess = true;
+
+bool RecordRelaunch(HWND, const wchar_t* file, const wchar_t* parameters, const wchar_t* directory,
+                    osh::ScopedHandle* process)
 {
     g_relaunches.push_back({file, parameters, directory});
-    return g_relaunchStarts;
+    if (!g_relaunchStarts || !g_relaunchGivesProcess || process == nullptr) return g_relaunchStarts;
+    std::wstring commandLine = L"cmd.exe /c exit 1";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    process->reset(started.hProcess);
+    return true;
 }
 
 class ElevationRelaunch : public ::testing::Test {
@@ -929,6 +1010,7 @@ protected:
         previousRun_ = osh::SetRunElevatedFunction(RecordRelaunch);
         g_relaunches.clear();
         g_relaunchStarts = true;
+        g_relaunchGivesProcess = true;
     }
     void TearDown() override
     {
@@ -944,18 +1026,36 @@ TEST_F(ElevationRelaunch, RealEngineRelaunchesItselfFromItsOwnPath)
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     ziz::OSWorker worker;
-    worker.ParseCommandLine({self, L"/update", L"/migrate=C:\\Old Data"});
+    worker.ParseCommandLine({self, L"/update", L"/result=C:\\r.json", L"/migrate=C:\\Old Data"});
     worker.SetRestartRequired(true);
     EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
     ASSERT_EQ(1u, g_relaunches.size());
     EXPECT_EQ(0, lstrcmpiW(self, g_relaunches[0].file.c_str())) << Narrow(g_relaunches[0].file);
-    EXPECT_EQ(L"/update \"/migrate=C:\\Old Data\"", g_relaunches[0].parameters);
+    // The elevated copy hands its facts back; the result file is written by this process.
+    EXPECT_EQ(L"/update \"/migrate=C:\\Old Data\" /handback=" + ziz::HandBackId(), g_relaunches[0].parameters);
+    EXPECT_EQ(ziz::HandBackFile(ziz::HandBackId(), true), worker.Report().HandBackFile());
     std::wstring temp;
     ASSERT_TRUE(worker.GetPath(temp, ziz::evTempDir));
     EXPECT_EQ(temp, g_relaunches[0].directory);
     EXPECT_TRUE(Exists(temp));
-    EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+    EXPECT_EQ(ziz::StatusHandedOver, worker.GetLastStatus());
+    EXPECT_EQ(1, worker.Report().ChildExitCode());
     EXPECT_FALSE(worker.IsRestartRequired());
+}
+
+// A start the system reports without a process to wait for would lose the outcome: it is a
+// failure, never a success.
+TEST_F(ElevationRelaunch, RelaunchWithoutAProcessToWaitForFails)
+{
+    g_relaunchGivesProcess = false;
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ziz::OSWorker worker;
+    worker.ParseCommandLine({self, L"/install"});
+    EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+    EXPECT_EQ(1u, g_relaunches.size());
+    EXPECT_EQ(ziz::StatusFailed, worker.GetLastStatus());
+    EXPECT_FALSE(worker.Report().HandedOver());
 }
 
 TEST_F(ElevationRelaunch, RefusedRelaunchEndsWithFailure)

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -343,6 +345,115 @@ TEST_F(InstallerResults, FailingComponentKeepsWhatEarlierRunsInstalledAndFailsTh
     // A later run retries and succeeds.
     RedistributableEndsWith(0);
     EXPECT_EQ(endtoend::RunSetup(L"/update /silent /nocheck"), 0u);
+}
+
+// The process id a setup-log line was written by ("...HOST[1234]:...").
+std::string WriterOf(const std::string& line)
+{
+    std::smatch match;
+    return std::regex_search(line, match, std::regex(R"(\[(\d+)\]:\d+:setup:)")) ? match[1].str() : std::string();
+}
+
+std::string JsonPath(const std::wstring& path)
+{
+    std::string json;
+    for (const char c : Narrow(path)) json += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return json;
+}
+
+// Without "nocheck" the run hands over to the newer bootstrapper of the release, whose
+// installer of the redistributable fails. Its lines, the failing installer's among them,
+// stand in the one setup log between the first process's "Started" and "ended" lines, and
+// the result file is written once, by the process the caller started, with what the
+// newer one did.
+TEST_F(InstallerResults, HandOverWhoseInstallerFailsKeepsItsLinesInTheLogAndWritesTheResultOnce)
+{
+    RedistributableEndsWith(1603);
+    const std::wstring results = testenv::MakeScratchDirectory(L"handover-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    const size_t before = endtoend::LastLogLines(100000000).size();
+    const endtoend::SetupOutcome run =
+        endtoend::RunSetupWatched(L"/install /silent \"/result=" + resultFile + L"\"", endtoend::NeverRestart({}));
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, kFailed);
+
+    const std::vector<std::string> all = endtoend::LastLogLines(100000000);
+    const std::vector<std::string> lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(before, all.size())), all.end());
+    const int started = LineWith(lines, "\\norlo5-Setup-" + Narrow(kRelease) + ".exe (process ");
+    ASSERT_GE(started, 0);
+    const std::string first = WriterOf(lines[started]);
+    std::string newer = lines[started].substr(lines[started].find("(process ") + 9);
+    newer = newer.substr(0, newer.find(')'));
+    const int failed = LineWith(lines, ":E:Installing vcredist_x64.exe failed: ");
+    const int ended = LineWith(lines, "norlo5-Setup-" + Narrow(kRelease) + ".exe ended with exit code -1");
+    ASSERT_GE(failed, 0);
+    ASSERT_GE(ended, 0);
+    EXPECT_LT(started, failed);
+    EXPECT_LT(failed, ended);
+    EXPECT_NE(first, newer);
+    EXPECT_EQ(first, WriterOf(lines[ended]));
+    // Meanwhile only the newer process wrote, from its first line to its last.
+    EXPECT_NE(std::string::npos, lines[started + 1].find("Setup " + Narrow(kRelease) + " started, mode INSTALL"));
+    for (int i = started + 1; i < ended; ++i) EXPECT_EQ(newer, WriterOf(lines[i])) << lines[i];
+    EXPECT_NE(std::string::npos, lines[ended - 1].find("Setup ended, mode INSTALL, outcome failed, exit code -1"));
+
+    int written = 0;
+    for (const std::string& line : lines) {
+        if (line.find(":I:Result written to ") == std::string::npos) continue;
+        ++written;
+        EXPECT_EQ(first, WriterOf(line)) << line;
+    }
+    EXPECT_EQ(1, written);
+    const int handedBack = LineWith(lines, ":I:Result handed back in ");
+    ASSERT_GE(handedBack, 0);
+    EXPECT_EQ(newer, WriterOf(lines[handedBack]));
+    EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"Installing vcredist_x64.exe failed: "))
+        << result;
+    EXPECT_NE(std::string::npos, result.find("{\"file\":\"vcredist_x64.exe\",\"action\":\"failed\",\"exitCode\":1603}"))
+        << result;
+    EXPECT_NE(std::string::npos, result.find(",\"logFiles\":[\"" + JsonPath(DataFolder() + L"\\log\\setup.log") + "\"]}"))
+        << result;
+}
+
+// A plain file holds the program folder's name: the first package that installs into it
+// fails and says why in its own log. That log outlives the run in the log folder, and the failure line and
+// the result file name the kept file.
+TEST_F(InstallerResults, FailingPackageLeavesItsOwnLogInTheLogFolder)
+{
+    const std::wstring aside = ProgramFolder64() + L".set-aside";
+    const bool setAside = Exists(ProgramFolder64()) && MoveFileExW(ProgramFolder64().c_str(), aside.c_str(), 0);
+    ASSERT_FALSE(Exists(ProgramFolder64()));
+    statetest::WriteTextFile(ProgramFolder64(), "not a folder");
+    const std::wstring results = testenv::MakeScratchDirectory(L"installer-log-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    const endtoend::SetupOutcome run = endtoend::RunSetupWatched(L"/install /silent /nocheck \"/result=" + resultFile + L"\"",
+                                                                 endtoend::NeverRestart({}));
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+    DeleteFileW(ProgramFolder64().c_str());
+    if (setAside) MoveFileExW(aside.c_str(), ProgramFolder64().c_str(), 0);
+
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, kFailed);
+    // The first package installs nothing into that folder; the runtimes package is the first that does.
+    const std::string component = "norlo5-runtimes-x64-5.0.msi";
+    const auto lines = endtoend::LastRunLines();
+    const int failed = LineWith(lines, ":E:Installing " + component + " failed: ");
+    ASSERT_GE(failed, 0);
+    const std::string see = "; see the installer's log ";
+    const size_t at = lines[static_cast<size_t>(failed)].find(see);
+    ASSERT_NE(std::string::npos, at) << lines[static_cast<size_t>(failed)];
+    const std::string kept = lines[static_cast<size_t>(failed)].substr(at + see.size());
+    EXPECT_EQ(0u, kept.find(Narrow(DataFolder() + L"\\log\\installers\\") + component + ".")) << kept;
+    const std::string log = testsupport::ReadTextFile(testenv::Widen(kept));
+    EXPECT_NE(std::string::npos, log.find("Action")) << "not the installer's own log: " << log;
+    EXPECT_NE(std::string::npos, result.find("\"action\":\"failed\",\"exitCode\":1603,\"log\":\"" +
+                                             JsonPath(testenv::Widen(kept)) + "\"}"))
+        << result;
+    DeleteFileW(testenv::Widen(kept).c_str());
 }
 
 TEST_F(InstallerResults, ComponentAskingForARestartEndsWithOneAndRestartsNothingUnasked)

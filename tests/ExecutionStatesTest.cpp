@@ -3,6 +3,7 @@
 // install type, running the registered uninstall commands last first, and purging the
 // product's data folder.
 #include "engine/DeleteDirectory.h"
+#include "engine/InstallerLogs.h"
 #include "engine/InstallerRun.h"
 #include "engine/ProcessWindows.h"
 #include "engine/states/StateFailed.h"
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,7 @@ ziz::ComponentRecord RecordOf(ziz::Worker& worker, const std::wstring& file)
 {
     for (const ziz::ComponentRecord& record : worker.Report().Components())
         if (record.file == file) return record;
-    return ziz::ComponentRecord{L"<none>", ziz::ComponentAction::Reused, false, 0, std::string()};
+    return ziz::ComponentRecord{L"<none>", ziz::ComponentAction::Reused, false, 0, std::string(), std::wstring()};
 }
 
 // The wait between retries of a busy installer, replaced for one test: every wait is
@@ -350,6 +352,10 @@ TEST_F(ExecutionStates, FailingInstallerNamesItsCommandAndLogAndHandsTheInstalle
     const std::wstring failing = scratch + L"\\tools\\failing.exe";
     PlaceStandIn(failing);
     statetest::SetStandInExitCode(failing, 1603);
+    // What the installer wrote into the run's temporary folder outlives the run in the log folder.
+    const std::wstring logFolder = scratch + L"\\data\\Norlo 5\\log";
+    worker.paths[ziz::evLog] = logFolder;
+    statetest::WriteTextFile(temp + L"\\broken.msi.log", "Action ended: InstallFinalize. Return value 3.");
     worker.SetItems({Item(L"first.msi", L"yes", L"yes", Quoted(recorder) + L" first"),
                      Item(L"broken.msi", L"yes", L"yes", Quoted(failing) + L" /log [LOG]"),
                      Item(L"last.msi", L"yes", L"yes", Quoted(recorder) + L" last")});
@@ -357,9 +363,14 @@ TEST_F(ExecutionStates, FailingInstallerNamesItsCommandAndLogAndHandsTheInstalle
 
     EXPECT_EQ(RecordedLines(recorder), std::vector<std::string>{"first"});
     EXPECT_EQ(RecordedLines(failing), std::vector<std::string>{"/log " + Narrow(Quoted(temp + L"\\broken.msi.log"))});
+    const ziz::ComponentRecord kept = RecordOf(worker, L"broken.msi");
+    const std::wstring keptPrefix = logFolder + L"\\installers\\broken.msi.";
+    ASSERT_EQ(kept.log.substr(0, keptPrefix.size()), keptPrefix) << Narrow(kept.log);
+    EXPECT_TRUE(std::regex_match(Narrow(kept.log.substr(keptPrefix.size())), std::regex(R"(\d{8}-\d{6}\.log)")));
+    EXPECT_EQ(testsupport::ReadTextFile(kept.log), "Action ended: InstallFinalize. Return value 3.");
     const std::string line = "Installing broken.msi failed: " + Narrow(Quoted(failing)) + " /log " +
                              Narrow(Quoted(temp + L"\\broken.msi.log")) + " returned exit code 1603; see the " +
-                             "installer's log " + Narrow(temp) + "\\broken.msi.log";
+                             "installer's log " + Narrow(kept.log);
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line));
     EXPECT_EQ(worker.Report().FailureReason(), line);
     EXPECT_FALSE(worker.IsRestartRequired());
@@ -389,6 +400,48 @@ TEST_F(ExecutionStates, FailingInstallerWithoutALogOfItsOwnPointsNowhere)
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line));
     EXPECT_EQ(log.IndexOf("see the installer's log"), -1);
     EXPECT_EQ(log.IndexOf("Execution complete"), -1);
+}
+
+// Sets a file's last-write time the given number of days back.
+void AgeFile(const std::wstring& path, int days)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{};
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 3600 * 10000000ULL;
+    const FILETIME then{time.LowPart, time.HighPart};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &then));
+    CloseHandle(file);
+}
+
+TEST_F(ExecutionStates, KeptInstallerLogsArePurgedByTheSetupLogsAgeAndCountPerComponent)
+{
+    const std::wstring logFolder = scratch + L"\\log";
+    const std::wstring kept = logFolder + L"\\installers\\";
+    worker.paths[ziz::evLog] = logFolder;
+    for (int day = 1; day <= 11; ++day)
+        statetest::WriteTextFile(kept + L"comp.msi.202001" + (day < 10 ? L"0" : L"") + std::to_wstring(day) + L"-000000.log", "old");
+    statetest::WriteTextFile(kept + L"comp.msi.20260101-000000.log", "aged");
+    AgeFile(kept + L"comp.msi.20260101-000000.log", 40);
+    statetest::WriteTextFile(kept + L"other.msi.20190101-000000.log", "another component's");
+    statetest::WriteTextFile(temp + L"\\comp.msi.log", "new");
+
+    const std::wstring newest = ziz::KeepInstallerLog(worker, L"comp.msi", temp + L"\\comp.msi.log");
+    ASSERT_FALSE(newest.empty());
+    EXPECT_EQ(testsupport::ReadTextFile(newest), "new");
+    // Ten newest by the time in the name, the one older than a month among them purged.
+    EXPECT_FALSE(Exists(kept + L"comp.msi.20260101-000000.log"));
+    for (int day = 4; day <= 11; ++day)
+        EXPECT_TRUE(Exists(kept + L"comp.msi.202001" + (day < 10 ? L"0" : L"") + std::to_wstring(day) + L"-000000.log")) << day;
+    for (int day = 1; day <= 3; ++day) EXPECT_FALSE(Exists(kept + L"comp.msi.2020010" + std::to_wstring(day) + L"-000000.log")) << day;
+    EXPECT_TRUE(Exists(kept + L"other.msi.20190101-000000.log"));
+
+    // An installer that wrote no log leaves nothing to keep.
+    EXPECT_EQ(ziz::KeepInstallerLog(worker, L"quiet.msi", temp + L"\\quiet.msi.log"), L"");
 }
 
 TEST_F(ExecutionStates, InstallCommandThatCannotStartIsRecordedAsFailedWithItsReason)

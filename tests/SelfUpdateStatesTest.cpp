@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 
 #include "engine/ElevatedWorkFolder.h"
+#include "engine/HandBack.h"
 #include "engine/FileVersion.h"
 #include "engine/states/StateChoosingBootstrapper.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
@@ -660,7 +661,10 @@ TEST_F(ChoosingBootstrapper, StartsTheNewerBootstrapperWaitsAndEndsWithItsExitCo
         std::vector<std::wstring> arguments{L"C:\\Media\\Setup.exe", L"/install", L"/viewer", L"/migrate=D:\\Old Data"};
         if (expectedCode == 0) arguments.push_back(L"/q");
         LogCapture log;
-        StateWorker worker(arguments);
+        // The caller's result file stays with this process: the newer one hands its facts back.
+        std::vector<std::wstring> given = arguments;
+        given.insert(given.begin() + 2, L"/result=C:\\Results\\r.json");
+        StateWorker worker(given);
         worker.paths[ziz::evInitial] = L"C:\\Media";
         worker.fileNames[ziz::evInitial] = L"Setup.exe";
         worker.paths[ziz::evTempDir] = scratch_;
@@ -681,7 +685,9 @@ TEST_F(ChoosingBootstrapper, StartsTheNewerBootstrapperWaitsAndEndsWithItsExitCo
         EXPECT_FALSE(worker.IsRestartRequired());
         EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, Narrow(next) + " ended with exit code " +
                                                                 std::to_string(expectedCode)));
+        EXPECT_EQ(ziz::HandBackFile(ziz::HandBackId(), ziz::IsElevatedRun()), worker.Report().HandBackFile());
         arguments.front() = next;
+        arguments.push_back(L"/handback=" + ziz::HandBackId());
         EXPECT_EQ(arguments, testenv::ParsedBack(RecordedCommandLine(next)));
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
@@ -703,6 +709,7 @@ TEST_F(ChoosingBootstrapper, ArgumentsWithTrailingBackslashesAndQuotesArriveUnch
     EXPECT_EQ(nullptr, ziz::StateChoosingBootstrapper::Instance()->Exec(worker));
     std::vector<std::wstring> expected = arguments;
     expected.front() = next;
+    expected.push_back(L"/handback=" + ziz::HandBackId());
     EXPECT_EQ(expected, testenv::ParsedBack(RecordedCommandLine(next))) << Narrow(RecordedCommandLine(next));
 }
 

@@ -1,7 +1,7 @@
 // The setup log: line format, rotation into numbered compressed archives, two writers,
 // and the lines queued when the process ends.
 #include "app/LogLineFormatter.h"
-#include "app/SafeChannel.h"
+#include "app/LogFileChannel.h"
 #include "app/SetupLog.h"
 #include "osh/Log.h"
 
@@ -28,6 +28,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <regex>
@@ -452,31 +453,121 @@ TEST(SetupLogThreads, TwoThreadsLoseAndInterleaveNoLineAcrossRotations)
     EXPECT_EQ(kLines, next[1]);
 }
 
-// Records what it is given, or throws when told to.
+// Records what it is given, or throws when told to (always, or for the next few messages).
 class RecordingChannel : public Poco::Channel {
 public:
     bool fail = false;
+    int failNext = 0;
+    int closes = 0;
     std::vector<std::string> texts;
     void log(const Poco::Message& message) override
     {
-        if (fail) throw Poco::CreateFileException("no such directory");
+        if (fail || failNext > 0) {
+            --failNext;
+            throw Poco::CreateFileException("no such directory");
+        }
         texts.push_back(message.getText());
     }
+    void close() override { ++closes; }
 };
 
-TEST(SetupLogSafeChannel, PassesMessagesOnAndDropsTheOnesItsTargetRefuses)
+Poco::Message Line(const std::string& text) { return Poco::Message("setup", text, Poco::Message::PRIO_INFORMATION); }
+
+// A file channel over recording channels: "shared" and the fallbacks "beside" and "work".
+struct ChannelUnderTest {
+    Poco::AutoPtr<RecordingChannel> shared{new RecordingChannel};
+    Poco::AutoPtr<RecordingChannel> beside{new RecordingChannel};
+    Poco::AutoPtr<RecordingChannel> work{new RecordingChannel};
+    bool busy = false;
+    int busyQuestions = 0;
+    std::vector<std::string> notices;
+    Poco::AutoPtr<app::LogFileChannel> channel{new app::LogFileChannel(
+        "shared", {"beside", "work"},
+        [this](const std::string& path) -> Poco::Channel::Ptr {
+            if (path == "shared") return shared;
+            if (path == "beside") return beside;
+            return work;
+        },
+        [this](const std::string&) {
+            ++busyQuestions;
+            return busy;
+        },
+        [this](const std::string& failed, const std::string& fallback) { notices.push_back(failed + " -> " + fallback); })};
+};
+
+TEST(SetupLogFileChannel, ALentFileIsClosedAndTheLinesMeanwhileFollowInOrderWhenTakenBack)
 {
-    Poco::AutoPtr<RecordingChannel> target(new RecordingChannel);
-    Poco::AutoPtr<app::SafeChannel> channel(new app::SafeChannel(target));
-    channel->log(Poco::Message("setup", "one", Poco::Message::PRIO_INFORMATION));
-    target->fail = true;
-    EXPECT_NO_THROW(channel->log(Poco::Message("setup", "two", Poco::Message::PRIO_INFORMATION)));
-    EXPECT_NO_THROW(channel->log(Poco::Message("setup", "three", Poco::Message::PRIO_INFORMATION)));
-    target->fail = false;
-    channel->log(Poco::Message("setup", "four", Poco::Message::PRIO_INFORMATION));
-    EXPECT_EQ((std::vector<std::string>{"one", "four"}), target->texts);
-    EXPECT_EQ(2u, channel->Dropped());
-    EXPECT_EQ(target.get(), channel->Target().get());
+    ChannelUnderTest test;
+    test.channel->log(Line("before"));
+    test.channel->ExpectLend();
+    test.channel->log(Poco::Message(app::LogFileChannel::kLendRequest, "", Poco::Message::PRIO_INFORMATION));
+    EXPECT_TRUE(test.channel->AwaitLent(std::chrono::milliseconds(0)));
+    EXPECT_EQ(1, test.shared->closes) << "another process can open the file only when this one closed it";
+    test.channel->log(Line("during 1"));
+    test.channel->log(Line("during 2"));
+    EXPECT_EQ((std::vector<std::string>{"before"}), test.shared->texts);
+    test.channel->TakeBack();
+    test.channel->log(Line("after"));
+    EXPECT_EQ((std::vector<std::string>{"before", "during 1", "during 2", "after"}), test.shared->texts);
+    EXPECT_TRUE(test.beside->texts.empty());
+
+    // A request that comes after its caller stopped waiting and took the file back is ignored.
+    test.channel->ExpectLend();
+    EXPECT_FALSE(test.channel->AwaitLent(std::chrono::milliseconds(0)));
+    test.channel->TakeBack();
+    test.channel->log(Poco::Message(app::LogFileChannel::kLendRequest, "", Poco::Message::PRIO_INFORMATION));
+    test.channel->log(Line("still written"));
+    EXPECT_EQ("still written", test.shared->texts.back());
+
+    // The end of the process writes what is held.
+    test.channel->ExpectLend();
+    test.channel->log(Poco::Message(app::LogFileChannel::kLendRequest, "", Poco::Message::PRIO_INFORMATION));
+    test.channel->log(Line("held at exit"));
+    test.channel->close();
+    EXPECT_EQ("held at exit", test.shared->texts.back());
+    EXPECT_EQ(0u, test.channel->Dropped());
+}
+
+TEST(SetupLogFileChannel, AFileThatTakesNoLinesSendsThemToTheFirstFallbackThatDoesAndSaysSoOnce)
+{
+    ChannelUnderTest test;
+    test.channel->log(Line("one"));
+    test.shared->fail = true;
+    test.beside->fail = true;
+    EXPECT_NO_THROW(test.channel->log(Line("two")));
+    test.channel->log(Line("three"));
+    EXPECT_EQ((std::vector<std::string>{"one"}), test.shared->texts);
+    EXPECT_EQ((std::vector<std::string>{"two", "three"}), test.work->texts);
+    EXPECT_EQ((std::vector<std::string>{"shared -> work"}), test.notices);
+    EXPECT_EQ("work", test.channel->FallbackPath());
+    EXPECT_EQ(0u, test.channel->Dropped());
+    EXPECT_EQ(1, test.busyQuestions) << "a file nobody holds is not waited for";
+
+    // Only a line no file takes is lost, and it is counted.
+    test.work->fail = true;
+    test.channel->log(Line("four"));
+    EXPECT_EQ(1u, test.channel->Dropped());
+}
+
+TEST(SetupLogFileChannel, AFileAnotherProcessHoldsIsWaitedForOnce)
+{
+    ChannelUnderTest test;
+    test.busy = true;
+    test.shared->failNext = 3;
+    test.channel->log(Line("waited"));
+    EXPECT_EQ((std::vector<std::string>{"waited"}), test.shared->texts);
+    EXPECT_TRUE(test.notices.empty());
+    EXPECT_EQ(3, test.busyQuestions);
+
+    // A holder that never lets go: after the wait the lines go beside the file, and the
+    // process does not wait again for every later line.
+    test.shared->fail = true;
+    const auto start = std::chrono::steady_clock::now();
+    test.channel->log(Line("given up"));
+    test.channel->log(Line("next"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * app::LogFileChannel::kBusyWait / 2);
+    EXPECT_EQ((std::vector<std::string>{"given up", "next"}), test.beside->texts);
+    EXPECT_EQ((std::vector<std::string>{"shared -> beside"}), test.notices);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include "support/MessageLoop.h"
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
+#include "support/Links.h"
 #include "support/TestEnvironment.h"
 
 #include "BuildConfig.h"
@@ -29,6 +30,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -276,24 +278,32 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
         app::HandledOutcome outcome;
         app::EngineSummary summary;
         int exitCode;
-        bool refused;
+        app::RunEnding ending;
         const char* line;
         const char* reason;
     };
     const Row rows[] = {
-        {"success", {}, engine, 0, false, "Setup ended, mode UPDATE, outcome succeeded, exit code 0, restart needed no", ""},
-        {"restart", {}, engine, 1, false, "Setup ended, mode UPDATE, outcome succeeded, exit code 1, restart needed yes", ""},
-        {"up to date", {}, upToDate, 1, false, "Setup ended, mode CHECK, outcome up to date, exit code 1, restart needed no", ""},
-        {"hand-over by the engine", {}, handedOver, 1, false,
+        {"success", {}, engine, 0, app::RunEnding::Reported, "Setup ended, mode UPDATE, outcome succeeded, exit code 0, restart needed no", ""},
+        {"restart", {}, engine, 1, app::RunEnding::Reported, "Setup ended, mode UPDATE, outcome succeeded, exit code 1, restart needed yes", ""},
+        {"up to date", {}, upToDate, 1, app::RunEnding::Reported, "Setup ended, mode CHECK, outcome up to date, exit code 1, restart needed no", ""},
+        {"hand-over by the engine", {}, handedOver, 1, app::RunEnding::Reported,
          "Setup ended, mode UPDATE, outcome handed over, exit code 1, restart needed yes", ""},
-        {"hand-over by the window", exited, none, -1, false,
+        {"hand-over by the window", exited, none, -1, app::RunEnding::Reported,
          "Setup ended, mode DOWNLOAD, outcome handed over, exit code -1, restart needed no", "No cause was recorded"},
-        {"failure", {}, failed, -1, false, "Setup ended, mode UPDATE, outcome failed, exit code -1, restart needed no",
+        {"failure", {}, failed, -1, app::RunEnding::Reported, "Setup ended, mode UPDATE, outcome failed, exit code -1, restart needed no",
          "Installer of base.msi ended with 1603"},
-        {"no engine", {}, none, -1, false, "Setup ended, mode DOWNLOAD, outcome failed, exit code -1, restart needed no",
+        {"no engine", {}, none, -1, app::RunEnding::Reported, "Setup ended, mode DOWNLOAD, outcome failed, exit code -1, restart needed no",
          "Cannot create the progress window"},
-        {"server", {}, none, -1, true, "Setup ended, mode DOWNLOAD, outcome refused, exit code -1, restart needed no",
+        {"server", {}, none, -1, app::RunEnding::Refused, "Setup ended, mode DOWNLOAD, outcome refused, exit code -1, restart needed no",
          "Refused on a server edition: Microsoft Windows Server 2022 (build 20348)"},
+        // Closed before an outcome: never success, whatever the window's quit code, and a
+        // check never answers "update available".
+        {"cancelled", {}, engine, -1, app::RunEnding::Cancelled,
+         "Setup ended, mode UPDATE, outcome cancelled, exit code -1, restart needed no",
+         "Cancelled: the window was closed before the run reported an outcome"},
+        {"cancelled check", {}, upToDate, -1, app::RunEnding::Cancelled,
+         "Setup ended, mode CHECK, outcome cancelled, exit code -1, restart needed no",
+         "Cancelled: the window was closed before the run reported an outcome"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -301,7 +311,7 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
         if (std::string(row.name) == "no engine") firstError = "Cannot create the progress window";
         if (std::string(row.name) == "server") firstError = "Refused on a server edition: Microsoft Windows Server 2022 (build 20348)";
         const app::RunFacts facts =
-            app::GatherRunFacts(row.outcome, row.summary, firstError, row.exitCode, ziz::DOWNLOAD, row.refused);
+            app::GatherRunFacts(row.outcome, row.summary, firstError, row.exitCode, ziz::DOWNLOAD, row.ending);
         EXPECT_EQ(row.line, app::LastLogLine(facts));
         EXPECT_EQ(row.reason, facts.failureReason);
     }
@@ -405,15 +415,15 @@ struct Child {
     DWORD id = 0;
 };
 
-Child StartSetup(const std::wstring& arguments)
+Child StartSetup(const std::wstring& arguments, const std::wstring& currentDirectory = L"")
 {
     std::wstring commandLine = L"\"" + testenv::SetupExecutable() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
     Child child;
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &started)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &started)) {
         CloseHandle(started.hThread);
         child.process.reset(started.hProcess);
         child.id = started.dwProcessId;
@@ -440,10 +450,11 @@ struct RunResult {
     std::vector<testenv::SeenBox> boxes;
 };
 
-RunResult RunSetup(const std::wstring& arguments, std::vector<int> answers = {})
+RunResult RunSetup(const std::wstring& arguments, std::vector<int> answers = {},
+                   const std::wstring& currentDirectory = L"")
 {
     RunResult result;
-    Child child = StartSetup(arguments);
+    Child child = StartSetup(arguments, currentDirectory);
     EXPECT_TRUE(child.process.valid()) << "CreateProcess failed: " << GetLastError();
     if (!child.process) return result;
     testenv::MessageBoxWatcher watcher(std::move(answers), child.id);
@@ -584,16 +595,78 @@ TEST_F(Startup, UnknownSwitchEndsTheRunBeforeAnythingHappens)
     ExpectNothingFetched();
 }
 
+std::string JsonPath(const std::wstring& path)
+{
+    std::string json;
+    for (const char c : testenv::Narrow(path)) json += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return json;
+}
+
 TEST_F(Startup, UnknownSwitchStillWritesTheResult)
 {
     const std::wstring folder = testenv::MakeScratchDirectory(L"startup-result");
     const std::wstring path = folder + L"\\result.json";
     const auto run = RunSetup(L"/silent /uninstall /unistall \"/result=" + path + L"\"");
     EXPECT_EQ(FailureExitCode, run.exitCode);
-    EXPECT_EQ("{\"mode\":\"UNINSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
-              "\"failureReason\":\"Unknown switch \\\"/unistall\\\"; known switches: " +
-                  testenv::Narrow(ziz::KnownSwitchList()) + "\",\"components\":[]}",
-              ReadWhole(path));
+    const std::string result = ReadWhole(path);
+    const std::string refusal = "Unknown switch \\\"/unistall\\\"; known switches: " + testenv::Narrow(ziz::KnownSwitchList());
+    EXPECT_EQ(0u, result.find("{\"mode\":\"UNINSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"" + refusal + "\",\"components\":[],\"logFiles\":[\"" +
+                              JsonPath(DataFolder() + L"\\log\\setup.log") + "\",\""))
+        << result;
+    // The data folder is blocked, so no line reaches the setup log: they went to a file in
+    // the work folder, which the result names and which stays when the run removes the rest.
+    const std::string::size_type begin = result.find("\",\"", result.find("\"logFiles\"")) + 3;
+    const std::string::size_type end = result.find("\"]}", begin);
+    ASSERT_NE(std::string::npos, end) << result;
+    std::string fallback = result.substr(begin, end - begin);
+    for (std::string::size_type at = 0; (at = fallback.find("\\\\", at)) != std::string::npos; ++at) fallback.erase(at, 1);
+    EXPECT_TRUE(std::regex_search(fallback, std::regex(R"(\\Norlo-\{[-0-9a-f]+\}\\Norlo-setup\.\d+\.log$)"))) << fallback;
+    const std::string lines = ReadWhole(testenv::Widen(fallback));
+    EXPECT_NE(std::string::npos, lines.find(":E:Unknown switch \"/unistall\"")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("Setup ended, mode UNINSTALL, outcome failed, exit code -1")) << lines;
+    testenv::RemoveTree(testenv::Widen(fallback.substr(0, fallback.find_last_of('\\'))));
+    testenv::RemoveTree(folder);
+}
+
+// Where the result goes is judged before anything happens, like an unknown switch: a
+// folder that is not there, or a link at the path, ends the run with a line and -1.
+TEST_F(Startup, ResultPathThatCannotBeWrittenIsRefusedBeforeAnythingHappens)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"startup-result-refused");
+    const std::wstring missing = folder + L"\\missing\\result.json";
+    auto run = RunSetup(L"/check /silent \"/result=" + missing + L"\"");
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(Exists(folder + L"\\missing"));
+
+    // Someone at the screen is told why.
+    run = RunSetup(L"/check \"/result=" + missing + L"\"", {IDOK});
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(L"The result file \"" + missing + L"\" is refused: its folder " + folder + L"\\missing does not exist",
+              run.boxes[0].text);
+
+    // A link at the path (a folder link: Wine shows no file links) is never written through.
+    testsupport::CanaryFolder canary(L"result-link-target");
+    testsupport::FolderLink link(folder + L"\\result.json", canary.folder);
+    run = RunSetup(L"/check \"/result=" + link.path + L"\"", {IDOK});
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(L"The result file \"" + link.path + L"\" is refused: " + link.path + L" is a link", run.boxes[0].text);
+    EXPECT_TRUE(canary.Intact());
+    EXPECT_TRUE(link.Present());
+    ExpectNothingFetched();
+    testenv::RemoveTree(folder);
+}
+
+// A relative path is the caller's: it is resolved against the caller's current directory.
+TEST_F(Startup, RelativeResultPathIsResolvedAgainstTheCallersCurrentDirectory)
+{
+    const std::wstring folder = testenv::MakeScratchDirectory(L"startup-result-relative");
+    const auto run = RunSetup(L"/silent /unistall /result=relative.json", {}, folder);
+    EXPECT_EQ(FailureExitCode, run.exitCode);
+    EXPECT_EQ(0u, ReadWhole(folder + L"\\relative.json").find("{\"mode\":\"INSTALL\",\"outcome\":\"failed\""));
     testenv::RemoveTree(folder);
 }
 

@@ -474,6 +474,17 @@ TEST_F(FailureBox, NamesTheReasonAStateGaveAndTheLogFile)
     EXPECT_EQ(L"Installer of base.msi ended with 1603 (" + logFile_ + L")", SecondLine());
 }
 
+// A path in any script reaches the box as it is (the log's text is UTF-8).
+TEST_F(FailureBox, ShowsNamesInAnyScriptIntact)
+{
+    const std::wstring folder = L"C:\\users\\\u0410\u043d\u043d\u0430\\\u039b\u03ae\u03c8\u03b5\u03b9\u03c2 \u4e0b\u8f7d";
+    app::EngineSummary summary;
+    summary.ran = true;
+    summary.report.SetFailureReason(testenv::Narrow(L"Could not create directory path " + folder));
+    app::PublishEngineSummary(summary);
+    EXPECT_EQ(L"Could not create directory path " + folder + L" (" + logFile_ + L")", SecondLine());
+}
+
 TEST_F(FailureBox, FallsBackToTheFirstErrorLineThenToNoCause)
 {
     app::NoteLoggedError("Unable to determine directory location for Setup files");

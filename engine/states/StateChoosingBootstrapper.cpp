@@ -46,8 +46,7 @@ bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
 // The best bootstrapper in the program's place, every argument after it as it was given.
 std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
 {
-    std::vector<std::wstring> arguments;
-    worker.GetArguments(arguments);
+    std::vector<std::wstring> arguments = HandOverArguments(worker);
     if (!arguments.empty()) arguments.erase(arguments.begin());
     std::wstring commandLine = osh::QuoteProgramPath(bestPath);
     if (!arguments.empty()) commandLine += L" " + osh::JoinArguments(arguments);

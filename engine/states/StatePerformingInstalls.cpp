@@ -1,6 +1,7 @@
 #include "engine/states/StatePerformingInstalls.h"
 
 #include "engine/HeldComponent.h"
+#include "engine/InstallerLogs.h"
 #include "engine/InstallerRun.h"
 #include "engine/SetupFilesCache.h"
 #include "engine/states/StateFailed.h"
@@ -64,15 +65,24 @@ std::wstring InstallerLogFile(const InstallItem& item, const Directories& direct
 }
 
 // One line naming the component, its command and exit code, and the installer's own log
-// when its command writes one.
-std::string InstallerFailureLine(const InstallItem& item, const std::wstring& commandTemplate,
-                                 const std::wstring& command, unsigned long exitCode, const Directories& directories)
+// (as kept in the log folder) when its command wrote one.
+std::string InstallerFailureLine(const InstallItem& item, const std::wstring& command, unsigned long exitCode,
+                                 const std::wstring& keptLog)
 {
     std::wstring line = L"Installing " + item.Filename + L" failed: " + command + L" returned exit code " +
                         std::to_wstring(exitCode);
-    if (commandTemplate.find(L"[LOG]") != std::wstring::npos)
-        line += L"; see the installer's log " + InstallerLogFile(item, directories);
+    if (!keptLog.empty()) line += L"; see the installer's log " + keptLog;
     return osh::Narrow(line);
+}
+
+// The installer's own log outlives the run's temporary folder.
+std::wstring KeepLogOf(Worker& worker, const InstallItem& item, const std::wstring& commandTemplate,
+                       const Directories& directories)
+{
+    if (commandTemplate.find(L"[LOG]") == std::wstring::npos) return std::wstring();
+    const std::wstring kept = KeepInstallerLog(worker, item.Filename, InstallerLogFile(item, directories));
+    if (!kept.empty()) worker.Report().RecordLog(item.Filename, kept);
+    return kept;
 }
 
 void RecordFailure(Worker& worker, const std::wstring& file, const std::string& line)
@@ -115,9 +125,9 @@ bool InstallComponent(Worker& worker, const InstallItem& item, const std::wstrin
         return false;
     }
     worker.Report().RecordExitCode(item.Filename, static_cast<long>(outcome.exitCode));
+    const std::wstring keptLog = KeepLogOf(worker, item, commandTemplate, directories);
     if (!IsInstallerSuccess(outcome.result)) {
-        RecordFailure(worker, item.Filename,
-                      InstallerFailureLine(item, commandTemplate, command, outcome.exitCode, directories));
+        RecordFailure(worker, item.Filename, InstallerFailureLine(item, command, outcome.exitCode, keptLog));
         return false;
     }
     if (outcome.result == InstallerResult::SucceededRestartRequired) {

@@ -37,8 +37,7 @@ bool DiscoverPaths(Worker& worker, RelaunchPaths& paths)
 // The entries after the program path, each arriving in the elevated run as it was given.
 std::wstring RelaunchParameters(Worker& worker)
 {
-    std::vector<std::wstring> arguments;
-    worker.GetArguments(arguments);
+    const std::vector<std::wstring> arguments = HandOverArguments(worker);
     if (arguments.empty()) return std::wstring();
     return osh::JoinArguments(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
 }
@@ -69,14 +68,15 @@ WorkerState* RelaunchElevated(Worker& worker)
         worker.Notify(StatusFailed);
         return nullptr;
     }
-    worker.SetRestartRequired(false);
     if (!process) {
-        // The shell started it without telling which process: nothing to wait for.
-        osh::LogWarning(L"Started " + program + L" elevated, but cannot wait for it");
-        worker.Notify(StatusSucceeded);
+        // The shell started something without telling which process: its outcome would be
+        // lost, so the run cannot report success.
+        osh::LogError(L"Started " + program + L" elevated, but the system gave no process to wait for");
+        worker.Notify(StatusFailed);
         return nullptr;
     }
-    AwaitHandedOver(worker, process.get(), program);
+    worker.SetRestartRequired(false);
+    AwaitHandedOver(worker, process.get(), program, true);
     return nullptr;
 }
 

@@ -35,7 +35,13 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     std::wstring url;
     if (!worker.GetUpdateUrl(url)) return Fail(L"Could not find update URL", failure);
     const std::wstring file = osh::AppendBackslash(tempDirectory) + L"update.xml";
-    if (!osh::DownloadToFile(file, url)) return Fail(L"Could not download " + url + L" to " + file, failure);
+    std::string transferFailure;
+    if (!osh::DownloadToFile(file, url, transferFailure)) {
+        Fail(L"Could not download " + url + L" to " + file, failure);
+        // The cause in words (the address and why), not where the file would have gone.
+        failure = transferFailure;
+        return false;
+    }
     Blob blob;
     if (!ReadFileBlob(file, blob)) return Fail(L"Could not load file " + file, failure);
     if (!LoadBootstrapperItem(blob, item)) return Fail(L"Could not load bootstrapper sequence from " + file, failure);

@@ -199,7 +199,8 @@ TEST(KnownSwitches, EverySwitchTheProgramReadsIsAccepted)
         L"/silent", L"/SILENT", L"/server", L"/norestart", L"/NoRestart", L"/result=C:\\out\\r.json",
         L"/result=r.json", L"/install", L"--install=x", L"/update", L"--UPDATE", L"/download", L"/check",
         L"/uninstall", L"/appliance=E:\\", L"--appliance", L"/viewer", L"/viewer=no", L"--nocheck", L"/clean",
-        L"/purge", L"/migrate=C:\\old", L"--clid=a=b", L"",
+        L"/purge", L"/migrate=C:\\old", L"--clid=a=b", L"", L"/handback={0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0}",
+        L"/HANDBACK={0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
     };
     for (const wchar_t* element : known) {
         std::wstring unknown = L"<untouched>";
@@ -214,6 +215,10 @@ TEST(KnownSwitches, TyposLookalikesAndBareWordsAreRefused)
         L"/unistall",  L"--unistall", L"/install2", L"/ install", L"/",        L"--",          L"-install",
         L"uninstall",  L"update",     L"--silent",  L"/silent=yes", L"/server=1", L"--norestart", L"/norestart=x",
         L"/result",    L"/result=",   L"--result=r.json", L"/silently", L"/clid_x", L"\\install",
+        // The id becomes part of a file name: only a GUID in braces.
+        L"/handback", L"/handback=", L"--handback={0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0}",
+        L"/handback=..\\..\\x", L"/handback={0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f}",
+        L"/handback={0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1fg}", L"/handback=0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0xx",
     };
     for (const wchar_t* element : refused) {
         std::wstring unknown;
@@ -231,6 +236,25 @@ TEST(KnownSwitches, FirstUnknownIsNamedAndTheProgramPathIsNotJudged)
     // The path has no prefix and may even look like a switch: it is never judged.
     EXPECT_FALSE(ziz::FindUnknownSwitch({L"/odd/Setup.exe"}, unknown));
     EXPECT_FALSE(ziz::FindUnknownSwitch({}, unknown));
+}
+
+// A started bootstrapper gets the run's arguments with its own hand-back id instead of the
+// caller's result file, so that only the process the caller started writes that file.
+TEST(HandBack, StartedProcessesGetAHandBackIdInsteadOfTheResultFile)
+{
+    const std::wstring id = L"{0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0}";
+    const std::wstring earlier = L"{11111111-2222-3333-4444-555555555555}";
+    EXPECT_EQ((std::vector<std::wstring>{kProgram, L"/silent", L"/update", L"/handback=" + id}),
+              ziz::ArgumentsForHandOver({kProgram, L"/silent", L"/result=C:\\r.json", L"/update",
+                                         L"/RESULT=second.json", L"/handback=" + earlier},
+                                        id));
+    // The program path is never taken out, whatever it looks like.
+    EXPECT_EQ((std::vector<std::wstring>{L"/result=x", L"/handback=" + id}), ziz::ArgumentsForHandOver({L"/result=x"}, id));
+
+    EXPECT_EQ(earlier, ziz::GivenHandBackId({kProgram, L"/check", L"/handback=" + earlier}));
+    EXPECT_EQ(L"", ziz::GivenHandBackId({kProgram, L"/check", L"/result=r.json"}));
+    EXPECT_EQ(L"", ziz::GivenHandBackId({L"/handback=" + earlier}));
+    EXPECT_EQ(L"", ziz::GivenHandBackId({kProgram, L"/handback=..\\x"}));
 }
 
 TEST(KnownSwitches, ListNamesEveryKnownSwitchOnce)

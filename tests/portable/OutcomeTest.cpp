@@ -1,5 +1,7 @@
-// How a run's outcome becomes a restart prompt, a box and an exit code, and the JSON of
-// the result file a deployment tool reads. Pure decisions: they run natively as well.
+// How a run's outcome becomes a restart prompt, a box and an exit code, the JSON of the
+// result file a deployment tool reads, and the facts a started process hands back. Pure
+// decisions: they run natively as well.
+#include "app/HandBackText.h"
 #include "app/OutcomePolicy.h"
 #include "app/ResultJson.h"
 #include "engine/InstallMode.h"
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,6 +117,91 @@ TEST(ResultFile, JsonOfASuccessfulAndOfAFailedRun)
               "\"failureReason\":\"a\\nb\\tc\\rd\\be\\ff\\\\g/h\\u0001i\\u000B\\u001Fj\x7F\xC3\xA4\","
               "\"components\":[]}",
               app::ResultJson(failed));
+}
+
+TEST(ResultFile, JsonNamesTheKeptInstallerLogsTheLogFilesAndLostLines)
+{
+    app::RunFacts facts;
+    facts.mode = "INSTALL";
+    facts.outcome = "cancelled";
+    facts.failureReason = "Cancelled: the window was closed before the run reported an outcome";
+    ziz::RunReport report;
+    report.Record(L"base.msi", ziz::ComponentAction::Failed);
+    report.RecordExitCode(L"base.msi", 1603);
+    report.RecordLog(L"base.msi", L"C:\\ProgramData\\N\u00f6rlo\\log\\installers\\base.msi.20261210-010203.log");
+    facts.components = report.Components();
+    facts.logFiles = {"C:\\ProgramData\\Norlo 5\\log\\setup.log", "C:\\Temp\\Norlo-setup.12.log"};
+    facts.logLinesLost = 3;
+    EXPECT_EQ("{\"mode\":\"INSTALL\",\"outcome\":\"cancelled\",\"exitCode\":-1,\"restartRequired\":false,"
+              "\"failureReason\":\"Cancelled: the window was closed before the run reported an outcome\","
+              "\"components\":[{\"file\":\"base.msi\",\"action\":\"failed\",\"exitCode\":1603,"
+              "\"log\":\"C:\\\\ProgramData\\\\N\xC3\xB6rlo\\\\log\\\\installers\\\\base.msi.20261210-010203.log\"}],"
+              "\"logFiles\":[\"C:\\\\ProgramData\\\\Norlo 5\\\\log\\\\setup.log\",\"C:\\\\Temp\\\\Norlo-setup.12.log\"],"
+              "\"logLinesLost\":3}",
+              app::ResultJson(facts));
+}
+
+// What a started process hands back reads back as it was, whatever its texts hold.
+TEST(HandBack, FactsReadBackAsTheyWereWritten)
+{
+    app::RunFacts facts;
+    facts.mode = "UPDATE";
+    facts.outcome = "failed";
+    facts.exitCode = -1;
+    facts.restartRequired = true;
+    facts.failureReason = "Installing \xCE\xB5.msi failed:\tline\nnext\\r=1";
+    ziz::RunReport report;
+    report.Record(L"\u0444\u0430\u0439\u043b.msi", ziz::ComponentAction::Installed);
+    report.RecordExitCode(L"\u0444\u0430\u0439\u043b.msi", 3010);
+    report.RecordLog(L"\u0444\u0430\u0439\u043b.msi", L"C:\\log\\installers\\x=\t.log");
+    report.Record(L"vcredist_x64.exe", ziz::ComponentAction::Reused);
+    report.RecordFailedCheck(L"vcredist_x64.exe", "md5");
+    facts.components = report.Components();
+    facts.logFiles = {"C:\\log\\setup.log", "C:\\log\\setup.7.log"};
+    facts.logLinesLost = 2;
+
+    app::RunFacts read;
+    ASSERT_TRUE(app::ReadHandBackText(app::HandBackText(facts), read));
+    EXPECT_EQ(app::ResultJson(facts), app::ResultJson(read));
+    EXPECT_EQ(facts.logLinesLost, read.logLinesLost);
+
+    // Anything else is no hand-back and changes nothing.
+    app::RunFacts untouched;
+    untouched.mode = "CHECK";
+    for (const std::string& text :
+         {std::string(), std::string("mode=INSTALL\noutcome=failed\n"), std::string("norlo-handback 1\nmode=INSTALL\n"),
+          app::HandBackText(facts) + "unknown=1\n", app::HandBackText(facts) + "component=installed\t0\n",
+          app::HandBackText(facts) + "component=bogus\t-\t\t\tx.msi\n"}) {
+        EXPECT_FALSE(app::ReadHandBackText(text, untouched)) << text;
+        EXPECT_EQ("CHECK", untouched.mode);
+    }
+}
+
+TEST(HandBack, TheWaitingProcessTakesTheFactsInAndKeepsItsExitCodeAndLogFilesFirst)
+{
+    app::RunFacts own;
+    own.mode = "INSTALL";
+    own.outcome = "handed over";
+    own.exitCode = -1;
+    own.logFiles = {"C:\\Log\\setup.log"};
+    own.logLinesLost = 1;
+    app::RunFacts handedBack;
+    handedBack.mode = "INSTALL";
+    handedBack.outcome = "failed";
+    handedBack.exitCode = 0;
+    handedBack.failureReason = "Installing vcredist_x64.exe failed";
+    ziz::RunReport report;
+    report.Record(L"vcredist_x64.exe", ziz::ComponentAction::Failed);
+    handedBack.components = report.Components();
+    handedBack.logFiles = {"c:\\log\\SETUP.log", "C:\\Windows\\Temp\\Norlo-setup.9.log"};
+    handedBack.logLinesLost = 2;
+    app::TakeInHandedBack(handedBack, own);
+    EXPECT_EQ("failed", own.outcome);
+    EXPECT_EQ(-1, own.exitCode);
+    EXPECT_EQ("Installing vcredist_x64.exe failed", own.failureReason);
+    ASSERT_EQ(1u, own.components.size());
+    EXPECT_EQ((std::vector<std::string>{"C:\\Log\\setup.log", "C:\\Windows\\Temp\\Norlo-setup.9.log"}), own.logFiles);
+    EXPECT_EQ(3u, own.logLinesLost);
 }
 
 }  // namespace

@@ -20,8 +20,17 @@ void WriteTextFile(const std::wstring& path, const std::string& content)
 
 std::string ReadTextFile(const std::wstring& path)
 {
-    std::ifstream in(testenv::Narrow(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // By the wide path: a narrow one would go through the ANSI code page and miss names in
+    // other scripts.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string text;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+    CloseHandle(file);
+    return text;
 }
 
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
