@@ -9,6 +9,7 @@
 #include "engine/OSWorker.h"
 #include "engine/PathKind.h"
 #include "engine/RunLoop.h"
+#include "engine/RunLock.h"
 #include "osh/FileSystem.h"
 #include "osh/HttpTransfer.h"
 #include "osh/Log.h"
@@ -74,6 +75,10 @@ EngineFactory SetEngineFactory(EngineFactory factory)
 
 int RunEngine(HWND window)
 {
+    // Another setup may start once this run's engine is done.
+    struct RunLockRelease {
+        ~RunLockRelease() { ziz::ReleaseRunLock(); }
+    } runLockRelease;
     // The folders the run made for its temporary files go with it, however it ends.
     struct RunFoldersRemoval {
         ~RunFoldersRemoval() { ziz::RemoveRunFolders(); }
@@ -85,6 +90,8 @@ int RunEngine(HWND window)
     if (!EnsureWorkingDirectory(*engine)) return NoWorkingDirectory;
     osh::LogInformation(osh::GetOSDescription());
     SummaryOnExit summary(*engine);
+    // One run at a time per machine; a run that may not start has changed nothing.
+    if (!ziz::PassRunLock(*engine, Shell().ShutdownEvent)) return 0;
     // Closing the window also stops a running transfer, not only the walk between states.
     osh::SetTransferCancelEvent(Shell().ShutdownEvent);
     struct CancelReset {

@@ -6,10 +6,12 @@ namespace app {
 
 namespace {
 
-std::string OutcomeName(const RunFacts& facts, bool upToDate, bool refused)
+std::string OutcomeName(const RunFacts& facts, bool upToDate, bool refused, ziz::HoldBack holdBack)
 {
     if (refused) return "refused";
     if (facts.handedOver) return "handed over";
+    // A run held back changed nothing: the caller may simply try again later.
+    if (facts.exitCode == -1 && holdBack != ziz::HoldBack::None) return ziz::HoldBackName(holdBack);
     if (facts.exitCode == -1) return "failed";
     return upToDate ? "up to date" : "succeeded";
 }
@@ -41,7 +43,7 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     // passes on the code of the run that did the work.
     facts.restartRequired =
         exitCode == 1 && !upToDate && (mode == ziz::INSTALL || mode == ziz::UPDATE || mode == ziz::UNINSTALL);
-    facts.outcome = OutcomeName(facts, upToDate, refused);
+    facts.outcome = OutcomeName(facts, upToDate, refused, summary.report.HeldBack());
     if (exitCode == -1) facts.failureReason = FailureReasonOf(summary, firstError);
     facts.components = summary.report.Components();
     return facts;

@@ -54,6 +54,8 @@ void SplitAtEquals(const std::wstring& text, std::wstring& key, std::wstring& va
 const wchar_t* const kShellSwitches[] = {L"silent", L"server", L"norestart"};
 // Read with "/" only and a path after "=".
 const wchar_t kResultSwitch[] = L"result";
+// Added by a run for the bootstrapper it starts, "/" only, checked by the lock (not listed).
+const wchar_t kLockSwitch[] = L"runlock";
 // Mode switches and engine options: "/" or "--", any value.
 const wchar_t* const kEngineOptions[] = {L"viewer", L"nocheck", L"clean", L"purge", L"migrate", L"clid"};
 
@@ -85,6 +87,7 @@ bool IsKnownElement(const std::wstring& element)
     if (IsOneOf(name, kShellSwitches, sizeof(kShellSwitches) / sizeof(kShellSwitches[0])))
         return slashed && !hasValue;
     if (osh::EqualsIgnoreAsciiCase(name, kResultSwitch)) return slashed && !value.empty();
+    if (osh::EqualsIgnoreAsciiCase(name, kLockSwitch)) return slashed && !value.empty();
     return IsEngineSwitch(name);
 }
 

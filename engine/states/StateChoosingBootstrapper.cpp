@@ -1,6 +1,7 @@
 #include "engine/states/StateChoosingBootstrapper.h"
 
 #include "engine/HandOver.h"
+#include "engine/RunLock.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/ArgumentQuoting.h"
@@ -48,6 +49,8 @@ std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
 {
     std::vector<std::wstring> arguments;
     worker.GetArguments(arguments);
+    // The newer bootstrapper works under this run's lock.
+    arguments = WithOwnLockClaim(arguments);
     if (!arguments.empty()) arguments.erase(arguments.begin());
     std::wstring commandLine = osh::QuoteProgramPath(bestPath);
     if (!arguments.empty()) commandLine += L" " + osh::JoinArguments(arguments);
