@@ -10,6 +10,7 @@
 #include "engine/PathKind.h"
 #include "engine/RestartCopy.h"
 #include "engine/RunLoop.h"
+#include "engine/RunLock.h"
 #include "osh/FileSystem.h"
 #include "osh/HttpTransfer.h"
 #include "osh/Log.h"
@@ -75,6 +76,10 @@ EngineFactory SetEngineFactory(EngineFactory factory)
 
 int RunEngine(HWND window)
 {
+    // Another setup may start once this run's engine is done.
+    struct RunLockRelease {
+        ~RunLockRelease() { ziz::ReleaseRunLock(); }
+    } runLockRelease;
     // The folders the run made for its temporary files go with it, however it ends, and so
     // does the restart folder of the copy it may run from.
     struct RunFoldersRemoval {
@@ -91,6 +96,8 @@ int RunEngine(HWND window)
     if (!EnsureWorkingDirectory(*engine)) return NoWorkingDirectory;
     osh::LogInformation(osh::GetOSDescription());
     SummaryOnExit summary(*engine);
+    // One run at a time per machine; a run that may not start has changed nothing.
+    if (!ziz::PassRunLock(*engine, Shell().ShutdownEvent)) return 0;
     // Closing the window also stops a running transfer, not only the walk between states.
     osh::SetTransferCancelEvent(Shell().ShutdownEvent);
     struct CancelReset {

@@ -10,7 +10,8 @@ namespace app {
 
 struct RunFacts {
     std::string mode;     // "INSTALL" ...
-    std::string outcome;  // "succeeded", "failed", "cancelled", "up to date", "handed over", "refused"
+    std::string outcome;  // "succeeded", "failed", "cancelled", "up to date", "handed over", "refused",
+                          // "busy", "deferred", "restart pending"
     int exitCode = -1;
     bool restartRequired = false;
     bool handedOver = false;    // another bootstrapper did the work and handed its facts back

@@ -6,11 +6,13 @@ namespace app {
 
 namespace {
 
-std::string OutcomeName(const RunFacts& facts, bool upToDate, RunEnding ending)
+std::string OutcomeName(const RunFacts& facts, bool upToDate, RunEnding ending, ziz::HoldBack holdBack)
 {
     if (ending == RunEnding::Refused) return "refused";
     if (ending == RunEnding::Cancelled) return "cancelled";
     if (facts.handedOver) return "handed over";
+    // A run held back changed nothing: the caller may simply try again later.
+    if (facts.exitCode == -1 && holdBack != ziz::HoldBack::None) return ziz::HoldBackName(holdBack);
     if (facts.exitCode == -1) return "failed";
     return upToDate ? "up to date" : "succeeded";
 }
@@ -42,7 +44,7 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     // passes on the code of the run that did the work.
     facts.restartRequired =
         exitCode == 1 && !upToDate && (mode == ziz::INSTALL || mode == ziz::UPDATE || mode == ziz::UNINSTALL);
-    facts.outcome = OutcomeName(facts, upToDate, ending);
+    facts.outcome = OutcomeName(facts, upToDate, ending, summary.report.HeldBack());
     if (ending == RunEnding::Cancelled)
         facts.failureReason = "Cancelled: the window was closed before the run reported an outcome";
     else if (exitCode == -1)

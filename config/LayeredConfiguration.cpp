@@ -22,6 +22,8 @@ constexpr int kProgramFilesFolder = 38;     // CSIDL_PROGRAM_FILES
 constexpr int kCommonAppDataFolder = 35;    // CSIDL_COMMON_APPDATA
 constexpr int kUpdateCheckInterval = 604800;  // seconds: one week
 constexpr int kMaxDashThreads = 5;
+constexpr int kSetupLockWait = 600;    // seconds another setup may hold the machine's run lock
+constexpr int kBackupJobWait = 3600;   // seconds a backup or restore job may hold up a change
 
 // The folder's current path in UTF-8; empty when the shell cannot tell.
 std::string FolderPath(int csidl)
@@ -111,6 +113,11 @@ void LayeredConfiguration::AddProductLayer()
     layer->setString("cdrecovery.media.local.md5", "Norlo-Recovery.md5");
     layer->setInt("app.tarnview.interval.updateCheck", kUpdateCheckInterval);
     layer->setInt("product.max.dash.threads", kMaxDashThreads);
+    // The object the installed product holds while a backup or restore job runs, and how
+    // long a setup waits for such a job, and for another setup, before it gives up.
+    layer->setString("product.job.object.name", "Global\\Norlo5-BackupJob");
+    layer->setInt("setup.job.wait.seconds", kBackupJobWait);
+    layer->setInt("setup.lock.wait.seconds", kSetupLockWait);
     // Raw PNG bytes; the string's length is the image's byte count.
     layer->setString("product.icon.tray.green", Bytes(kGreenTrayIcon));
     layer->setString("product.icon.tray.amber", Bytes(kAmberTrayIcon));

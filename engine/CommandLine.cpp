@@ -56,6 +56,8 @@ const wchar_t* const kShellSwitches[] = {L"silent", L"server", L"norestart"};
 const wchar_t kResultSwitch[] = L"result";
 // Between the program's own processes: "/" only and an id after "=".
 const wchar_t kHandBackSwitch[] = L"handback";
+// Added by a run for the bootstrapper it starts, "/" only, checked by the lock (not listed).
+const wchar_t kLockSwitch[] = L"runlock";
 // Mode switches and engine options: "/" or "--", any value.
 const wchar_t* const kEngineOptions[] = {L"viewer", L"nocheck", L"clean", L"purge", L"migrate", L"clid"};
 
@@ -88,6 +90,7 @@ bool IsKnownElement(const std::wstring& element)
         return slashed && !hasValue;
     if (osh::EqualsIgnoreAsciiCase(name, kResultSwitch)) return slashed && !value.empty();
     if (osh::EqualsIgnoreAsciiCase(name, kHandBackSwitch)) return slashed && IsHandBackId(value);
+    if (osh::EqualsIgnoreAsciiCase(name, kLockSwitch)) return slashed && !value.empty();
     return IsEngineSwitch(name);
 }
 

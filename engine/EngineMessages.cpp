@@ -21,6 +21,16 @@ WPARAM PackBytes(int low, int high)
 
 bool IsProgress(EngineStatus status) { return status >= StatusChecking && status <= StatusCompleting; }
 
+// Texts of the statuses outside the 400 + status rule; 0 for the others.
+int WaitingTextId(EngineStatus status)
+{
+    switch (status) {
+    case StatusWaitingForSetup: return 429;
+    case StatusWaitingForBackup: return 430;
+    default: return 0;
+    }
+}
+
 bool IsOutcome(EngineStatus status) { return status >= StatusSucceeded && status <= StatusFailed; }
 
 int OutcomeCode(EngineStatus status, bool restartRequired, RestartNeed restart)
@@ -61,6 +71,12 @@ bool ComposeEngineMessage(EngineStatus status, int a, int b, InstallMode mode, b
         out.message = WM_ENGINE_STATUS;
         out.wParam = PackBytes(a, b);
         out.lParam = 400 + status;
+        return true;
+    }
+    if (WaitingTextId(status) != 0) {
+        out.message = WM_ENGINE_STATUS;
+        out.wParam = 0;
+        out.lParam = WaitingTextId(status);
         return true;
     }
     const int textId = OutcomeStringId(status, mode);

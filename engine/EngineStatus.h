@@ -19,7 +19,11 @@ enum EngineStatus : int {
     StatusHandingOver = 11,
     // That process ended; a carries its exit code, which becomes this process's exit
     // code. Posts WM_ENGINE_EXIT.
-    StatusHandedOver = 12
+    StatusHandedOver = 12,
+    // The run waits for another setup (text 429) or for a backup or restore job of the
+    // product (text 430); each posts WM_ENGINE_STATUS with its text.
+    StatusWaitingForSetup = 13,
+    StatusWaitingForBackup = 14
 };
 
 // How a successful outcome stands with a restart.

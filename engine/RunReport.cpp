@@ -15,6 +15,17 @@ const char* ComponentActionName(ComponentAction action)
     return "failed";
 }
 
+const char* HoldBackName(HoldBack holdBack)
+{
+    switch (holdBack) {
+    case HoldBack::None: return "";
+    case HoldBack::Busy: return "busy";
+    case HoldBack::Deferred: return "deferred";
+    case HoldBack::RestartPending: return "restart pending";
+    }
+    return "";
+}
+
 ComponentRecord& RunReport::Find(const std::wstring& file)
 {
     for (ComponentRecord& record : components_) {
@@ -47,6 +58,11 @@ void RunReport::SetHandedOver(long childExitCode, const std::wstring& handBackFi
     handedOver_ = true;
     childExitCode_ = childExitCode;
     handBackFile_ = handBackFile;
+}
+
+void RunReport::SetHoldBack(HoldBack holdBack)
+{
+    if (holdBack_ == HoldBack::None) holdBack_ = holdBack;
 }
 
 void RunReport::SetFailureReason(const std::string& reason)

@@ -9,6 +9,14 @@ namespace ziz {
 
 enum class ComponentAction { Reused, Copied, Downloaded, Installed, Uninstalled, Failed };
 
+// Why a run stopped before changing anything, so that a deployment tool can tell "try
+// again later" from a failure: another setup ran past the wait, a backup or restore job
+// ran past the wait, or Windows waits for a restart and the run may not restart.
+enum class HoldBack { None, Busy, Deferred, RestartPending };
+
+// "busy", "deferred", "restart pending"; empty for None.
+const char* HoldBackName(HoldBack holdBack);
+
 // "reused", "copied", "downloaded", "installed", "uninstalled", "failed".
 const char* ComponentActionName(ComponentAction action);
 
@@ -44,6 +52,10 @@ public:
     void SetFailureReason(const std::string& reason);
     const std::string& FailureReason() const { return failureReason_; }
 
+    // The run stopped before changing anything; the first reason counts.
+    void SetHoldBack(HoldBack holdBack);
+    HoldBack HeldBack() const { return holdBack_; }
+
     const std::vector<ComponentRecord>& Components() const { return components_; }
 
 private:
@@ -54,6 +66,7 @@ private:
     long childExitCode_ = 0;
     std::wstring handBackFile_;
     std::string failureReason_;
+    HoldBack holdBack_ = HoldBack::None;
 };
 
 }  // namespace ziz

@@ -304,6 +304,8 @@ Attempt Fetch(HINTERNET session, const std::wstring& url, const std::wstring& pa
 
 void SetTransferCancelEvent(HANDLE event) { g_cancelEvent.store(event); }
 
+HANDLE TransferCancelEvent() { return g_cancelEvent.load(); }
+
 namespace transfertest {
 void SetNoProgressLimit(DWORD milliseconds) { g_noProgressLimit.store(milliseconds); }
 void SetPauseDivisor(DWORD divisor) { g_pauseDivisor.store(divisor); }

@@ -35,6 +35,8 @@ TransferResult TransferToFile(const std::wstring& url, const std::wstring& path,
 // The event whose signal ends a running transfer within a second (the engine's shutdown event);
 // nullptr for none. The caller keeps the event alive while transfers may run.
 void SetTransferCancelEvent(HANDLE event);
+// That event (nullptr for none); other waits of the run end on it as well.
+HANDLE TransferCancelEvent();
 
 namespace transfertest {
 // Narrow seams for in-process tests: a shorter no-progress limit and retry pauses divided by

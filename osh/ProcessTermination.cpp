@@ -23,24 +23,6 @@ ULONGLONG CreationTimeOf(DWORD id)
     return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-std::vector<ProcessEntry> RunningProcesses()
-{
-    std::vector<ProcessEntry> processes;
-    ScopedFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return processes;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    if (!Process32FirstW(snapshot.get(), &entry)) return processes;
-    do {
-        ProcessEntry process;
-        process.id = entry.th32ProcessID;
-        process.parentId = entry.th32ParentProcessID;
-        process.creationTime = CreationTimeOf(entry.th32ProcessID);
-        processes.push_back(process);
-    } while (Process32NextW(snapshot.get(), &entry));
-    return processes;
-}
-
 // The image path of the process in drive-letter form; empty when it cannot be told.
 std::wstring ImagePath(HANDLE process)
 {
@@ -62,7 +44,8 @@ bool TerminateIfStale(DWORD id, const std::wstring& directory, const std::vector
     if (!process) return false;
     const std::wstring path = ImagePath(process.get());
     if (path.empty() || !IsStaleCopy(path, directory, names)) return false;
-    if (!TerminateProcess(process.get(), 0)) {
+    // A stale copy ended here did not do its work; its caller must not read success.
+    if (!TerminateProcess(process.get(), static_cast<UINT>(-1))) {
         const DWORD error = GetLastError();
         LogWarning(L"Could not end stale copy " + path + L" (process " + std::to_wstring(id) + L"), error " +
                    std::to_wstring(error));
@@ -73,6 +56,24 @@ bool TerminateIfStale(DWORD id, const std::wstring& directory, const std::vector
 }
 
 }  // namespace
+
+std::vector<ProcessEntry> RunningProcesses()
+{
+    std::vector<ProcessEntry> processes;
+    ScopedFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return processes;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    if (!Process32FirstW(snapshot.get(), &entry)) return processes;
+    do {
+        ProcessEntry process;
+        process.id = entry.th32ProcessID;
+        process.parentId = entry.th32ParentProcessID;
+        process.creationTime = CreationTimeOf(entry.th32ProcessID);
+        processes.push_back(process);
+    } while (Process32NextW(snapshot.get(), &entry));
+    return processes;
+}
 
 std::set<DWORD> ParentChain(DWORD self, const std::vector<ProcessEntry>& processes)
 {

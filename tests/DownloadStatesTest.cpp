@@ -2,6 +2,7 @@
 #include "support/EndToEnd.h"
 #include "support/Links.h"
 #include "support/LogCapture.h"
+#include "support/MessageBoxWatcher.h"
 #include "support/StateFiles.h"
 #include "support/StateWorker.h"
 #include "support/TestEnvironment.h"
@@ -511,6 +512,88 @@ TEST_F(PerformingUACCheck, ElevatedRunsGoOnByMode)
         StateWorker worker({L"C:\\Media\\Setup.exe", c.first});
         EXPECT_EQ(c.second, ziz::StatePerformingUACCheck::Instance()->Exec(worker)) << Narrow(c.first);
     }
+    EXPECT_TRUE(g_elevatedCalls.empty());
+}
+
+// Component servicing waits for a restart, for the length of a test.
+class ServicingRestartPending {
+public:
+    ServicingRestartPending()
+    {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kParent, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                            &key, &disposition) != ERROR_SUCCESS)
+            return;
+        createdParent_ = disposition == REG_CREATED_NEW_KEY;
+        HKEY pending = nullptr;
+        RegCreateKeyExW(key, L"RebootPending", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &pending,
+                        nullptr);
+        if (pending != nullptr) RegCloseKey(pending);
+        RegCloseKey(key);
+    }
+    ~ServicingRestartPending()
+    {
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kParent) + L"\\RebootPending").c_str(), KEY_WOW64_64KEY, 0);
+        if (createdParent_) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kParent, KEY_WOW64_64KEY, 0);
+    }
+
+private:
+    static constexpr const wchar_t* kParent = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Component Based Servicing";
+    bool createdParent_ = false;
+};
+
+UINT g_restartFlags = 0;
+BOOL WINAPI RecordRestart(UINT flags, DWORD)
+{
+    g_restartFlags = flags;
+    return TRUE;
+}
+
+// Windows already waits for a restart when the elevated run is about to change things: a
+// user is asked first (No goes on, Yes restarts and ends the run having changed nothing),
+// a silent run goes on after a warning, and "/norestart" ends the run without a question.
+TEST_F(PerformingUACCheck, PendingRestartIsSaidBeforeTheFirstChange)
+{
+    g_elevation = 0;
+    const ServicingRestartPending pending;
+    const auto previousRestart = osh::SetExitWindowsFunction(RecordRestart);
+    const std::wstring question = L"Windows is waiting for a restart to complete an earlier installation or update."
+                                  L"\n\nWould you like to restart now?";
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::vector<int> answers;
+        ziz::WorkerState* next;
+        size_t boxes;
+        bool restarted;
+        ziz::HoldBack holdBack;
+    };
+    const Case cases[] = {
+        {{L"C:\\Media\\Setup.exe", L"/install"}, {IDNO}, ziz::StateRemovingInnoInstall::Instance(), 1, false,
+         ziz::HoldBack::None},
+        {{L"C:\\Media\\Setup.exe", L"/uninstall"}, {IDYES}, ziz::StateFailed::Instance(), 1, true,
+         ziz::HoldBack::RestartPending},
+        {{L"C:\\Media\\Setup.exe", L"/update", L"/silent"}, {}, ziz::StateRemovingInnoInstall::Instance(), 0, false,
+         ziz::HoldBack::None},
+        {{L"C:\\Media\\Setup.exe", L"/install", L"/norestart"}, {}, ziz::StateFailed::Instance(), 0, false,
+         ziz::HoldBack::RestartPending},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments.back()));
+        g_restartFlags = 0;
+        StateWorker worker(c.arguments);
+        testenv::MessageBoxWatcher watcher(c.answers);
+        EXPECT_EQ(c.next, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
+        const auto boxes = watcher.Stop();
+        ASSERT_EQ(c.boxes, boxes.size());
+        if (!boxes.empty()) {
+            EXPECT_EQ(L"Restart required", boxes[0].caption);
+            EXPECT_EQ(question, boxes[0].text);
+        }
+        EXPECT_EQ(c.restarted, g_restartFlags != 0);
+        EXPECT_EQ(c.holdBack, worker.Report().HeldBack());
+    }
+    osh::SetExitWindowsFunction(previousRestart);
     EXPECT_TRUE(g_elevatedCalls.empty());
 }
 

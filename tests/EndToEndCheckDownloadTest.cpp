@@ -7,11 +7,13 @@
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
 #include "support/TlsServer.h"
+#include "support/VendorConfigFile.h"
 
 #include "engine/FileVersion.h"
 #include "engine/HandBack.h"
 #include "engine/MediumWriter.h"
 #include "engine/OSWorker.h"
+#include "engine/RunLock.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "osh/Elevation.h"
 #include "osh/Process.h"
@@ -22,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -365,6 +368,117 @@ TEST_F(SilentUpdateServer, ClosingTheWindowOfAnInstallCancelsItBeforeAnyComponen
     EXPECT_GE(LineWith("Setup ended, mode INSTALL, outcome cancelled, exit code -1, restart needed no"), 0);
     EXPECT_FALSE(RequestedAny(kX64Components));
     EXPECT_LT(LineWith("Executing "), 0);
+}
+
+// The visible window of a process and its caption; null when it has none.
+std::pair<HWND, std::wstring> VisibleWindowOf(DWORD processId)
+{
+    std::pair<DWORD, HWND> search{processId, nullptr};
+    EnumWindows(FindVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
+    if (search.second == nullptr) return {nullptr, L""};
+    wchar_t caption[512] = {};
+    GetWindowTextW(search.second, caption, 512);
+    return {search.second, caption};
+}
+
+// Two runs started together: while the first waits for the silent server it holds the
+// machine's setup lock; the second says in its window that it waits, and after the bound
+// of the vendor setting ends "busy" with -1, having asked nothing of the server.
+TEST_F(SilentUpdateServer, SecondRunWaitsForTheFirstThenEndsBusy)
+{
+    const testenv::VendorConfigFile settings("setup.lock.wait.seconds=3\n");
+    const std::wstring results = testenv::MakeScratchDirectory(L"busy-result");
+    const std::wstring resultFile = results + L"\\result.json";
+    std::wstring firstLine = L"\"" + testenv::SetupExecutable() + L"\" /check";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION first = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &firstLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
+    osh::ScopedHandle firstProcess(first.hProcess);
+    osh::ScopedHandle firstThread(first.hThread);
+    // The first run checks (its window says so) once it holds the lock.
+    HWND firstWindow = nullptr;
+    for (const ULONGLONG until = GetTickCount64() + 30000; GetTickCount64() < until; Sleep(50)) {
+        const auto window = VisibleWindowOf(first.dwProcessId);
+        if (window.second == L"Checking for updates...") {
+            firstWindow = window.first;
+            break;
+        }
+    }
+    ASSERT_NE(nullptr, firstWindow) << "the first run never reached its check";
+    const auto askedServer = [] {
+        for (const std::string& request : endtoend::ServerRequests())
+            if (request.find("/silent/update.xml") != std::string::npos) return true;
+        return false;
+    };
+    for (const ULONGLONG until = GetTickCount64() + 15000; !askedServer() && GetTickCount64() < until;) Sleep(50);
+    ASSERT_TRUE(askedServer()) << "the first run never asked the server";
+    endtoend::ClearServerRequests();
+
+    std::wstring waitingText;
+    const endtoend::SetupOutcome second = endtoend::RunSetupWatched(
+        L"/check /result=" + resultFile, endtoend::NeverRestart({}),
+        [&](DWORD processId) {
+            const auto window = VisibleWindowOf(processId);
+            if (waitingText.empty() && window.second.find(L"Waiting") == 0) waitingText = window.second;
+        },
+        60000);
+    const std::vector<std::string> requests = endtoend::ServerRequests();
+    PostMessageW(firstWindow, WM_CLOSE, 0, 0);
+    const bool firstEnded = WaitForSingleObject(firstProcess.get(), 30000) == WAIT_OBJECT_0;
+    if (!firstEnded) TerminateProcess(firstProcess.get(), 9);
+    const std::string result = ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+
+    ASSERT_TRUE(second.ended);
+    EXPECT_EQ(kFailed, second.exitCode);
+    EXPECT_EQ(L"Waiting for another setup to finish...", waitingText);
+    ASSERT_EQ(1u, second.boxes.size());
+    EXPECT_EQ(0u, second.boxes[0].text.find(L"Check for update failed\nAnother setup is still running after 3 seconds; "
+                                            L"nothing was changed, try again later"))
+        << Narrow(second.boxes[0].text);
+    EXPECT_TRUE(requests.empty()) << "the waiting run asked the server";
+    EXPECT_EQ(0u, result.find("{\"mode\":\"CHECK\",\"outcome\":\"busy\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"Another setup is still running after 3 seconds; nothing was "
+                              "changed, try again later\""))
+        << result;
+    EXPECT_TRUE(firstEnded) << "the first run did not end when its window closed";
+}
+
+// Only the holder's own handle lets a run work under its lock: a made-up switch, or one
+// naming the holder with a handle of something else, makes the run wait like any other
+// and end "busy"; the switch the holder itself passes lets the run do its work.
+TEST_F(CheckRun, LockSwitchCountsOnlyWithTheHoldersHandleBehindIt)
+{
+    const testenv::VendorConfigFile settings("setup.lock.wait.seconds=1\n");
+    // This process holds the lock, as a first run would.
+    ASSERT_EQ(ziz::LockOutcome::Taken, ziz::AcquireRunLock({L"test"}, 0, nullptr, nullptr));
+    struct Release {
+        ~Release() { ziz::ReleaseRunLock(); }
+    } release;
+    const std::wstring genuine = ziz::WithOwnLockClaim({L"test"}).back();
+    osh::ScopedHandle unrelated(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const std::wstring otherHandle = ziz::LockClaimSwitch(
+        ziz::LockClaim{GetCurrentProcessId(), reinterpret_cast<std::uintptr_t>(unrelated.get())});
+    ziz::LockClaim claimed;
+    ASSERT_TRUE(ziz::ParseLockClaim(genuine, claimed));
+    // The same handle value, claimed for a process that did not start the run.
+    const std::wstring otherProcess = ziz::LockClaimSwitch(ziz::LockClaim{4, claimed.handle});
+
+    const std::wstring results = testenv::MakeScratchDirectory(L"claim-result");
+    for (const std::wstring& forged : {otherHandle, otherProcess, std::wstring(L"/runlock=1.4")}) {
+        SCOPED_TRACE(Narrow(forged));
+        const std::wstring resultFile = results + L"\\forged.json";
+        EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent " + forged + L" /result=" + resultFile));
+        EXPECT_EQ(0u, ReadTextFile(resultFile).find("{\"mode\":\"CHECK\",\"outcome\":\"busy\",")) << ReadTextFile(resultFile);
+    }
+    const std::wstring resultFile = results + L"\\genuine.json";
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/check /silent " + genuine + L" /result=" + resultFile));
+    EXPECT_EQ(0u, ReadTextFile(resultFile).find("{\"mode\":\"CHECK\",\"outcome\":\"succeeded\",")) << ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+    EXPECT_GE(LineWith("Ignoring " + Narrow(otherHandle) + ": its handle is not the lock"), 0);
+    EXPECT_GE(LineWith("Ignoring " + Narrow(otherProcess) + ": process 4 did not start this run"), 0);
+    EXPECT_GE(LineWith("Working under the setup lock of process " + std::to_string(GetCurrentProcessId())), 0);
 }
 
 TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)

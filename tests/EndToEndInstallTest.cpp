@@ -7,6 +7,7 @@
 // one asking for a restart ends with 1 and restarts nothing, and an uninstall command that
 // fails keeps its entry and fails the uninstall.
 #include "osh/PersistentStore.h"
+#include "osh/ScopedHandle.h"
 #include "support/EndToEnd.h"
 #include "support/Links.h"
 #include "support/MessageBoxWatcher.h"
@@ -15,6 +16,7 @@
 #include "support/StateTestFiles.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
+#include "support/VendorConfigFile.h"
 
 #include <gtest/gtest.h>
 
@@ -584,6 +586,156 @@ TEST_F(EndToEnd, ComponentChangedInTheSetupFilesAfterItsCheckIsNotWhatRuns)
     for (const Package& package : kX64Packages)
         EXPECT_TRUE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
     EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"succeeded\",\"exitCode\":0,")) << result;
+}
+
+// ---- runs held back before they change anything ------------------------------------------
+
+// A product program that runs with a window and answers WM_CLOSE, started from the
+// installation folder; it records "ready" and every WM_CLOSE.
+class ProductProgram {
+public:
+    explicit ProductProgram(const std::wstring& path) : path_(path)
+    {
+        statetest::PlaceStandIn(path_);
+        std::wstring commandLine = L"\"" + path_ + L"\" --window Norlo stand-in";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return;
+        process_.reset(info.hProcess);
+        CloseHandle(info.hThread);
+        testsupport::WaitForFile(path_ + L".log", 30000);
+    }
+    ~ProductProgram()
+    {
+        if (process_ && WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 9);
+        if (process_) WaitForSingleObject(process_.get(), 10000);
+        DeleteFileW((path_ + L".log").c_str());
+        DeleteFileW(path_.c_str());
+    }
+    bool Running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    std::vector<std::string> Lines() const { return statetest::RecordedLines(path_); }
+
+private:
+    std::wstring path_;
+    osh::ScopedHandle process_;
+};
+
+// The product marks a backup job with its named object while an update comes: the update
+// waits the bound of the vendor setting, then ends "deferred" with -1 before any product
+// program was asked to close and before any installer ran.
+TEST_F(EndToEnd, UpdateDuringABackupJobIsDeferredAndStopsNothing)
+{
+    ASSERT_EQ(endtoend::RunSetup(L"/install /silent /nocheck"), 0u);
+    const testsupport::SavedStoreValue savedDirectory(L"Setup", L"DirInstall64");
+    osh::SetPersistentValue(L"Setup", L"DirInstall64", ProgramFolder64());
+    const ProductProgram product(ProgramFolder64() + L"\\Tarnview.exe");
+    ASSERT_TRUE(product.Running());
+    const testenv::VendorConfigFile settings(
+        "product.job.object.name=Global\\\\NorloTestBackupJob\nsetup.job.wait.seconds=2\n");
+    osh::ScopedHandle job(CreateEventW(nullptr, TRUE, FALSE, L"Global\\NorloTestBackupJob"));
+    ASSERT_TRUE(job);
+    const std::wstring results = testenv::MakeScratchDirectory(L"deferred-result");
+    const std::wstring resultFile = results + L"\\result.json";
+
+    EXPECT_EQ(0xFFFFFFFFu, endtoend::RunSetup(L"/update /silent /norestart /nocheck /result=" + resultFile));
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+
+    EXPECT_TRUE(product.Running());
+    EXPECT_EQ(product.Lines(), (std::vector<std::string>{"ready"})) << "a product program was asked to close";
+    const auto lines = endtoend::LastRunLines();
+    const int waiting = LineWith(lines, ":I:A backup or restore job is running (Global\\NorloTestBackupJob); "
+                                        "waiting up to 2 seconds for it to end");
+    ASSERT_GE(waiting, 0);
+    const int deferred = LineWith(lines, ":E:A backup or restore job still runs after 2 seconds; nothing was "
+                                         "changed, try again later");
+    EXPECT_GT(deferred, waiting);
+    EXPECT_LT(LineWith(lines, "Executing "), 0) << "an installer ran";
+    EXPECT_EQ(0u, result.find("{\"mode\":\"UPDATE\",\"outcome\":\"deferred\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"A backup or restore job still runs after 2 seconds; nothing was "
+                              "changed, try again later\""))
+        << result;
+    // The job ended: the next update goes through and asks the program to close.
+    job.reset();
+    EXPECT_NE(0xFFFFFFFFu, endtoend::RunSetup(L"/update /silent /norestart /nocheck"));
+    EXPECT_EQ(product.Lines(), (std::vector<std::string>{"ready", "WM_CLOSE"}));
+}
+
+// Restores a REG_MULTI_SZ value of the Session Manager key as it was.
+class SavedRenames {
+public:
+    SavedRenames()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+        DWORD size = 0;
+        if (RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+            data_.resize(size);
+            existed_ = RegQueryValueExW(key, kValue, nullptr, nullptr, data_.data(), &size) == ERROR_SUCCESS;
+        }
+        RegCloseKey(key);
+    }
+    ~SavedRenames()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return;
+        if (existed_) {
+            RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, data_.data(), static_cast<DWORD>(data_.size()));
+        } else {
+            RegDeleteValueW(key, kValue);
+        }
+        RegCloseKey(key);
+    }
+    static void Write(const std::wstring& data)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key));
+        RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    static constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+
+private:
+    bool existed_ = false;
+    std::vector<BYTE> data_;
+};
+
+// Windows waits for a restart to replace a file in the program folder: an unattended install
+// ends "restart pending" with -1 before anything is installed. A rename elsewhere does not count.
+TEST_F(EndToEnd, PendingRestartEndsAnUnattendedInstallBeforeAnyChange)
+{
+    const SavedRenames saved;
+    const std::wstring pending = ProgramFolder64() + L"\\bin\\old.dll";
+    using namespace std::string_literals;
+    SavedRenames::Write(L"\\??\\C:\\windows\\temp\\norlo-elsewhere.tmp\0\0\\??\\"s + pending + L"\0\0\0"s);
+    const std::wstring results = testenv::MakeScratchDirectory(L"pending-result");
+    const std::wstring resultFile = results + L"\\result.json";
+
+    EXPECT_EQ(0xFFFFFFFFu, endtoend::RunSetup(L"/install /silent /norestart /nocheck /result=" + resultFile));
+    const std::string result = testsupport::ReadTextFile(resultFile);
+    testenv::RemoveTree(results);
+
+    const std::string reason = "Windows waits for a restart (a file operation waits for a restart: " + Narrow(pending) +
+                               "); an unattended run does not restart, so nothing was changed";
+    const auto lines = endtoend::LastRunLines();
+    EXPECT_GE(LineWith(lines, ":W:Windows waits for a restart: a file operation waits for a restart: " + Narrow(pending)), 0);
+    EXPECT_LT(LineWith(lines, "norlo-elsewhere"), 0);
+    EXPECT_GE(LineWith(lines, ":E:" + reason), 0);
+    EXPECT_LT(LineWith(lines, "Executing "), 0) << "an installer ran";
+    EXPECT_TRUE(endtoend::StoreValueNames(L"uninstall").empty());
+    for (const Package& package : kX64Packages)
+        EXPECT_FALSE(Exists(ProgramFolder64() + L"\\" + package.payload)) << Narrow(package.payload);
+    std::string reasonJson;
+    for (const char c : reason) reasonJson += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"restart pending\",\"exitCode\":-1,"
+                              "\"restartRequired\":false,\"failureReason\":\"" + reasonJson + "\""))
+        << result;
 }
 
 }  // namespace

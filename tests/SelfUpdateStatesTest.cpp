@@ -220,7 +220,8 @@ TEST_F(StaleCopies, OnlyCopiesOfThisProgramInOurSetupDirectoryAreEnded)
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(staleProcess.get(), 20000));
     DWORD exitCode = 1;
     EXPECT_TRUE(GetExitCodeProcess(staleProcess.get(), &exitCode));
-    EXPECT_EQ(0u, exitCode);
+    // Whoever waits for the stale copy must not read success.
+    EXPECT_EQ(0xFFFFFFFFu, exitCode);
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "Ended stale copy " + Narrow(stale) + " (process " +
                                                             std::to_string(GetProcessId(staleProcess.get())) + ")"));
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(foreignProcess.get(), 0));

@@ -10,7 +10,12 @@
 #include "app/SetupLog.h"
 #include "app/ShellValues.h"
 #include "app/Startup.h"
+#include "engine/BackupJobWait.h"
+#include "engine/BoundedWait.h"
 #include "engine/CommandLine.h"
+#include "engine/GateSettings.h"
+#include "engine/PendingRestart.h"
+#include "engine/RunLock.h"
 #include "engine/FileVersion.h"
 #include "engine/OSWorker.h"
 #include "engine/PathKind.h"
@@ -27,6 +32,9 @@
 #include "BuildConfig.h"
 
 #include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <stdexcept>
@@ -270,6 +278,16 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
     failed.lastStatus = ziz::StatusFailed;
     failed.report.SetFailureReason("Installer of base.msi ended with 1603");
     const app::EngineSummary none;
+    app::EngineSummary busy = failed;
+    busy.report = ziz::RunReport();
+    busy.report.SetHoldBack(ziz::HoldBack::Busy);
+    busy.report.SetHoldBack(ziz::HoldBack::Deferred);  // the first reason counts
+    app::EngineSummary deferred = busy;
+    deferred.report = ziz::RunReport();
+    deferred.report.SetHoldBack(ziz::HoldBack::Deferred);
+    app::EngineSummary restartPending = busy;
+    restartPending.report = ziz::RunReport();
+    restartPending.report.SetHoldBack(ziz::HoldBack::RestartPending);
     app::HandledOutcome exited;
     exited.handedOver = true;
 
@@ -304,6 +322,14 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
         {"cancelled check", {}, upToDate, -1, app::RunEnding::Cancelled,
          "Setup ended, mode CHECK, outcome cancelled, exit code -1, restart needed no",
          "Cancelled: the window was closed before the run reported an outcome"},
+        {"busy", {}, busy, -1, app::RunEnding::Reported, "Setup ended, mode UPDATE, outcome busy, exit code -1, restart needed no",
+         "No cause was recorded"},
+        {"deferred", {}, deferred, -1, app::RunEnding::Reported, "Setup ended, mode UPDATE, outcome deferred, exit code -1, restart needed no",
+         "No cause was recorded"},
+        {"restart pending", {}, restartPending, -1, app::RunEnding::Reported,
+         "Setup ended, mode UPDATE, outcome restart pending, exit code -1, restart needed no", "No cause was recorded"},
+        {"held back but handed over", exited, busy, -1, app::RunEnding::Reported,
+         "Setup ended, mode UPDATE, outcome handed over, exit code -1, restart needed no", "No cause was recorded"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -315,6 +341,176 @@ TEST(RunEnd, FactsAndLastLineForEachWayARunEnds)
         EXPECT_EQ(row.line, app::LastLogLine(facts));
         EXPECT_EQ(row.reason, facts.failureReason);
     }
+}
+
+// ---- the gates before a run changes anything ------------------------------------------
+
+TEST(RunGates, WaitStepFollowsCloseThenFreeThenBound)
+{
+    struct Row {
+        bool free;
+        bool cancelled;
+        ULONGLONG waited;
+        ULONGLONG bound;
+        ziz::WaitStep step;
+    };
+    const Row rows[] = {
+        {true, false, 0, 600000, ziz::WaitStep::Go},
+        {true, false, 900000, 600000, ziz::WaitStep::Go},      // free at the last look still goes
+        {false, false, 0, 600000, ziz::WaitStep::Wait},
+        {false, false, 599999, 600000, ziz::WaitStep::Wait},
+        {false, false, 600000, 600000, ziz::WaitStep::GiveUp},
+        {false, false, 0, 0, ziz::WaitStep::GiveUp},           // no wait at all: held means give up
+        {false, true, 0, 600000, ziz::WaitStep::Stop},
+        {true, true, 0, 600000, ziz::WaitStep::Stop},          // a closed run does not start its work
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.step, ziz::DecideWaitStep(row.free, row.cancelled, row.waited, row.bound))
+            << row.free << row.cancelled << " " << row.waited << "/" << row.bound;
+    }
+}
+
+TEST(RunGates, WaitBoundsComeFromWholeSecondsUpToADay)
+{
+    EXPECT_EQ(600000u, ziz::WaitBoundMs("600", 10));
+    EXPECT_EQ(0u, ziz::WaitBoundMs("0", 10));
+    EXPECT_EQ(86400000u, ziz::WaitBoundMs("86400", 10));
+    for (const char* bad : {"", "-5", "2.5", "ten", "86401", " 5", "99999999999"})
+        EXPECT_EQ(10000u, ziz::WaitBoundMs(bad, 10)) << "\"" << bad << "\"";
+    const ziz::GateSettings settings = ziz::ReadGateSettings();
+    EXPECT_EQ(600000u, settings.setupWaitMs);
+    EXPECT_EQ(3600000u, settings.jobWaitMs);
+    EXPECT_EQ(L"Global\\Norlo5-BackupJob", settings.jobObjectName);
+}
+
+TEST(RunGates, LockClaimsAreAProcessAndAHandleAndNothingElse)
+{
+    ziz::LockClaim claim;
+    ASSERT_TRUE(ziz::ParseLockClaim(L"/runlock=328.1234", claim));
+    EXPECT_EQ(328u, claim.holderId);
+    EXPECT_EQ(1234u, claim.handle);
+    EXPECT_TRUE(ziz::ParseLockClaim(L"/RunLock=1.4", claim));
+    EXPECT_EQ(L"/runlock=328.1234", ziz::LockClaimSwitch(ziz::LockClaim{328, 1234}));
+    for (const wchar_t* bad : {L"/runlock=", L"/runlock=328", L"/runlock=328.", L"/runlock=.12", L"/runlock=0.12",
+                               L"/runlock=12.0", L"/runlock=-1.12", L"/runlock=1.2.3", L"/runlock=4294967296.4",
+                               L"--runlock=1.4", L"/runlockx=1.4"})
+        EXPECT_FALSE(ziz::ParseLockClaim(bad, claim)) << testenv::Narrow(bad);
+    // The program knows the switch, but only with a value and a slash.
+    std::wstring unknown;
+    EXPECT_FALSE(ziz::FindUnknownSwitch({L"Setup.exe", L"/check", L"/runlock=1.4"}, unknown));
+    EXPECT_TRUE(ziz::FindUnknownSwitch({L"Setup.exe", L"/runlock"}, unknown));
+    EXPECT_TRUE(ziz::FindUnknownSwitch({L"Setup.exe", L"--runlock=1.4"}, unknown));
+}
+
+TEST(RunGates, LockCreationTellsTakenFromHeldFromBroken)
+{
+    EXPECT_EQ(ziz::LockLook::Taken, ziz::LookAtLockCreation(true, ERROR_SUCCESS));
+    EXPECT_EQ(ziz::LockLook::HeldElsewhere, ziz::LookAtLockCreation(true, ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ziz::LockLook::HeldElsewhere, ziz::LookAtLockCreation(false, ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ziz::LockLook::Broken, ziz::LookAtLockCreation(false, ERROR_INVALID_HANDLE));  // a name of another type
+    EXPECT_EQ(ziz::LockLook::Broken, ziz::LookAtLockCreation(false, ERROR_NOT_ENOUGH_MEMORY));
+}
+
+TEST(RunGates, HeldLockIsClosedToOthersAndPassedOnOnlyByItsHolder)
+{
+    ASSERT_EQ(ziz::LockOutcome::Taken, ziz::AcquireRunLock({L"test"}, 0, nullptr, nullptr));
+    struct Release {
+        ~Release() { ziz::ReleaseRunLock(); }
+    } release;
+    // A second look finds it held and, with no time to wait, gives up at once.
+    osh::ScopedHandle second(CreateEventW(nullptr, TRUE, FALSE, ziz::kRunLockName));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    ASSERT_TRUE(second);
+    // Only SYSTEM and Administrators may change it; its owner may only read it.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              GetSecurityInfo(second.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor));
+    osh::ScopedLocalMemory descriptorMemory(descriptor);
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &text, nullptr));
+    osh::ScopedLocalMemory textMemory(text);
+    EXPECT_EQ(std::wstring(ziz::kRunLockDescriptor), text);
+    EXPECT_EQ(std::wstring(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;RC;;;OW)"), text);
+    // What a child of this run is given: its own claims dropped, this process's added.
+    const auto passed = ziz::WithOwnLockClaim({L"Setup.exe", L"/runlock=1.4", L"/check", L"/RUNLOCK=9.9"});
+    ASSERT_EQ(3u, passed.size());
+    EXPECT_EQ(L"Setup.exe", passed[0]);
+    EXPECT_EQ(L"/check", passed[1]);
+    ziz::LockClaim own;
+    ASSERT_TRUE(ziz::ParseLockClaim(passed[2], own));
+    EXPECT_EQ(GetCurrentProcessId(), own.holderId);
+    // Without the lock a run passes no claim on, not even the one it was given.
+    ziz::ReleaseRunLock();
+    EXPECT_EQ((std::vector<std::wstring>{L"Setup.exe", L"/check"}),
+              ziz::WithOwnLockClaim({L"Setup.exe", L"/runlock=1.4", L"/check"}));
+}
+
+TEST(RunGates, BackupJobMarkFromWhatOpeningItsNameSays)
+{
+    EXPECT_EQ(ziz::JobMark::Running, ziz::JobMarkFromOpen(true, ERROR_SUCCESS));
+    EXPECT_EQ(ziz::JobMark::Running, ziz::JobMarkFromOpen(false, ERROR_ACCESS_DENIED));   // closed to this run
+    EXPECT_EQ(ziz::JobMark::Running, ziz::JobMarkFromOpen(false, ERROR_INVALID_HANDLE));  // a mutex, say
+    EXPECT_EQ(ziz::JobMark::None, ziz::JobMarkFromOpen(false, ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ziz::JobMark::Unknown, ziz::JobMarkFromOpen(false, ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(ziz::JobMark::Unknown, ziz::JobMarkFromOpen(false, ERROR_INVALID_NAME));
+    // The real look, with the product marking its job by an event or by a mutex.
+    const std::wstring name = L"Global\\NorloGateTestJob";
+    EXPECT_EQ(ziz::JobMark::None, ziz::LookForBackupJob(name));
+    {
+        osh::ScopedHandle job(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+        EXPECT_EQ(ziz::JobMark::Running, ziz::LookForBackupJob(name));
+    }
+    {
+        osh::ScopedHandle job(CreateMutexW(nullptr, FALSE, name.c_str()));
+        EXPECT_EQ(ziz::JobMark::Running, ziz::LookForBackupJob(name));
+    }
+    EXPECT_EQ(ziz::JobMark::None, ziz::LookForBackupJob(name));
+}
+
+TEST(RunGates, PendingRestartStepByWhoIsAtTheScreen)
+{
+    struct Row {
+        bool pending;
+        bool interactive;
+        bool unattended;
+        ziz::PendingRestartStep step;
+    };
+    const Row rows[] = {
+        {false, true, false, ziz::PendingRestartStep::Go},
+        {false, false, true, ziz::PendingRestartStep::Go},
+        {true, true, false, ziz::PendingRestartStep::Ask},
+        {true, false, false, ziz::PendingRestartStep::Warn},
+        {true, false, true, ziz::PendingRestartStep::Stop},
+        {true, true, true, ziz::PendingRestartStep::Stop},  // "/norestart" asks nothing
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.step, ziz::DecidePendingRestart(row.pending, row.interactive, row.unattended))
+            << row.pending << row.interactive << row.unattended;
+    }
+}
+
+TEST(RunGates, RenameEntriesCountOnlyInTheProductsFolders)
+{
+    const std::vector<std::wstring> folders = {L"C:\\Program Files\\Norlo 5", L"C:\\ProgramData\\Norlo 5\\SetupFiles\\"};
+    using namespace std::string_literals;
+    // Pairs of source and target, a delete's target empty, a replacing target with "!".
+    const std::wstring data =
+        L"\\??\\C:\\Windows\\Temp\\a.tmp\0\0"
+        L"\\??\\C:\\Windows\\Temp\\b.dll\0!\\??\\C:\\Program Files\\Norlo 5\\bin\\b.dll\0"
+        L"\\??\\C:\\Program Files\\Norlo 5 Beta\\c.dll\0\0"
+        L"\\??\\c:\\programdata\\norlo 5\\setupfiles\\old.msi\0\0"
+        L"\\??\\C:\\Program Files\\Norlo 5\0\0"
+        L"\\??\\C:\\Program Files\\Other\\d.dll\0\\??\\C:\\Program Files\\Other\\e.dll\0\0"s;
+    EXPECT_EQ((std::vector<std::wstring>{L"C:\\Program Files\\Norlo 5\\bin\\b.dll",
+                                         L"c:\\programdata\\norlo 5\\setupfiles\\old.msi", L"C:\\Program Files\\Norlo 5"}),
+              ziz::RenamesUnder(data, folders));
+    EXPECT_TRUE(ziz::RenamesUnder(L"", folders).empty());
+    EXPECT_TRUE(ziz::RenamesUnder(L"\\??\\C:\\Program Files\\Norlo 5\\x.dll", {}).empty());
+    // Without the terminating NULs, the last path still counts.
+    EXPECT_EQ(1u, ziz::RenamesUnder(L"\\??\\C:\\Program Files\\Norlo 5\\x.dll", folders).size());
 }
 
 std::string ReadWhole(const std::wstring& path)

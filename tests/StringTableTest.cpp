@@ -97,6 +97,9 @@ TEST(StringTable, EnglishTextsAreExact)
         {426, L"Would you like to uninstall {1} now?"},
         {427, L"Installation of {0} will continue after you restart your computer."},
         {428, L"Click 'OK' to restart your computer now. If you click 'Cancel', {0} will not be installed."},
+        {429, L"Waiting for another setup to finish..."},
+        {430, L"Waiting for a backup or restore job to finish..."},
+        {431, L"Windows is waiting for a restart to complete an earlier installation or update."},
     };
     for (const auto& [id, text] : expected) {
         std::wstring actual;
@@ -110,7 +113,7 @@ TEST(StringTable, EnglishTextsAreExact)
 
 TEST(StringTable, EveryLanguageHasEveryTextWithTheSameFields)
 {
-    for (UINT id = 400; id <= 428; ++id) {
+    for (UINT id = 400; id <= 431; ++id) {
         std::wstring english;
         ASSERT_TRUE(ReadRawString(id, English, english)) << "id " << id;
         for (LANGID language : Translations) {
@@ -172,7 +175,7 @@ TEST(StringTable, KoreanTextRoundTripsFromUtf8Source)
 TEST(StringTable, MissingIdLoadsEmpty)
 {
     EXPECT_EQ(L"", LoadInLanguage(399, English));
-    EXPECT_EQ(L"", LoadInLanguage(429, Korean));
+    EXPECT_EQ(L"", LoadInLanguage(432, Korean));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/states/StateChoosingBootstrapper.h"
 
 #include "engine/HandOver.h"
+#include "engine/RunLock.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/ArgumentQuoting.h"
@@ -46,7 +47,8 @@ bool ShouldHandOver(Worker& worker, const std::wstring& bestPath)
 // The best bootstrapper in the program's place, every argument after it as it was given.
 std::wstring HandOverCommandLine(Worker& worker, const std::wstring& bestPath)
 {
-    std::vector<std::wstring> arguments = HandOverArguments(worker);
+    // The newer bootstrapper works under this run's lock.
+    std::vector<std::wstring> arguments = WithOwnLockClaim(HandOverArguments(worker));
     if (!arguments.empty()) arguments.erase(arguments.begin());
     std::wstring commandLine = osh::QuoteProgramPath(bestPath);
     if (!arguments.empty()) commandLine += L" " + osh::JoinArguments(arguments);

@@ -1,9 +1,11 @@
 #include "engine/states/StatePerformingSoftwareStops.h"
 
+#include "engine/BackupJobWait.h"
 #include "engine/ProcessWindows.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingInstalls.h"
 #include "engine/states/StatePerformingUninstalls.h"
+#include "osh/HttpTransfer.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
@@ -57,6 +59,8 @@ WorkerState* StatePerformingSoftwareStops::Exec(Worker& worker)
 {
     try {
         WorkerState* next = Successor(worker);
+        // Closing the product's programs in the middle of a backup or restore would lose it.
+        if (!WaitForBackupJob(worker, osh::TransferCancelEvent())) return StateFailed::Instance();
         const std::wstring dir32 = InstalledDirectory(L"DirInstall32");
         const std::wstring dir64 = InstalledDirectory(L"DirInstall64");
         ForEachProcess([&](DWORD processId) {

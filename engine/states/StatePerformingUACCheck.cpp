@@ -1,6 +1,8 @@
 #include "engine/states/StatePerformingUACCheck.h"
 
 #include "engine/HandOver.h"
+#include "engine/PendingRestart.h"
+#include "engine/RunLock.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingSoftwareStops.h"
 #include "engine/states/StateRemovingInnoInstall.h"
@@ -39,6 +41,8 @@ std::wstring RelaunchParameters(Worker& worker)
 {
     const std::vector<std::wstring> arguments = HandOverArguments(worker);
     if (arguments.empty()) return std::wstring();
+    // The elevated copy works under this run's lock.
+    arguments = WithOwnLockClaim(arguments);
     return osh::JoinArguments(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
 }
 
@@ -97,7 +101,8 @@ WorkerState* StatePerformingUACCheck::Exec(Worker& worker)
     case UNINSTALL: elevatedSuccessor = StatePerformingSoftwareStops::Instance(); break;
     default: osh::LogError("Invalid mode found in StatePerformingUACCheck"); return StateFailed::Instance();
     }
-    if (osh::QueryElevation() == 0) return elevatedSuccessor;
+    // Elevated, before the first change: a restart Windows already waits for is said first.
+    if (osh::QueryElevation() == 0) return PassPendingRestart(worker) ? elevatedSuccessor : StateFailed::Instance();
     return RelaunchElevated(worker);
 }
 
