@@ -39,10 +39,9 @@ bool DiscoverPaths(Worker& worker, RelaunchPaths& paths)
 // The entries after the program path, each arriving in the elevated run as it was given.
 std::wstring RelaunchParameters(Worker& worker)
 {
-    const std::vector<std::wstring> arguments = HandOverArguments(worker);
-    if (arguments.empty()) return std::wstring();
     // The elevated copy works under this run's lock.
-    arguments = WithOwnLockClaim(arguments);
+    const std::vector<std::wstring> arguments = WithOwnLockClaim(HandOverArguments(worker));
+    if (arguments.empty()) return std::wstring();
     return osh::JoinArguments(std::vector<std::wstring>(arguments.begin() + 1, arguments.end()));
 }
 
