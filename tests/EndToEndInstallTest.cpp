@@ -346,7 +346,11 @@ TEST_F(InstallerResults, FailingComponentKeepsWhatEarlierRunsInstalledAndFailsTh
     }
     // A later run retries and succeeds.
     RedistributableEndsWith(0);
-    EXPECT_EQ(endtoend::RunSetup(L"/update /silent /nocheck"), 0u);
+    const endtoend::SetupOutcome retry = endtoend::RunSetupWatched(L"/update /silent /nocheck", endtoend::NeverRestart({}));
+    ASSERT_TRUE(retry.ended);
+    EXPECT_NE(retry.exitCode, kFailed);
+    for (const Package& package : kX64Packages)
+        EXPECT_TRUE(Registered(L"uninstall", package.number)) << Narrow(package.number);
 }
 
 // The process id a setup-log line was written by ("...HOST[1234]:...").

@@ -300,6 +300,18 @@ TEST_F(BetaEndToEnd, RemovalHandsMigrationAndClientIdToAContinuationThatInstalls
     ASSERT_TRUE(next.ended);
     EXPECT_EQ(next.exitCode, 0u);
     EXPECT_TRUE(next.boxes.empty());
+    // The run the logon started takes its restart folder with it: at once where the system
+    // lets a running program's file go, else at the next restart.
+    const std::string folder = Narrow(target.substr(0, target.rfind(L'\\')));
+    const auto nextLines = endtoend::LastRunLines();
+    if (Exists(target)) {
+        EXPECT_GE(LineEndingWith(nextLines, ":I:The folder of the copy the last logon started goes at the next restart: " +
+                                                folder),
+                  0);
+    } else {
+        EXPECT_FALSE(Exists(testenv::Widen(folder)));
+        EXPECT_GE(LineEndingWith(nextLines, ":I:Removed the folder of the copy the last logon started: " + folder), 0);
+    }
 
     EXPECT_TRUE(Exists(DataFolder() + L"\\.settings"));
     EXPECT_TRUE(Exists(DataFolder() + L"\\db\\catalog.dat"));
