@@ -52,11 +52,11 @@ std::wstring ChooseLogFolder(std::vector<std::string>& warnings)
     if (!ziz::IsElevatedRun()) return LogFolderOf(Norlo::Config::LayeredConfiguration().getString(kDataKey));
     const Norlo::Config::LayeredConfiguration compiled(false);
     std::string warning;
-    const std::wstring named = LogFolderOf(TrustedDataFolder(compiled, warning));
+    const std::string dataFolder = TrustedDataFolder(compiled, warning);
     if (!warning.empty()) warnings.push_back(warning);
     std::string refusal;
     const std::wstring folder =
-        ziz::SafeWriteFolder("the log folder", named, refusal, osh::FromUtf8(compiled.getString(kDataKey)));
+        ziz::SafeWriteFolder("the log folder", LogFolderOf(dataFolder), refusal, osh::FromUtf8(dataFolder));
     if (!refusal.empty()) warnings.push_back(refusal);
     return folder;
 }

@@ -3,8 +3,8 @@
 // the vendor configuration. An elevated run is steered by nothing a standard user can
 // change: it takes the data folder of ".vendor.config" only when no standard user can
 // change that file (otherwise the compiled-in one, with a warning), refuses a log folder
-// outside the compiled-in data folder, and writes into none that fails the folder checks
-// (ziz::SafeWriteFolder); it then logs to its own work folder.
+// that does not lie inside that data folder, and writes into none that fails the folder
+// checks (ziz::SafeWriteFolder); it then logs to its own work folder.
 #include <string>
 #include <vector>
 

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace ziz {
 
@@ -46,7 +47,10 @@ void ClearBlockingAttributes(const osh::PinnedFolder& target, const osh::FolderE
     }
 }
 
-void CopyTree(const osh::PinnedFolder& target, const std::wstring& source, const std::wstring& pattern);
+using SourceEntries = std::vector<WIN32_FIND_DATAW>;
+
+SourceEntries ListSource(const std::wstring& source, const std::wstring& pattern);
+void CopyEntries(const osh::PinnedFolder& target, const std::wstring& source, const SourceEntries& entries);
 
 void CopyDirectoryEntry(const osh::PinnedFolder& target, const std::wstring& name, const std::wstring& src,
                         const osh::FolderEntry& existing)
@@ -60,7 +64,7 @@ void CopyDirectoryEntry(const osh::PinnedFolder& target, const std::wstring& nam
     } catch (const win::exception&) {
         throw std::runtime_error("Could not create DIR " + osh::Narrow(dst));
     }
-    CopyTree(*child, src, L"*");
+    CopyEntries(*child, src, ListSource(src, L"*"));
 }
 
 // The copy is a new file renamed into place relative to the target's handle: what stood
@@ -77,7 +81,10 @@ void CopyFileEntry(const osh::PinnedFolder& target, const std::wstring& name, co
                                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!from) throw win::exception(GetLastError(), context);
         target.WriteCopy(from.get(), name);
-        target.ChangeAttributes(name, srcAttributes & kCopiedAttributes, kCopiedAttributes & ~srcAttributes);
+        // A file overwritten keeps its other attributes; a new one takes its source's.
+        const DWORD wanted = existing.kind == osh::EntryKind::File ? existing.attributes & ~kBlockingAttributes
+                                                                   : srcAttributes;
+        target.ChangeAttributes(name, wanted & kCopiedAttributes, kCopiedAttributes & ~wanted);
     } catch (const win::exception& error) {
         throw win::exception(error.code(), context);
     }
@@ -109,22 +116,29 @@ void RefuseLinkedSource(const std::wstring& path)
         throw std::runtime_error("Copy from " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
 }
 
-void CopyTree(const osh::PinnedFolder& target, const std::wstring& source, const std::wstring& pattern)
+// The source's matching entries, "." and ".." left out; the source is checked for links first
+// (at every level: a folder made plain may have become a link since).
+SourceEntries ListSource(const std::wstring& source, const std::wstring& pattern)
 {
-    // Checked at every level: a folder made plain may have become a link since.
     RefuseLinkedSource(source);
     const std::wstring search = osh::AppendBackslash(source) + pattern;
     WIN32_FIND_DATAW entry{};
     osh::ScopedFind find(FindFirstFileW(search.c_str(), &entry));
     if (!find) throw win::exception(GetLastError(), "FindFirstFile(" + Quoted(search) + ")");
+    SourceEntries entries;
     for (;;) {
-        if (!IsDotEntry(entry.cFileName)) CopyEntry(entry, target, source);
+        if (!IsDotEntry(entry.cFileName)) entries.push_back(entry);
         if (!FindNextFileW(find.get(), &entry)) {
             const DWORD error = GetLastError();
             if (error != ERROR_NO_MORE_FILES) throw win::exception(error, "FindNextFile(" + Quoted(search) + ")");
-            return;
+            return entries;
         }
     }
+}
+
+void CopyEntries(const osh::PinnedFolder& target, const std::wstring& source, const SourceEntries& entries)
+{
+    for (const WIN32_FIND_DATAW& entry : entries) CopyEntry(entry, target, source);
 }
 
 }  // namespace
@@ -133,6 +147,7 @@ void TreeCopy(const std::wstring& target, const std::wstring& source, const std:
 {
     // Every write goes relative to the target's folders, each opened without following a
     // link: a folder swapped for a junction during the copy cannot redirect it.
+    const SourceEntries entries = ListSource(source, pattern);
     std::optional<osh::PinnedFolder> folder;
     try {
         folder.emplace(osh::PinnedFolder::Open(target));
@@ -140,7 +155,7 @@ void TreeCopy(const std::wstring& target, const std::wstring& source, const std:
         throw std::runtime_error("Copy to " + Quoted(target) + " refused: " + Quoted(refused.Path()) + " is " +
                                  (refused.Kind() == osh::EntryKind::Link ? "a link" : "not a folder"));
     }
-    CopyTree(*folder, source, pattern);
+    CopyEntries(*folder, source, entries);
 }
 
 }  // namespace ziz

@@ -20,6 +20,39 @@ namespace {
 constexpr ULONG kFileOpen = 0x00000001;
 constexpr ULONG kFileCreate = 0x00000002;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+constexpr NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+
+// The ntdll calls, looked up once in the loaded ntdll: linking its import library would
+// also bind C run-time names to ntdll's copies of them.
+struct NtFunctions {
+    decltype(&::NtCreateFile) createFile = nullptr;
+    decltype(&::NtSetInformationFile) setInformationFile = nullptr;
+    NTSTATUS(NTAPI* queryDirectoryFile)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                        FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN) = nullptr;
+    decltype(&::RtlNtStatusToDosError) statusToDosError = nullptr;
+};
+
+template <typename Function>
+void Resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (function == nullptr) throw win::exception(GetLastError(), std::string("GetProcAddress(\"") + name + "\")");
+}
+
+const NtFunctions& Nt()
+{
+    static const NtFunctions functions = [] {
+        NtFunctions found;
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        if (ntdll == nullptr) throw win::exception(GetLastError(), "GetModuleHandle(\"ntdll.dll\")");
+        Resolve(ntdll, "NtCreateFile", found.createFile);
+        Resolve(ntdll, "NtSetInformationFile", found.setInformationFile);
+        Resolve(ntdll, "NtQueryDirectoryFile", found.queryDirectoryFile);
+        Resolve(ntdll, "RtlNtStatusToDosError", found.statusToDosError);
+        return found;
+    }();
+    return functions;
+}
 
 const ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -44,7 +77,7 @@ NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK acces
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, descriptor);
     IO_STATUS_BLOCK status{};
     opened = nullptr;
-    const NTSTATUS result = NtCreateFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
+    const NTSTATUS result = Nt().createFile(&opened, access | SYNCHRONIZE, &attributes, &status, nullptr,
                                          FILE_ATTRIBUTE_NORMAL, share, disposition,
                                          options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (!NT_SUCCESS(result)) opened = nullptr;
@@ -53,7 +86,7 @@ NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK acces
 
 [[noreturn]] void ThrowStatus(NTSTATUS status, const std::string& context)
 {
-    throw win::exception(static_cast<DWORD>(RtlNtStatusToDosError(status)), context);
+    throw win::exception(static_cast<DWORD>(Nt().statusToDosError(status)), context);
 }
 
 DWORD HandleAttributes(HANDLE handle, const std::wstring& path)
@@ -110,7 +143,7 @@ void RenameOpened(HANDLE file, HANDLE folder, const std::wstring& to, const std:
     to.copy(rename->FileName, to.size());
     IO_STATUS_BLOCK status{};
     const NTSTATUS result =
-        NtSetInformationFile(file, &status, rename, static_cast<ULONG>(bytes), FileRenameInformation);
+        Nt().setInformationFile(file, &status, rename, static_cast<ULONG>(bytes), FileRenameInformation);
     if (!NT_SUCCESS(result)) ThrowStatus(result, "NtSetInformationFile" + Quoted(path));
 }
 
@@ -161,8 +194,10 @@ bool SplitDrivePath(const std::wstring& path, std::wstring& root, std::vector<st
         if (end == std::wstring::npos) end = path.size();
         const std::wstring name = path.substr(start, end - start);
         // One trailing backslash is a folder path's; an empty name anywhere else is not.
-        if (name.empty() && end != path.size() - 1) return false;
-        if (!name.empty() && !IsPlainEntryName(name)) return false;
+        if ((name.empty() && end != path.size() - 1) || (!name.empty() && !IsPlainEntryName(name))) {
+            names.clear();
+            return false;
+        }
         if (!name.empty()) names.push_back(name);
         start = end + 1;
     }
@@ -201,18 +236,27 @@ PinnedFolder PinnedFolder::OpenFrom(const std::wstring& path, bool create, const
 
 std::wstring PinnedFolder::PathOf(const std::wstring& name) const { return AppendBackslash(path_) + name; }
 
+// Every listing reads the folder afresh: a new handle to the same folder (the pinned one,
+// never its path), asked with a mask, which makes Wine read it again too instead of
+// answering from what it read for an earlier listing.
 std::vector<FolderEntry> PinnedFolder::List() const
 {
+    HANDLE opened = nullptr;
+    const NTSTATUS reopened =
+        OpenRelative(handle_.get(), std::wstring(), kFolderAccess, kShareAll, kFileOpen, FILE_DIRECTORY_FILE, nullptr, opened);
+    if (!NT_SUCCESS(reopened)) ThrowStatus(reopened, "NtCreateFile" + Quoted(path_));
+    const ScopedFile listing(opened);
     std::vector<FolderEntry> entries;
     std::vector<unsigned char> buffer(64 * 1024);
-    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
-    for (;;) {
-        if (!GetFileInformationByHandleEx(handle_.get(), request, buffer.data(), static_cast<DWORD>(buffer.size()))) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_NO_MORE_FILES) return entries;
-            throw win::exception(error, "GetFileInformationByHandleEx" + Quoted(path_));
-        }
-        request = FileIdBothDirectoryInfo;
+    wchar_t all[] = L"*";
+    UNICODE_STRING mask{static_cast<USHORT>(sizeof(wchar_t)), static_cast<USHORT>(sizeof(all)), all};
+    for (BOOLEAN first = TRUE;; first = FALSE) {
+        IO_STATUS_BLOCK status{};
+        const NTSTATUS result =
+            Nt().queryDirectoryFile(listing.get(), nullptr, nullptr, nullptr, &status, buffer.data(),
+                                 static_cast<ULONG>(buffer.size()), FileIdBothDirectoryInformation, FALSE, &mask, first);
+        if (result == kNoMoreFiles) return entries;
+        if (!NT_SUCCESS(result)) ThrowStatus(result, "NtQueryDirectoryFile" + Quoted(path_));
         for (std::size_t offset = 0;;) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
             const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
@@ -298,10 +342,14 @@ void PinnedFolder::ChangeAttributes(const std::wstring& name, unsigned long add,
     const ScopedFile entry(opened);
     const DWORD attributes = HandleAttributes(opened, path);
     if (EntryKindOf(attributes) != kind) throw std::runtime_error(Narrow(path) + " changed while it was opened");
+    // Only the attributes a caller may set: the folder bit and the like belong to the system.
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD wanted = ((attributes | add) & ~remove) & settable;
+    if (wanted == (attributes & settable)) return;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = (attributes | add) & ~remove;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (basic.FileAttributes == attributes) return;
+    basic.FileAttributes = wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof(basic)))
         throw win::exception(GetLastError(), "SetFileInformationByHandle" + Quoted(path));
 }
@@ -330,8 +378,8 @@ bool PinnedFolder::Remove(const std::wstring& name) const
     }
     if (kind == EntryKind::File && (attributes & FILE_ATTRIBUTE_READONLY)) {
         FILE_BASIC_INFO basic{};
-        basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) != 0 ? (attributes & ~FILE_ATTRIBUTE_READONLY)
-                                                                            : FILE_ATTRIBUTE_NORMAL;
+        const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+        basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
         if (!SetFileInformationByHandle(opened, FileBasicInfo, &basic, sizeof(basic)))
             throw win::exception(GetLastError(), "SetFileInformationByHandle" + Quoted(path));
     }

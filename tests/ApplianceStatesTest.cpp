@@ -372,7 +372,8 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
     LogCapture log;
     StateWorker worker = ApplianceWorker();
     Prepare(worker, StandardItems());
-    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+    EXPECT_EQ(nullptr, ziz::StateUpdatingAppliance::Instance()->Exec(worker))
+        << (log.Lines().empty() ? std::string() : log.Lines().back().text);
     // The window counts the files written to the medium, then the outcome.
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusInstalling, 0, 3},
                                          {ziz::StatusInstalling, 1, 3},

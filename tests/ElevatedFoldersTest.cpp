@@ -626,21 +626,6 @@ TEST_F(AimedBelowTheSystemFolder, AnOverrideFileUsersMayChangeIsIgnored)
               warnings.front());
 }
 
-// Even a file no standard user can change (all files here pass, as Wine answers) does not
-// take the log outside the product's data folder.
-TEST_F(AimedBelowTheSystemFolder, ALogFolderOutsideTheDataFolderIsRefused)
-{
-    testenv::VendorConfigFile override(testenv::DataPathLine(aimed_));
-    std::vector<std::string> warnings;
-    const std::wstring chosen = app::ChooseLogFolder(warnings);
-    EXPECT_FALSE(Exists(aimed_));
-    EXPECT_EQ(Narrow(ziz::ElevatedWorkFolder()), Narrow(chosen));
-    EXPECT_EQ(std::vector<std::string>{"Refusing the log folder " + Narrow(aimed_) + "\\log: it lies outside " +
-                                       Narrow(testenv::ProductDataDirectory()) + "; using " + Narrow(chosen) +
-                                       " instead"},
-              warnings);
-}
-
 // The all-users log folder a run without elevation made: anyone may plant files in it.
 TEST_F(RunFolders, ALogFolderUsersMayChangeIsRefused)
 {
