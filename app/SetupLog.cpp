@@ -178,6 +178,9 @@ void TakeBackLogFile()
 std::wstring LogFallbackFile()
 {
     if (g_logger.load() == nullptr || !g_fileChannel) return std::wstring();
+    // Whether the file takes the lines is found out when the writer thread gets to them.
+    LendLogFile();
+    TakeBackLogFile();
     return osh::FromUtf8(g_fileChannel->FallbackPath());
 }
 

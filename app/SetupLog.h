@@ -34,7 +34,8 @@ std::wstring SetupLogFile();
 void LendLogFile();
 void TakeBackLogFile();
 
-// The file this process's lines went to instead of the log file; empty when none.
+// The file this process's lines went to instead of the log file; empty when none. Waits
+// until the lines logged so far are written, so the answer holds for them.
 std::wstring LogFallbackFile();
 
 // Lines no file took.
