@@ -1,4 +1,5 @@
 // Making the components available in the setup directory, and the elevated relaunch.
+#include "support/BrokenPlatform.h"
 #include "support/EndToEnd.h"
 #include "support/Links.h"
 #include "support/LogCapture.h"
@@ -8,6 +9,7 @@
 #include "support/TestEnvironment.h"
 
 #include "engine/ElevatedWorkFolder.h"
+#include "engine/HandBack.h"
 #include "engine/SetupFilesCache.h"
 #include "engine/SpaceCheck.h"
 #include "engine/states/StateFailed.h"
@@ -259,7 +261,9 @@ TEST_F(ProcessingDownloads, ElevatedRunCachesNothingThroughASetupFilesLink)
 
 TEST_F(ProcessingDownloads, CopyThatFailsIsLoggedAndDownloadedInstead)
 {
-    // A folder in the component's place takes no copy (nor a download).
+    // A folder in the component's place takes no copy (nor a download). An elevated run copies
+    // into its own folder instead (ElevatedRunTakesEveryComponentIntoItsAdminOnlyFolder).
+    testsupport::NotElevated notElevated;
     testsupport::WriteTextFile(media_ + L"\\first.msi", kComponents[0].content);
     CreateDirectoryW(InSetup(kComponents[0]).c_str(), nullptr);
     LogCapture log;
@@ -614,16 +618,19 @@ TEST_F(PerformingUACCheck, NotElevatedRelaunchesWithTheSameArguments)
     for (HRESULT answer : {static_cast<HRESULT>(1), static_cast<HRESULT>(E_FAIL)}) {
         g_elevation = answer;
         g_elevatedCalls.clear();
+        g_elevatedChild = L"cmd.exe /c exit 0";
         StateWorker worker({L"C:\\Media\\Setup.exe", L"/install", L"/migrate=D:\\Old Data", L"--viewer"});
         Prepare(worker, L"C:\\Media");
         worker.SetRestartRequired(true);
         EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
         ASSERT_EQ(1u, g_elevatedCalls.size());
         EXPECT_EQ(L"C:\\Media\\Setup.exe", g_elevatedCalls[0].file);
-        EXPECT_EQ(L"/install \"/migrate=D:\\Old Data\" --viewer", g_elevatedCalls[0].parameters);
+        // The elevated copy hands its facts back to this process, which writes the result.
+        EXPECT_EQ(L"/install \"/migrate=D:\\Old Data\" --viewer /handback=" + ziz::HandBackId(),
+                  g_elevatedCalls[0].parameters);
         EXPECT_EQ(temp_, g_elevatedCalls[0].directory);
         EXPECT_EQ(nullptr, g_elevatedCalls[0].window);
-        EXPECT_EQ(ziz::StatusSucceeded, worker.GetLastStatus());
+        EXPECT_EQ(ziz::StatusHandedOver, worker.GetLastStatus());
         EXPECT_FALSE(worker.IsRestartRequired());
     }
 }
@@ -656,17 +663,18 @@ TEST_F(PerformingUACCheck, ArgumentsAreQuotedSoTheElevatedRunReadsThemUnchanged)
     Prepare(worker, L"C:\\Media");
     EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
     ASSERT_EQ(1u, g_elevatedCalls.size());
-    EXPECT_EQ(L"/install \"/result=C:\\My Media\\\\\" \"/note=say \\\"hi\\\"\" \"\" C:\\plain\\",
+    // "/result=" stays with this process, which writes the file with the caller's rights.
+    EXPECT_EQ(L"/install \"/note=say \\\"hi\\\"\" \"\" C:\\plain\\ /handback=" + ziz::HandBackId(),
               g_elevatedCalls[0].parameters);
 }
 
-TEST_F(PerformingUACCheck, ProgramPathAloneRelaunchesWithoutParameters)
+TEST_F(PerformingUACCheck, ProgramPathAloneRelaunchesWithOnlyTheHandBack)
 {
     StateWorker worker({L"C:\\Media\\Setup.exe"});
     Prepare(worker, L"C:\\Media\\");
     EXPECT_EQ(nullptr, ziz::StatePerformingUACCheck::Instance()->Exec(worker));
     ASSERT_EQ(1u, g_elevatedCalls.size());
-    EXPECT_EQ(L"", g_elevatedCalls[0].parameters);
+    EXPECT_EQ(L"/handback=" + ziz::HandBackId(), g_elevatedCalls[0].parameters);
     EXPECT_EQ(L"C:\\Media\\Setup.exe", g_elevatedCalls[0].file);
 }
 
@@ -680,7 +688,7 @@ TEST_F(PerformingUACCheck, StartedFromTheSetupDirectoryRunsFromACopyInTheTempora
     ASSERT_EQ(1u, g_elevatedCalls.size());
     EXPECT_EQ(temp_ + L"\\Setup.exe", g_elevatedCalls[0].file);
     EXPECT_EQ("the program", testsupport::ReadTextFile(temp_ + L"\\Setup.exe"));
-    EXPECT_EQ(L"/uninstall", g_elevatedCalls[0].parameters);
+    EXPECT_EQ(L"/uninstall /handback=" + ziz::HandBackId(), g_elevatedCalls[0].parameters);
 
     // A copy that is already there is not overwritten: the relaunch fails instead.
     LogCapture log;

@@ -135,7 +135,7 @@ protected:
     void TearDown() override
     {
         WaitForHandedOver(L"\\" + kNewerName, 0);
-        WaitForHandedOver(L"\\SetupFiles\\Update.exe", 0);
+        WaitForHandedOver(L"\\components\\Update.exe", 0);
         endtoend::CleanRelease();
         testenv::RemoveTree(SetupFiles());
     }
@@ -500,11 +500,12 @@ using DownloadRun = EndToEnd;
 
 TEST_F(DownloadRun, EverythingEndsUpInTheSetupDirectoryAndASecondRunFetchesNothing)
 {
-    // The newer bootstrapper is saved as Update.exe and takes the run over.
+    // The newer bootstrapper is saved as Update.exe and takes the run over: the elevated run
+    // starts its checked copy in its admin-only folder; the setup files keep a copy too.
     // The first process waits for it and ends with its exit code.
     EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
-    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe ended with exit code 0"), 0);
-    const HandedOver update = WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    EXPECT_GE(LineWith("\\components\\Update.exe ended with exit code 0"), 0);
+    const HandedOver update = WaitForHandedOver(L"\\components\\Update.exe", 3000);
     if (update.seen) {
         EXPECT_TRUE(update.ended);
         EXPECT_EQ(0u, update.exitCode);
@@ -514,14 +515,14 @@ TEST_F(DownloadRun, EverythingEndsUpInTheSetupDirectoryAndASecondRunFetchesNothi
 
     endtoend::ClearServerRequests();
     EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
-    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    WaitForHandedOver(L"\\components\\Update.exe", 3000);
     EXPECT_FALSE(endtoend::ServerRequests().empty());
     EXPECT_FALSE(RequestedAny(kX64Components));
     ExpectComponentsIntact(kX64Components);
 
     endtoend::ClearServerRequests();
     EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent /clean"));
-    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    WaitForHandedOver(L"\\components\\Update.exe", 3000);
     for (const std::wstring& name : kX64Components) EXPECT_TRUE(RequestedAny({name})) << Narrow(name);
     ExpectComponentsIntact(kX64Components);
 }
@@ -656,10 +657,10 @@ TEST_F(SecureServer, NewerBootstrapperComesOverHttpsOnlyWithAnAcceptedCertificat
                           L"/release/" + kNewerName);
     // It arrives intact and takes over; it then fails at the components, which are not served.
     EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
-    WaitForHandedOver(L"\\SetupFiles\\Update.exe", 3000);
+    WaitForHandedOver(L"\\components\\Update.exe", 3000);
     EXPECT_TRUE(RequestedAny({kNewerName}));
     EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(kNewerName)), endtoend::FileMd5(SetupFiles() + L"\\Update.exe"));
-    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe ended with exit code -1"), 0);
+    EXPECT_GE(LineWith("\\components\\Update.exe ended with exit code -1"), 0);
 }
 
 // Addresses that are not http or https, for the update document and for the bootstrapper
@@ -922,7 +923,7 @@ TEST_F(PinnedPublisher, DownloadRunKeepsNoUpdateExeOfAnotherPublisher)
 {
     ServeNewer(L"other");
     EXPECT_EQ(kFailed, RunSignedSetup(L"publisher", L"/download /silent"));
-    EXPECT_GE(LineWith("\\SetupFiles\\Update.exe" + kNotOurPublisher + "\"CN=Other test publisher\""), 0);
+    EXPECT_GE(LineWith("\\components\\Update.exe" + kNotOurPublisher + "\"CN=Other test publisher\""), 0);
     EXPECT_GE(LineWith("Cannot continue download."), 0);
     EXPECT_FALSE(Exists(SetupFiles() + L"\\Update.exe"));
 }

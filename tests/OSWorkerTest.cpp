@@ -23,7 +23,6 @@
 namespace {
 
 using Poco::Message;
-using testsupport::FailingModuleQuery;
 using testsupport::LogCapture;
 using testsupport::LogLine;
 using testsupport::SavedStoreValue;
@@ -81,23 +80,6 @@ TEST(Construction, KnowsTheSystemAndThatTheTestBuildIsUnsigned)
     EXPECT_FALSE(worker.IsSelfSigned());
     EXPECT_TRUE(log.Lines().empty());
     EXPECT_EQ(nullptr, worker.GetWindow());
-}
-
-TEST(Construction, UnreadableProgramFileIsAWarningAndKeepsTheSignatureChecksOn)
-{
-    LogCapture log;
-    std::unique_ptr<ziz::OSWorker> worker;
-    {
-        FailingModuleQuery failing;
-        worker.reset(new ziz::OSWorker());
-    }
-    EXPECT_TRUE(worker->IsSelfSigned());
-    const std::vector<LogLine> lines = log.Lines();
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ(Message::PRIO_WARNING, lines[0].priority);
-    EXPECT_EQ("Could not determine self-signature status; signature checks stay on", lines[0].text);
-    EXPECT_EQ(Message::PRIO_WARNING, lines[1].priority);
-    EXPECT_EQ(0u, lines[1].text.rfind("GetModuleFileName", 0)) << lines[1].text;
 }
 
 TEST_F(WrittenFiles, ResourceIsWrittenWholeIntoANewTemporaryDirectory)

@@ -1,5 +1,6 @@
 // The states that open a run: stale copies and local candidates, the published
 // bootstrapper, its download and the hand-over, and the embedded sequence.
+#include "support/BrokenPlatform.h"
 #include "support/EndToEnd.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
@@ -110,6 +111,16 @@ TEST_F(InitializingFiles, SetupDirectoryThatCannotBeCreatedFailsEveryMode)
 {
     testsupport::WriteTextFile(In(L"blocker"), "a file where a folder should go");
     const std::wstring setup = In(L"blocker\\SetupFiles");
+    {
+        // An elevated run caches nothing there and goes on from its own work folder.
+        LogCapture log;
+        StateWorker worker({L"C:\\Media\\Setup.exe", L"/install"});
+        worker.paths[ziz::evSetup] = setup;
+        worker.fileNames[ziz::evSetup] = L"Setup.exe";
+        EXPECT_NE(ziz::StateFailed::Instance(), ziz::StateInitializing::Instance()->Exec(worker));
+        EXPECT_FALSE(log.Contains(Message::PRIO_ERROR, "Could not create directory path " + Narrow(setup)));
+    }
+    testsupport::NotElevated notElevated;
     for (const wchar_t* mode : {L"/check", L"/install", L"/uninstall"}) {
         LogCapture log;
         StateWorker worker({L"C:\\Media\\Setup.exe", mode});
@@ -386,17 +397,17 @@ TEST_F(SeekingSelfUpdate, UninstallApplianceAndInvalidModesFail)
     }
 }
 
-// Runs a check and expects it to fail (never "up to date") with the given error line as
-// the run's failure reason; then an install with the same engine, which carries on with
-// the local bootstrapper.
-void ExpectCheckNotNewer(StateWorker& worker, const std::string& line)
+// Runs a check and expects it to fail (never "up to date") with the given error line, and
+// that line or the given cause in words as the run's failure reason; then an install with
+// the same engine, which carries on with the local bootstrapper.
+void ExpectCheckNotNewer(StateWorker& worker, const std::string& line, const std::string& reason = std::string())
 {
     LogCapture log;
     worker.SetMode(ziz::CHECK);
     EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateSeekingSelfUpdate::Instance()->Exec(worker)) << line;
     EXPECT_EQ((std::vector<Notification>{{ziz::StatusChecking, 0, 0}}), worker.notifications) << line;
     EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, line)) << line;
-    EXPECT_EQ(line, worker.Report().FailureReason());
+    EXPECT_EQ(reason.empty() ? line : reason, worker.Report().FailureReason());
     EXPECT_EQ(L"C:\\Media\\Setup.exe", worker.BestPath()) << line;
 
     worker.SetMode(ziz::INSTALL);
@@ -424,15 +435,17 @@ TEST_F(SeekingSelfUpdate, EveryFailureToObtainTheDocumentCountsAsNotNewer)
         StateWorker worker;
         Prepare(worker);
         worker.updateUrl = L"http://127.0.0.1:" + std::to_wstring(testsupport::ClosedPort()) + L"/update.xml";
-        ExpectCheckNotNewer(worker, "Could not download " + Narrow(worker.updateUrl) + " to " +
-                                        Narrow(In(L"update.xml")));
+        ExpectCheckNotNewer(worker, "Could not download " + Narrow(worker.updateUrl) + " to " + Narrow(In(L"update.xml")),
+                            "Download of \"" + Narrow(worker.updateUrl) +
+                                "\" failed: the connection was refused (no server answers at that address) (error 12029)");
     }
     {
         // A 404 page is no document: the status fails the transfer, and nothing is read.
         StateWorker worker;
         Prepare(worker);
         worker.updateUrl = served_->Url(L"update.xml", L"404/");
-        ExpectCheckNotNewer(worker, "Could not download " + Narrow(worker.updateUrl) + " to " + Narrow(In(L"update.xml")));
+        ExpectCheckNotNewer(worker, "Could not download " + Narrow(worker.updateUrl) + " to " + Narrow(In(L"update.xml")),
+                            "Download of \"" + Narrow(worker.updateUrl) + "\" failed: HTTP 404");
     }
 }
 
