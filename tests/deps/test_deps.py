@@ -157,12 +157,19 @@ class SetUpDecisions(unittest.TestCase):
 
     def test_the_probe_answers_and_the_override_wins(self):
         probe = os.path.join(ROOT, "scripts", "host-probe.sh")
+        # Without the answer an enclosing script (scripts/test.sh) already passed down.
+        clean = {k: v for k, v in os.environ.items() if k not in ("NORLO_HOST32", "NORLO_HOST32_ANSWER")}
         for override, expected in (("yes", 0), ("no", 1)):
             result = subprocess.run(["bash", "-c", '. "$0"; host_executes_i386', probe],
-                                    env=dict(os.environ, NORLO_HOST32=override), timeout=30)
+                                    env=dict(clean, NORLO_HOST32=override), timeout=30)
+            self.assertEqual(expected, result.returncode)
+        # The answer passed down is used as it is: the scripts a run starts decide alike.
+        for answer, expected in (("yes", 0), ("no", 1)):
+            result = subprocess.run(["bash", "-c", '. "$0"; host_executes_i386', probe],
+                                    env=dict(clean, NORLO_HOST32_ANSWER=answer), timeout=30)
             self.assertEqual(expected, result.returncode)
         # The probe itself: it runs here, and answers yes or no without a word on any stream.
-        env = {k: v for k, v in os.environ.items() if k not in ("NORLO_HOST32", "NORLO_HOST32_ANSWER")}
+        env = clean
         result = subprocess.run(["bash", "-c", '. "$0"; host_executes_i386; echo "answer $?"', probe],
                                 env=env, capture_output=True, text=True, timeout=30)
         self.assertIn(result.stdout, ("answer 0\n", "answer 1\n"))
