@@ -5,19 +5,20 @@
 #include "osh/Folders.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
-#include "osh/ReparsePoint.h"
-#include "osh/ScopedHandle.h"
+#include "osh/PinnedFolder.h"
 #include "osh/Text.h"
 
 #include <windows.h>
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace ziz {
 
 namespace {
 
-bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+CacheFolderListedHook g_listedHook = nullptr;
 
 bool IsDecimalNumber(const std::wstring& text)
 {
@@ -27,82 +28,70 @@ bool IsDecimalNumber(const std::wstring& text)
     return true;
 }
 
-void DeleteCopy(const std::wstring& path, DWORD attributes)
+// Removes the entry relative to its folder's handle: a file (read-only cleared first) or a
+// link itself, never what a link points to.
+void DeleteCopy(const osh::PinnedFolder& folder, const osh::FolderEntry& entry)
 {
+    const std::wstring path = folder.PathOf(entry.name);
     try {
-        if (osh::HasReparseAttribute(attributes)) {
-            // Only the link goes; its attributes could reach what it points to.
-            osh::RemoveLink(path);
+        if (entry.kind == osh::EntryKind::Folder) return;  // a folder of that name is no copy
+        folder.Remove(entry.name);
+        if (entry.kind == osh::EntryKind::Link)
             osh::LogInformation(L"Link \"" + path + L"\" removed without following it.");
-            return;
-        }
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return;  // a folder of that name is no copy
-        if (attributes & FILE_ATTRIBUTE_READONLY) osh::SetReadOnly(path, false);
-        if (!DeleteFileW(path.c_str())) throw win::exception(GetLastError(), "DeleteFile()");
-        osh::LogInformation(L"File \"" + path + L"\" deleted.");
+        else
+            osh::LogInformation(L"File \"" + path + L"\" deleted.");
     } catch (const std::exception& e) {
         osh::LogWarning(e.what());
     }
 }
 
-bool PurgeDirectory(const std::wstring& directory, const std::wstring& base, const std::wstring& extension);
+bool PurgeFolder(const osh::PinnedFolder& folder, const std::wstring& base, const std::wstring& extension);
 
 // Deletes the entry when it is a copy, or else descends into it when it is a plain folder
 // (never a link); false when that descent failed.
-bool PurgeEntry(const std::wstring& path, const WIN32_FIND_DATAW& entry, const std::wstring& base,
+bool PurgeEntry(const osh::PinnedFolder& folder, const osh::FolderEntry& entry, const std::wstring& base,
                 const std::wstring& extension)
 {
-    if (IsCacheCopyName(entry.cFileName, base, extension)) {
-        DeleteCopy(path, entry.dwFileAttributes);
+    if (IsCacheCopyName(entry.name, base, extension)) {
+        DeleteCopy(folder, entry);
         return true;
     }
-    const bool plainFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                             !osh::HasReparseAttribute(entry.dwFileAttributes);
-    return !plainFolder || PurgeDirectory(path, base, extension);
-}
-
-// Handles every entry of the folder (given with its trailing backslash) until a descent fails.
-bool PurgeEntries(const std::wstring& directory, const std::wstring& base, const std::wstring& extension)
-{
-    WIN32_FIND_DATAW entry{};
-    osh::ScopedFind find(FindFirstFileW((directory + L"*").c_str(), &entry));
-    if (!find) throw win::exception(GetLastError(), "FindFirstFile");
-    for (;;) {
-        if (!IsDotEntry(entry.cFileName) && !PurgeEntry(directory + entry.cFileName, entry, base, extension))
-            return false;
-        if (!FindNextFileW(find.get(), &entry)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_NO_MORE_FILES) throw win::exception(error, "FindNextFile");
-            return true;
-        }
-    }
-}
-
-bool PurgeDirectory(const std::wstring& directory, const std::wstring& base, const std::wstring& extension)
-{
+    if (entry.kind != osh::EntryKind::Folder) return true;
     try {
-        const std::wstring full = osh::GetFullPath(directory);
-        if (!osh::IsDirectory(full))
-            throw std::runtime_error("PurgeCacheCopies: '" + osh::Narrow(full) + "' is not a directory");
-        // Checked at every level: a folder listed as plain may have become a link since.
-        if (osh::IsReparsePoint(full)) throw std::runtime_error("PurgeCacheCopies: '" + osh::Narrow(full) + "' is a link");
-        return PurgeEntries(osh::AppendBackslash(full), base, extension);
+        // Opened relative to its parent as a plain folder only: one that became a link since
+        // the listing is refused, never entered.
+        return PurgeFolder(folder.Folder(entry.name), base, extension);
     } catch (const std::exception& e) {
-        osh::LogWarning(e.what());
+        osh::LogWarning("PurgeCacheCopies: " + std::string(e.what()));
         return false;
     }
 }
 
-// The cache folder, refused when it is reached through a link.
-std::wstring InternetCacheFolder()
+// Handles every entry of the folder until a descent fails.
+bool PurgeFolder(const osh::PinnedFolder& folder, const std::wstring& base, const std::wstring& extension)
 {
-    std::wstring cache;
-    osh::GetFolderPath(cache, osh::FolderInternetCache);
-    std::wstring link;
-    if (osh::PathCrossesReparsePoint(cache, &link))
-        throw std::runtime_error("Internet cache \"" + osh::Narrow(cache) + "\" lies behind the link \"" +
-                                 osh::Narrow(link) + "\"");
-    return cache;
+    const std::vector<osh::FolderEntry> entries = folder.List();
+    if (g_listedHook) g_listedHook(folder.Path());
+    for (const osh::FolderEntry& entry : entries) {
+        if (!PurgeEntry(folder, entry, base, extension)) return false;
+    }
+    return true;
+}
+
+// The cache folder, opened one folder at a time from the drive root without following a
+// link; every delete below is made relative to it.
+osh::PinnedFolder OpenCacheFolder(const std::wstring& root)
+{
+    const std::wstring full = osh::GetFullPath(root);
+    try {
+        return osh::PinnedFolder::Open(full);
+    } catch (const osh::RefusedEntry& refused) {
+        if (refused.Kind() == osh::EntryKind::Link && osh::SamePath(refused.Path(), full))
+            throw std::runtime_error("PurgeCacheCopies: '" + osh::Narrow(full) + "' is a link");
+        if (refused.Kind() == osh::EntryKind::Link)
+            throw std::runtime_error("'" + osh::Narrow(full) + "' lies behind the link '" + osh::Narrow(refused.Path()) + "'");
+        throw std::runtime_error("PurgeCacheCopies: '" + osh::Narrow(full) + "' is not a directory");
+    }
 }
 
 }  // namespace
@@ -121,7 +110,12 @@ bool IsCacheCopyName(const std::wstring& name, const std::wstring& base, const s
 
 bool PurgeCacheCopies(const std::wstring& root, const std::wstring& base, const std::wstring& extension)
 {
-    return PurgeDirectory(root, base, extension);
+    try {
+        return PurgeFolder(OpenCacheFolder(root), base, extension);
+    } catch (const std::exception& e) {
+        osh::LogWarning(e.what());
+        return false;
+    }
 }
 
 void PurgeFromInternetCache(const std::wstring& fileName)
@@ -130,7 +124,8 @@ void PurgeFromInternetCache(const std::wstring& fileName)
     try {
         std::wstring drive, directory, base, extension;
         osh::SplitPath(fileName, drive, directory, base, extension);
-        const std::wstring cache = InternetCacheFolder();
+        std::wstring cache;
+        osh::GetFolderPath(cache, osh::FolderInternetCache);
         // A name without a base part is no component's; its "copies" could be anything.
         if (!base.empty() && PurgeCacheCopies(cache, base, extension))
             osh::LogInformation("Purged " + name + " from internet cache.");
@@ -141,5 +136,7 @@ void PurgeFromInternetCache(const std::wstring& fileName)
         osh::LogWarning("Did not purge " + name + " from internet cache.");
     }
 }
+
+CacheFolderListedHook SetCacheFolderListedHook(CacheFolderListedHook hook) { return std::exchange(g_listedHook, hook); }
 
 }  // namespace ziz

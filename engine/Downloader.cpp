@@ -143,6 +143,10 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
     const std::wstring partial = PartialPathOf(item.LocalPath);
     osh::TransferOptions options;
     // "clean" asks for every component anew, so bytes of an earlier attempt are not kept either.
+    // An elevated run fetches into its own admin-only folder, made new for the run, so it only
+    // ever continues bytes it wrote itself; a ".partial" in the setup files, which any user
+    // could have written (or made a link to a file only administrators may read), is never
+    // continued by it.
     options.resume = !clean;
     options.progress = ProgressSinkOf(worker);
     osh::TransferResult transfer = Transfer(worker, item, partial, options);

@@ -8,7 +8,6 @@
 #include "osh/OwnImage.h"
 #include "osh/PathCompare.h"
 #include "osh/PersistentStore.h"
-#include "osh/ReparsePoint.h"
 #include "osh/Registry.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
@@ -71,28 +70,52 @@ std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText)
     return value;
 }
 
-void DeleteOrSetAside(const std::wstring& path)
+std::optional<osh::PinnedFolder> FolderForRemoval(const std::wstring& folder, const std::wstring& what)
 {
-    // Through a linked folder the name would reach a file elsewhere; a link itself is
-    // harmless to delete or rename (both act on the link).
-    std::wstring link;
-    if (osh::PathCrossesReparsePoint(JoinPath(path, L".."), &link)) {
-        osh::LogWarning(path + L" left alone: " + Quote(link) + L" is a link");
-        return;
+    try {
+        return osh::PinnedFolder::Open(folder);
+    } catch (const osh::RefusedEntry& refused) {
+        // Through a linked folder a name would reach a file elsewhere.
+        osh::LogWarning(what + L" left alone: " + Quote(refused.Path()) +
+                        (refused.Kind() == osh::EntryKind::Link ? L" is a link" : L" is not a folder"));
+        return std::nullopt;
     }
-    if (DeleteFileW(path.c_str())) {
+}
+
+void DeleteOrSetAside(const osh::PinnedFolder& folder, const std::wstring& name)
+{
+    const std::wstring path = folder.PathOf(name);
+    try {
+        // A read-only file stays to be set aside, as a plain delete leaves it.
+        folder.Remove(name, false);
         osh::LogInformation(path + L" deleted");
         return;
-    }
-    osh::LogWarning(win::exception(GetLastError(), "DeleteFile(" + osh::Narrow(path) + ")").what());
-    const std::wstring backup = path + L".bak";
-    osh::LogInformation(L"Renaming file " + path + L" to " + backup);
-    if (MoveFileW(path.c_str(), backup.c_str())) {
-        osh::LogInformation("File renamed");
+    } catch (const win::exception& error) {
+        osh::LogWarning(win::exception(error.code(), "DeleteFile(" + osh::Narrow(path) + ")").what());
+    } catch (const std::exception& error) {
+        osh::LogWarning(error.what());  // a link the system opens only as its target stays
         return;
     }
-    osh::LogWarning(
-        win::exception(GetLastError(), "MoveFile(" + osh::Narrow(path) + "," + osh::Narrow(backup) + ")").what());
+    const std::wstring backup = name + L".bak";
+    osh::LogInformation(L"Renaming file " + path + L" to " + folder.PathOf(backup));
+    try {
+        folder.Rename(name, backup);
+        osh::LogInformation("File renamed");
+    } catch (const win::exception& error) {
+        osh::LogWarning(
+            win::exception(error.code(), "MoveFile(" + osh::Narrow(path) + "," + osh::Narrow(folder.PathOf(backup)) + ")")
+                .what());
+    } catch (const std::exception& error) {
+        osh::LogWarning(error.what());
+    }
+}
+
+void DeleteOrSetAside(const std::wstring& path)
+{
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) throw std::runtime_error(osh::Narrow(path) + " is not a full path");
+    const std::optional<osh::PinnedFolder> folder = FolderForRemoval(path.substr(0, cut), path);
+    if (folder) DeleteOrSetAside(*folder, path.substr(cut + 1));
 }
 
 std::wstring PlaceSetupCopy(Worker& worker)

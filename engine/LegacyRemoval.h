@@ -3,7 +3,9 @@
 // consent, the files that must not survive the old uninstaller, and the hand-over of the
 // install to the next logon.
 #include "engine/Worker.h"
+#include "osh/PinnedFolder.h"
 
+#include <optional>
 #include <string>
 
 namespace ziz {
@@ -30,8 +32,17 @@ int AskRemoval(Worker& worker, const std::wstring& product, const std::wstring& 
 // it is not available.
 std::wstring RequireWellKnownValue(const wchar_t* name, const char* missingText);
 
-// Deletes the file; when that fails, logs why and renames it to path + ".bak". A file reached
-// through a linked folder is left alone (a warning names the link); a link itself goes.
+// The folder, opened one folder at a time from the drive root without following a link,
+// for the removals below; empty when a folder on the way is a link or a file (a warning says
+// that what lies there, `what`, is left alone and names the link).
+std::optional<osh::PinnedFolder> FolderForRemoval(const std::wstring& folder, const std::wstring& what);
+
+// Deletes the entry name of folder; when that fails, logs why and renames it to name +
+// ".bak"; both relative to the folder's handle, so a folder swapped for a link meanwhile
+// redirects neither. A link of that name goes itself, never what it points to.
+void DeleteOrSetAside(const osh::PinnedFolder& folder, const std::wstring& name);
+
+// The same for a file given by its full path: its folder is opened as FolderForRemoval does.
 void DeleteOrSetAside(const std::wstring& path);
 
 // Copies the running bootstrapper (the file held since start-up) as "Setup.exe" and answers the copy's path, which the next

@@ -4,7 +4,6 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PinnedFolder.h"
-#include "osh/ReparsePoint.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
@@ -12,6 +11,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace ziz {
@@ -23,7 +23,10 @@ constexpr DWORD kBlockingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
+// The NtCreateFile disposition that opens only what exists.
+constexpr ULONG kFileOpen = 1;
+
+SourceListedHook g_listedHook = nullptr;
 
 std::string Quoted(const std::wstring& text) { return "\"" + osh::Narrow(text) + "\""; }
 
@@ -47,39 +50,69 @@ void ClearBlockingAttributes(const osh::PinnedFolder& target, const osh::FolderE
     }
 }
 
-using SourceEntries = std::vector<WIN32_FIND_DATAW>;
+using SourceEntries = std::vector<osh::FolderEntry>;
 
-SourceEntries ListSource(const std::wstring& source, const std::wstring& pattern);
-void CopyEntries(const osh::PinnedFolder& target, const std::wstring& source, const SourceEntries& entries);
+void CopyEntries(const osh::PinnedFolder& target, const osh::PinnedFolder& source, const SourceEntries& entries);
 
-void CopyDirectoryEntry(const osh::PinnedFolder& target, const std::wstring& name, const std::wstring& src,
+// Reported like a link found in the listing: one put in place of the entry since then.
+bool SkippedAsLink(const osh::RefusedEntry& refused)
+{
+    if (refused.Kind() != osh::EntryKind::Link) return false;
+    osh::LogWarning("Link " + Quoted(refused.Path()) + " not copied: links are not followed");
+    return true;
+}
+
+SourceEntries Listed(const osh::PinnedFolder& folder, SourceEntries entries)
+{
+    if (g_listedHook) g_listedHook(folder.Path());
+    return entries;
+}
+
+void CopyDirectoryEntry(const osh::PinnedFolder& target, const osh::PinnedFolder& source, const std::wstring& name,
                         const osh::FolderEntry& existing)
 {
     const std::wstring dst = target.PathOf(name);
     if (existing.kind == osh::EntryKind::File)
         throw std::runtime_error("Could not copy DIR " + osh::Narrow(name) + " over FILE " + osh::Narrow(dst));
+    // Opened relative to its parent's handle, as a plain folder only: a link put in its
+    // place since the listing is never entered.
+    std::optional<osh::PinnedFolder> from;
+    try {
+        from.emplace(source.Folder(name));
+    } catch (const osh::RefusedEntry& refused) {
+        if (SkippedAsLink(refused)) return;
+        throw;
+    }
     std::optional<osh::PinnedFolder> child;
     try {
         child.emplace(target.Folder(name, true, osh::kCreatedDirectorySddl));
     } catch (const win::exception&) {
         throw std::runtime_error("Could not create DIR " + osh::Narrow(dst));
     }
-    CopyEntries(*child, src, ListSource(src, L"*"));
+    CopyEntries(*child, *from, Listed(*from, from->List()));
 }
 
 // The copy is a new file renamed into place relative to the target's handle: what stood
-// there (a hard link to another file, say) is replaced, never written through.
-void CopyFileEntry(const osh::PinnedFolder& target, const std::wstring& name, const std::wstring& src,
+// there (a hard link to another file, say) is replaced, never written through. Its bytes
+// are read relative to the source's handle, from the plain file of that name only.
+void CopyFileEntry(const osh::PinnedFolder& target, const osh::PinnedFolder& source, const std::wstring& name,
                    DWORD srcAttributes, const osh::FolderEntry& existing)
 {
     const std::wstring dst = target.PathOf(name);
     if (existing.kind == osh::EntryKind::Folder)
         throw std::runtime_error("Could not copy FILE " + osh::Narrow(name) + " over DIR " + osh::Narrow(dst));
-    const std::string context = "CopyFile(" + Quoted(src) + "," + Quoted(dst) + ",FALSE)";
+    const std::string context = "CopyFile(" + Quoted(source.PathOf(name)) + "," + Quoted(dst) + ",FALSE)";
+    std::optional<osh::ScopedFile> opened;
     try {
-        const osh::ScopedFile from(CreateFileW(src.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!from) throw win::exception(GetLastError(), context);
+        opened.emplace(source.OpenFile(name, GENERIC_READ, FILE_SHARE_READ, kFileOpen));
+    } catch (const osh::RefusedEntry& refused) {
+        if (SkippedAsLink(refused)) return;
+        throw;
+    } catch (const win::exception& error) {
+        throw win::exception(error.code(), context);
+    }
+    const osh::ScopedFile& from = *opened;
+    try {
         target.WriteCopy(from.get(), name);
         // A file overwritten keeps its other attributes; a new one takes its source's.
         const DWORD wanted = existing.kind == osh::EntryKind::File ? existing.attributes & ~kBlockingAttributes
@@ -90,55 +123,51 @@ void CopyFileEntry(const osh::PinnedFolder& target, const std::wstring& name, co
     }
 }
 
-void CopyEntry(const WIN32_FIND_DATAW& entry, const osh::PinnedFolder& target, const std::wstring& source)
+void CopyEntry(const osh::FolderEntry& entry, const osh::PinnedFolder& target, const osh::PinnedFolder& source)
 {
-    const std::wstring name = entry.cFileName;
-    const std::wstring src = osh::AppendBackslash(source) + name;
-    if (osh::HasReparseAttribute(entry.dwFileAttributes)) {
-        osh::LogWarning("Link " + Quoted(src) + " not copied: links are not followed");
+    if (entry.kind == osh::EntryKind::Link) {
+        osh::LogWarning("Link " + Quoted(source.PathOf(entry.name)) + " not copied: links are not followed");
         return;
     }
-    const osh::FolderEntry existing = TargetEntry(target, name);
+    const osh::FolderEntry existing = TargetEntry(target, entry.name);
     if (existing.kind == osh::EntryKind::Link)
-        throw std::runtime_error("Copy to " + Quoted(target.PathOf(name)) + " refused: it is a link");
+        throw std::runtime_error("Copy to " + Quoted(target.PathOf(entry.name)) + " refused: it is a link");
     ClearBlockingAttributes(target, existing);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        CopyDirectoryEntry(target, name, src, existing);
+    if (entry.kind == osh::EntryKind::Folder)
+        CopyDirectoryEntry(target, source, entry.name, existing);
     else
-        CopyFileEntry(target, name, src, entry.dwFileAttributes, existing);
+        CopyFileEntry(target, source, entry.name, entry.attributes, existing);
 }
 
-// Reading from a path through a link would reach wherever it points.
-void RefuseLinkedSource(const std::wstring& path)
+// The source folder, opened one folder at a time from the drive root without following a
+// link: reading from a path through a link would reach wherever it points.
+osh::PinnedFolder OpenSource(const std::wstring& source)
 {
-    std::wstring link;
-    if (osh::PathCrossesReparsePoint(path, &link))
-        throw std::runtime_error("Copy from " + Quoted(path) + " refused: " + Quoted(link) + " is a link");
-}
-
-// The source's matching entries, "." and ".." left out; the source is checked for links first
-// (at every level: a folder made plain may have become a link since).
-SourceEntries ListSource(const std::wstring& source, const std::wstring& pattern)
-{
-    RefuseLinkedSource(source);
-    const std::wstring search = osh::AppendBackslash(source) + pattern;
-    WIN32_FIND_DATAW entry{};
-    osh::ScopedFind find(FindFirstFileW(search.c_str(), &entry));
-    if (!find) throw win::exception(GetLastError(), "FindFirstFile(" + Quoted(search) + ")");
-    SourceEntries entries;
-    for (;;) {
-        if (!IsDotEntry(entry.cFileName)) entries.push_back(entry);
-        if (!FindNextFileW(find.get(), &entry)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_NO_MORE_FILES) throw win::exception(error, "FindNextFile(" + Quoted(search) + ")");
-            return entries;
-        }
+    try {
+        return osh::PinnedFolder::Open(source);
+    } catch (const osh::RefusedEntry& refused) {
+        throw std::runtime_error("Copy from " + Quoted(source) + " refused: " + Quoted(refused.Path()) + " is " +
+                                 (refused.Kind() == osh::EntryKind::Link ? "a link" : "not a folder"));
     }
 }
 
-void CopyEntries(const osh::PinnedFolder& target, const std::wstring& source, const SourceEntries& entries)
+// The source's entries matching pattern; none at all is a failure of the search.
+SourceEntries ListSource(const osh::PinnedFolder& source, const std::wstring& pattern)
 {
-    for (const WIN32_FIND_DATAW& entry : entries) CopyEntry(entry, target, source);
+    const std::wstring search = osh::AppendBackslash(source.Path()) + pattern;
+    SourceEntries entries;
+    try {
+        entries = source.List(pattern);
+    } catch (const win::exception& error) {
+        throw win::exception(error.code(), "FindFirstFile(" + Quoted(search) + ")");
+    }
+    if (entries.empty()) throw win::exception(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), "FindFirstFile(" + Quoted(search) + ")");
+    return entries;
+}
+
+void CopyEntries(const osh::PinnedFolder& target, const osh::PinnedFolder& source, const SourceEntries& entries)
+{
+    for (const osh::FolderEntry& entry : entries) CopyEntry(entry, target, source);
 }
 
 }  // namespace
@@ -147,7 +176,8 @@ void TreeCopy(const std::wstring& target, const std::wstring& source, const std:
 {
     // Every write goes relative to the target's folders, each opened without following a
     // link: a folder swapped for a junction during the copy cannot redirect it.
-    const SourceEntries entries = ListSource(source, pattern);
+    const osh::PinnedFolder from = OpenSource(source);
+    const SourceEntries entries = Listed(from, ListSource(from, pattern));
     std::optional<osh::PinnedFolder> folder;
     try {
         folder.emplace(osh::PinnedFolder::Open(target));
@@ -155,7 +185,9 @@ void TreeCopy(const std::wstring& target, const std::wstring& source, const std:
         throw std::runtime_error("Copy to " + Quoted(target) + " refused: " + Quoted(refused.Path()) + " is " +
                                  (refused.Kind() == osh::EntryKind::Link ? "a link" : "not a folder"));
     }
-    CopyEntries(*folder, source, entries);
+    CopyEntries(*folder, from, entries);
 }
+
+SourceListedHook SetSourceListedHook(SourceListedHook hook) { return std::exchange(g_listedHook, hook); }
 
 }  // namespace ziz

@@ -21,6 +21,7 @@ constexpr ULONG kFileOpen = 0x00000001;
 constexpr ULONG kFileCreate = 0x00000002;
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
 constexpr NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+constexpr NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000FL);
 
 // The ntdll calls, looked up once in the loaded ntdll: linking its import library would
 // also bind C run-time names to ntdll's copies of them.
@@ -239,7 +240,7 @@ std::wstring PinnedFolder::PathOf(const std::wstring& name) const { return Appen
 // Every listing reads the folder afresh: a new handle to the same folder (the pinned one,
 // never its path), asked with a mask, which makes Wine read it again too instead of
 // answering from what it read for an earlier listing.
-std::vector<FolderEntry> PinnedFolder::List() const
+std::vector<FolderEntry> PinnedFolder::List(const std::wstring& mask) const
 {
     HANDLE opened = nullptr;
     const NTSTATUS reopened =
@@ -248,14 +249,16 @@ std::vector<FolderEntry> PinnedFolder::List() const
     const ScopedFile listing(opened);
     std::vector<FolderEntry> entries;
     std::vector<unsigned char> buffer(64 * 1024);
-    wchar_t all[] = L"*";
-    UNICODE_STRING mask{static_cast<USHORT>(sizeof(wchar_t)), static_cast<USHORT>(sizeof(all)), all};
+    std::wstring maskText = mask;
+    const auto maskBytes = static_cast<USHORT>(maskText.size() * sizeof(wchar_t));
+    UNICODE_STRING maskString{maskBytes, maskBytes, &maskText[0]};
     for (BOOLEAN first = TRUE;; first = FALSE) {
         IO_STATUS_BLOCK status{};
         const NTSTATUS result =
             Nt().queryDirectoryFile(listing.get(), nullptr, nullptr, nullptr, &status, buffer.data(),
-                                 static_cast<ULONG>(buffer.size()), FileIdBothDirectoryInformation, FALSE, &mask, first);
-        if (result == kNoMoreFiles) return entries;
+                                 static_cast<ULONG>(buffer.size()), FileIdBothDirectoryInformation, FALSE, &maskString, first);
+        // The first call answers "no such file" when nothing matches.
+        if (result == kNoMoreFiles || (first && result == kNoSuchFile)) return entries;
         if (!NT_SUCCESS(result)) ThrowStatus(result, "NtQueryDirectoryFile" + Quoted(path_));
         for (std::size_t offset = 0;;) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
@@ -279,6 +282,27 @@ EntryKind PinnedFolder::KindOf(const std::wstring& name) const
 
 PinnedFolder PinnedFolder::Folder(const std::wstring& name, bool create, const wchar_t* sddl) const
 {
+    return OpenFolder(name, create, sddl, kShareAll);
+}
+
+PinnedFolder PinnedFolder::HoldFolder(const std::wstring& name) const
+{
+    return OpenFolder(name, false, nullptr, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+bool PinnedFolder::IsSameFolderAs(const PinnedFolder& other) const
+{
+    BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
+    if (!GetFileInformationByHandle(handle_.get(), &mine))
+        throw win::exception(GetLastError(), "GetFileInformationByHandle" + Quoted(path_));
+    if (!GetFileInformationByHandle(other.handle_.get(), &theirs))
+        throw win::exception(GetLastError(), "GetFileInformationByHandle" + Quoted(other.path_));
+    return mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber && mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+           mine.nFileIndexLow == theirs.nFileIndexLow;
+}
+
+PinnedFolder PinnedFolder::OpenFolder(const std::wstring& name, bool create, const wchar_t* sddl, ULONG share) const
+{
     RequirePlainName(path_, name);
     const std::wstring path = PathOf(name);
     EntryKind kind = KindOf(name);
@@ -289,7 +313,7 @@ PinnedFolder PinnedFolder::Folder(const std::wstring& name, bool create, const w
             !ConvertStringSecurityDescriptorToSecurityDescriptorW(
                 sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr))
             throw win::exception(GetLastError(), "ConvertStringSecurityDescriptorToSecurityDescriptor");
-        const NTSTATUS status = OpenRelative(handle_.get(), name, kFolderAccess, kShareAll, kFileCreate,
+        const NTSTATUS status = OpenRelative(handle_.get(), name, kFolderAccess, share, kFileCreate,
                                              FILE_DIRECTORY_FILE, descriptor.get(), opened);
         if (status == kNameCollision) {
             kind = KindOf(name);  // made by someone else meanwhile: taken only as a plain folder
@@ -303,7 +327,7 @@ PinnedFolder PinnedFolder::Folder(const std::wstring& name, bool create, const w
     if (kind == EntryKind::Missing) throw win::exception(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Narrow(path));
     if (opened == nullptr) {
         const NTSTATUS status =
-            OpenRelative(handle_.get(), name, kFolderAccess, kShareAll, kFileOpen, FILE_DIRECTORY_FILE, nullptr, opened);
+            OpenRelative(handle_.get(), name, kFolderAccess, share, kFileOpen, FILE_DIRECTORY_FILE, nullptr, opened);
         if (!NT_SUCCESS(status)) ThrowStatus(status, "NtCreateFile" + Quoted(path));
     }
     PinnedFolder child(path, opened);
@@ -354,7 +378,7 @@ void PinnedFolder::ChangeAttributes(const std::wstring& name, unsigned long add,
         throw win::exception(GetLastError(), "SetFileInformationByHandle" + Quoted(path));
 }
 
-bool PinnedFolder::Remove(const std::wstring& name) const
+bool PinnedFolder::Remove(const std::wstring& name, bool clearReadOnly) const
 {
     RequirePlainName(path_, name);
     const std::wstring path = PathOf(name);
@@ -376,7 +400,7 @@ bool PinnedFolder::Remove(const std::wstring& name) const
             throw std::runtime_error("RemoveLink: '" + Narrow(path) + "' could not be opened as a link; left in place");
         throw std::runtime_error(Narrow(path) + " changed while it was opened");
     }
-    if (kind == EntryKind::File && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    if (clearReadOnly && kind == EntryKind::File && (attributes & FILE_ATTRIBUTE_READONLY)) {
         FILE_BASIC_INFO basic{};
         const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;

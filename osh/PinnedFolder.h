@@ -73,12 +73,23 @@ public:
     HANDLE Handle() const { return handle_.get(); }
     std::wstring PathOf(const std::wstring& name) const;
 
-    // The entries of the folder, "." and ".." left out. Throws win::exception.
-    std::vector<FolderEntry> List() const;
+    // The entries of the folder whose names match mask (the system's wildcards, as a folder
+    // search takes them; "*" all), "." and ".." left out; none when nothing matches. Throws
+    // win::exception.
+    std::vector<FolderEntry> List(const std::wstring& mask = L"*") const;
     EntryKind KindOf(const std::wstring& name) const;
 
     // A plain subfolder, optionally made when missing (with `sddl`, null: inherited).
     PinnedFolder Folder(const std::wstring& name, bool create = false, const wchar_t* sddl = nullptr) const;
+
+    // The plain subfolder, opened without sharing delete: while the answer lives nobody can
+    // rename, move or remove that folder (the system refuses it), so its name here keeps
+    // naming it. Throws as Folder does.
+    PinnedFolder HoldFolder(const std::wstring& name) const;
+
+    // True when both are handles of one folder (the same volume and file id). Throws
+    // win::exception.
+    bool IsSameFolderAs(const PinnedFolder& other) const;
 
     // Opens a plain file (never through a link). disposition is FILE_OPEN, FILE_CREATE or
     // FILE_OVERWRITE_IF (the NtCreateFile values); share is FILE_SHARE_*; options are added
@@ -89,11 +100,12 @@ public:
     // Adds and removes attributes of a plain file or folder (never a link's target). Throws.
     void ChangeAttributes(const std::wstring& name, unsigned long add, unsigned long remove) const;
 
-    // Deletes the entry: a file (read-only cleared first), an empty folder, or a link itself,
-    // never what it points to. True when it is gone (or was never there). Throws
-    // std::runtime_error for a link the system will only open as its target (Wine does),
-    // which is then left in place, and win::exception for what the system refuses.
-    bool Remove(const std::wstring& name) const;
+    // Deletes the entry: a file (read-only cleared first, unless clearReadOnly is false: the
+    // system then refuses it), an empty folder, or a link itself, never what it points to.
+    // True when it is gone (or was never there). Throws std::runtime_error for a link the
+    // system will only open as its target (Wine does), which is then left in place, and
+    // win::exception for what the system refuses.
+    bool Remove(const std::wstring& name, bool clearReadOnly = true) const;
 
     // Deletes a subfolder and everything below it; links inside are removed, never entered.
     // False when something stayed (each failure logged as a warning).
@@ -110,6 +122,7 @@ public:
 private:
     PinnedFolder(std::wstring path, HANDLE handle) : path_(std::move(path)), handle_(handle) {}
     static PinnedFolder OpenFrom(const std::wstring& path, bool create, const wchar_t* sddl);
+    PinnedFolder OpenFolder(const std::wstring& name, bool create, const wchar_t* sddl, ULONG share) const;
 
     std::wstring path_;
     ScopedFile handle_;

@@ -1,8 +1,9 @@
 @echo off
 rem Finishes an appliance medium: appcopy.cmd "TARGET\" "DATADIR\" "INSTALLDIR\"
+rem The setup program marks TARGET\norlo hidden and system itself, relative to the medium's
+rem folder it holds open: a command here could name that folder only by a path, which a link
+rem put on the medium meanwhile could lead elsewhere.
 set TARGET_DIR=%~1
 echo Assembling appliance binaries at %TARGET_DIR%
-"%SystemRoot%\System32\attrib.exe" +h +s "%TARGET_DIR%norlo"
-if errorlevel 1 exit /b %errorlevel%
 echo Target preparation SUCCEEDED.
 exit /b %errorlevel%

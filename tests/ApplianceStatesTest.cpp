@@ -1,6 +1,7 @@
 // The complete sequence, the copies taken in from installation media, and the preparation
 // of an appliance medium.
 #include "support/EndToEnd.h"
+#include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StateFiles.h"
 #include "support/StateWorker.h"
@@ -9,8 +10,10 @@
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/MediumRecord.h"
 #include "engine/MediumWriter.h"
+#include "engine/ResourceFiles.h"
 #include "engine/states/StateFailed.h"
 #include "osh/FileHash.h"
+#include "osh/FileSystem.h"
 #include "osh/PathCompare.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
@@ -22,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -411,6 +416,58 @@ TEST_F(UpdatingAppliance, PreparesTheMediumRunsTheApplianceProgramAndTheCopyScri
                                    Narrow(In(L"Program")) + "\\\" ");
     EXPECT_GE(program, 0);
     EXPECT_GT(script, program);
+}
+
+// A worker that lets another user act while the run fetches its copy script: after the
+// medium was opened, written and checked, and before anything is started there.
+class SwappingWorker : public StateWorker {
+public:
+    using StateWorker::StateWorker;
+    std::function<void()> beforeScript;
+    std::wstring GetApplianceScriptPath() override
+    {
+        if (beforeScript) beforeScript();
+        return applianceScript;
+    }
+};
+
+// The real copy script once marked "<target>\norlo" hidden and system by path. Here the
+// target is moved away and a link to another folder (one with a "Norlo" in it) put in its
+// place just before the script runs: the script is not started, and nothing where the link
+// leads is made, changed or removed.
+TEST_F(UpdatingAppliance, ATargetSwappedForALinkBeforeTheCopyScriptRedirectsNothing)
+{
+    const std::wstring script = In(L"Temp\\appcopy.cmd");
+    ziz::WriteResourceBytes(302, script);
+    const testsupport::CanaryFolder outside(L"statesa-outside");
+    const std::wstring theirs = outside.folder + L"\\Norlo";
+    ASSERT_TRUE(CreateDirectoryW(theirs.c_str(), nullptr));
+    const DWORD before = Attributes(theirs);
+    std::unique_ptr<testsupport::FolderLink> link;
+    SwappingWorker worker({L"C:\\Media\\Setup.exe", L"/appliance=" + target_});
+    Prepare(worker, StandardItems());
+    worker.applianceScript = script;
+    worker.beforeScript = [&] {
+        ASSERT_TRUE(MoveFileW(target_.c_str(), In(L"Moved").c_str()));
+        link = std::make_unique<testsupport::FolderLink>(target_, outside.folder);
+    };
+    LogCapture log;
+
+    EXPECT_EQ(ziz::StateFailed::Instance(), ziz::StateUpdatingAppliance::Instance()->Exec(worker));
+
+    ASSERT_TRUE(link) << "the script was fetched";
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, Narrow(target_) + " is a link"));
+    EXPECT_EQ(-1, LineStarting(log, "Executing command: \"" + Narrow(script), Message::PRIO_INFORMATION));
+    EXPECT_EQ(before, Attributes(theirs)) << "not marked hidden and system";
+    EXPECT_TRUE(outside.Intact());
+    std::vector<std::wstring> files, folders;
+    osh::ListDirectory(outside.folder, files, folders);
+    EXPECT_EQ(std::vector<std::wstring>{L"canary.txt"}, files);
+    EXPECT_EQ(std::vector<std::wstring>{L"Norlo"}, folders);
+    // The program ran before the swap, in the medium itself; the moved medium has no record.
+    EXPECT_NE(L"", StartedApplianceCopy(log));
+    EXPECT_FALSE(Exists(In(L"Moved\\Norlo\\SetupFiles\\medium.xml")));
+    EXPECT_NE(ziz::StatusSucceeded, worker.GetLastStatus());
 }
 
 TEST_F(UpdatingAppliance, FilesOfAnEarlierPreparationNoLongerInTheSetAreRemoved)

@@ -217,6 +217,10 @@ TEST_F(ProcessingDownloads, ElevatedRunTakesEveryComponentIntoItsAdminOnlyFolder
 {
     testsupport::WriteTextFile(InSetup(kComponents[0]), kComponents[0].content);
     testsupport::WriteTextFile(setup_ + L"\\planted.dll", "a DLL another user left beside the components");
+    // Bytes another user's run left (or put) in the setup files as an interrupted transfer:
+    // the elevated run fetches into its own folder, whole, and never continues them.
+    testsupport::WriteTextFile(InSetup(kComponents[1]) + L".partial", "XX");
+    LogCapture log;
     StateWorker worker({L"C:\\Media\\Setup.exe", L"/install"});
     Prepare(worker, AllItems());
     EXPECT_EQ(ziz::StatePerformingUACCheck::Instance(), ziz::StateProcessingDownloads::Instance()->Exec(worker));
@@ -226,6 +230,8 @@ TEST_F(ProcessingDownloads, ElevatedRunTakesEveryComponentIntoItsAdminOnlyFolder
         EXPECT_FALSE(Exists(InComponents(c.name) + L".partial"));
     }
     EXPECT_FALSE(Exists(InComponents(L"planted.dll")));
+    for (const auto& line : log.Lines()) EXPECT_NE(0u, line.text.rfind("Resumed file", 0)) << "nothing was continued";
+    EXPECT_EQ("XX", testsupport::ReadTextFile(InSetup(kComponents[1]) + L".partial"));
     EXPECT_EQ((std::vector<Recorded>{{L"first.msi", "reused", ""}, {L"second.exe", "downloaded", ""},
                                      {L"third.msi", "downloaded", ""}}),
               RecordsOf(worker));

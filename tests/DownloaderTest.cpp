@@ -7,6 +7,7 @@
 #include "osh/Exception.h"
 #include "osh/FileHash.h"
 #include "osh/Folders.h"
+#include "osh/PathCompare.h"
 #include "osh/Download.h"
 #include "osh/HttpTransfer.h"
 #include "osh/ScopedHandle.h"
@@ -23,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -369,6 +371,55 @@ TEST_F(PurgeFileFromTree, CachePurgeTakesEveryCopyAndNothingElse)
     EXPECT_TRUE(entered.Present());
     EXPECT_EQ("not ours", ReadFile(behind));
     EXPECT_TRUE(outside.Intact());
+}
+
+// Another user swaps a cache folder for a link (made from the Unix side) once the purge has
+// listed its parent and before it enters it, through the seam after each listing: the purge
+// does not enter it, deletes nothing where it leads, and says it could not finish.
+struct CacheSwap {
+    std::wstring listed, folder, target;
+    std::unique_ptr<testsupport::FolderLink> link;
+};
+CacheSwap* g_cacheSwap = nullptr;
+void SwapCacheFolder(const std::wstring& folder)
+{
+    if (g_cacheSwap == nullptr || g_cacheSwap->link || !osh::SamePath(folder, g_cacheSwap->listed)) return;
+    if (!MoveFileW(g_cacheSwap->folder.c_str(), (g_cacheSwap->folder + L"-moved").c_str())) return;
+    g_cacheSwap->link = std::make_unique<testsupport::FolderLink>(g_cacheSwap->folder, g_cacheSwap->target);
+}
+struct CacheSwapSeam {
+    explicit CacheSwapSeam(CacheSwap& swap)
+    {
+        g_cacheSwap = &swap;
+        ziz::SetCacheFolderListedHook(&SwapCacheFolder);
+    }
+    ~CacheSwapSeam()
+    {
+        ziz::SetCacheFolderListedHook(nullptr);
+        g_cacheSwap = nullptr;
+    }
+};
+
+TEST_F(PurgeFileFromTree, CacheFolderSwappedForALinkAfterItsListingIsNotEntered)
+{
+    const testsupport::CanaryFolder outside(L"dl-purge-outside");
+    const std::wstring behind = outside.folder + L"\\Comp[1].msi";
+    WriteFile(behind, "not ours");
+    Make(L"A1\\Comp[2].msi");
+    CacheSwap swap{root_, root_ + L"\\A1", outside.folder, nullptr};
+    testsupport::LogCapture log;
+    bool purged = true;
+    {
+        const CacheSwapSeam seam(swap);
+        purged = ziz::PurgeCacheCopies(root_, L"Comp", L".msi");
+    }
+    ASSERT_TRUE(swap.link) << "swapped after the listing";
+    EXPECT_FALSE(purged);
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "PurgeCacheCopies: " + Narrow(swap.folder) + " is a link"));
+    EXPECT_EQ("not ours", ReadFile(behind));
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_TRUE(Exists(swap.folder + L"-moved\\Comp[2].msi")) << "nor reached by its old path";
+    swap.link.reset();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // File-system helpers on real files and directories of the test prefix.
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
+#include "osh/HeldFolderPath.h"
 #include "osh/PathCompare.h"
 #include "osh/PinnedFolder.h"
 #include "osh/ReparsePoint.h"
@@ -701,6 +702,66 @@ TEST_F(PinnedFolders, ACopyReplacesTheEntryAndNeverWritesThroughWhatWasThere)
     EXPECT_FALSE(osh::IsFile(other));
     folder.ChangeAttributes(L"Setup.exe", FILE_ATTRIBUTE_HIDDEN, 0);
     EXPECT_TRUE(GetFileAttributesW((scratch + L"\\Setup.exe").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// What takes only a path (a program's working directory) gets a held one: while it is held
+// no folder on it can be moved away, and a path swapped before the hold is refused.
+TEST_F(PinnedFolders, AHeldPathKeepsNamingThePinnedFolderOrIsRefused)
+{
+    const std::wstring medium = scratch + L"\\medium";
+    const osh::PinnedFolder pinned = osh::PinnedFolder::OpenCreating(medium + L"\\inner", nullptr);
+    {
+        const osh::HeldFolderPath held(pinned);
+        EXPECT_EQ(Narrow(pinned.Path()), Narrow(held.Path()));
+        for (const std::wstring& folder : {medium, medium + L"\\inner"}) {
+            EXPECT_FALSE(MoveFileW(folder.c_str(), (scratch + L"\\moved").c_str())) << Narrow(folder);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError()) << Narrow(folder);
+        }
+        // Work inside the folder goes on as before.
+        WriteText(medium + L"\\inner\\written.txt", "w");
+        EXPECT_TRUE(DeleteFileW((medium + L"\\inner\\written.txt").c_str()));
+    }
+    // Released: the folder can move again. Another user moves it away and puts a link in
+    // its place (made from the Unix side), then a plain folder of the same name.
+    ASSERT_TRUE(MoveFileW(medium.c_str(), (scratch + L"\\moved").c_str()));
+    {
+        const testsupport::FolderLink link(medium, outside.folder);
+        ASSERT_TRUE(CreateDirectoryW((outside.folder + L"\\inner").c_str(), nullptr));
+        try {
+            osh::HeldFolderPath held(pinned);
+            ADD_FAILURE() << "no exception";
+        } catch (const osh::RefusedEntry& refused) {
+            EXPECT_EQ(Narrow(medium) + " is a link", std::string(refused.what()));
+        }
+        RemoveDirectoryW((outside.folder + L"\\inner").c_str());
+    }
+    ASSERT_TRUE(osh::CreatePath(medium + L"\\inner", false));
+    try {
+        osh::HeldFolderPath held(pinned);
+        ADD_FAILURE() << "no exception";
+    } catch (const osh::RefusedEntry&) {
+        ADD_FAILURE() << "a plain folder is no link";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(Narrow(medium) + "\\inner is no longer the folder that was opened", std::string(error.what()));
+    }
+    EXPECT_TRUE(outside.Intact());
+}
+
+TEST_F(PinnedFolders, AListingTakesTheSystemsWildcards)
+{
+    for (const wchar_t* name : {L".settings", L".cache", L"db", L"dbx", L"notes.txt"}) WriteText(scratch + L"\\" + name, "x");
+    const osh::PinnedFolder folder = osh::PinnedFolder::Open(scratch);
+    const auto names = [&](const std::wstring& mask) {
+        std::vector<std::wstring> found;
+        for (const osh::FolderEntry& entry : folder.List(mask)) found.push_back(entry.name);
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ((std::vector<std::wstring>{L".cache", L".settings"}), names(L".*"));
+    EXPECT_EQ(std::vector<std::wstring>{L"db"}, names(L"DB"));
+    EXPECT_EQ((std::vector<std::wstring>{L"db", L"dbx"}), names(L"db*"));
+    EXPECT_TRUE(names(L"nothing*").empty()) << "no match is an empty listing, not a failure";
+    EXPECT_EQ(5u, names(L"*").size());
 }
 
 TEST_F(PinnedFolders, RemoveTreeTakesEverythingBelowButNothingALinkLeadsTo)

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -171,26 +172,35 @@ TEST_F(InnoRemoval, AgreedRemovalRunsTheUninstallerAndHandsTheInstallToTheNextLo
     EXPECT_TRUE(log.Contains(Message::PRIO_INFORMATION, "User chose to reboot the system and continue."));
 }
 
-// The old product's folder may have been handed to standard users; a "bin" that is a link
-// must not make the elevated run delete files wherever it points.
-TEST_F(InnoRemoval, ResetFilesBehindALinkedFolderAreLeftAlone)
+// The old product's folder may have been handed to standard users: a "bin" swapped for a link
+// after the checks found it (here while the removal question is shown, the link made from
+// the Unix side) must not make the elevated run delete or rename files wherever it points.
+TEST_F(InnoRemoval, ResetFilesOfABinSwappedForALinkAfterItsCheckAreLeftAlone)
 {
     const testsupport::CanaryFolder outside(L"legacy-outside");
     const std::wstring behind = outside.folder + L"\\RESET.ini";
     statetest::WriteTextFile(behind, "not ours");
-    testenv::RemoveTree(bin);
-    const testsupport::FolderLink link(bin, outside.folder);
-
-    testenv::MessageBoxWatcher watcher({IDYES, IDOK});
+    std::unique_ptr<testsupport::FolderLink> link;
+    testenv::MessageBoxWatcher watcher(
+        [&](const testenv::SeenBox&, size_t index) {
+            if (index == 0 && MoveFileW(bin.c_str(), (bin + L"-moved").c_str()))
+                link = std::make_unique<testsupport::FolderLink>(bin, outside.folder);
+            return index == 0 ? IDYES : IDOK;
+        },
+        0);
     EXPECT_EQ(ziz::StateRemovingInnoInstall::Instance()->Exec(worker), nullptr);
     watcher.Stop();
 
+    ASSERT_TRUE(link) << "swapped while the question was shown";
     EXPECT_TRUE(Exists(behind));
     EXPECT_FALSE(Exists(behind + L".bak"));
     EXPECT_TRUE(outside.Intact());
-    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, Narrow(bin) + "\\RESET.ini left alone: " + Narrow(Quoted(bin)) +
-                                                        " is a link"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "RESET files in " + Narrow(bin) + " left alone: " +
+                                                        Narrow(Quoted(bin)) + " is a link"));
+    EXPECT_EQ(-1, log.IndexOf("Found RESET"));
+    EXPECT_TRUE(Exists(bin + L"-moved\\myreset.dat")) << "the old folder, now elsewhere, is not reached by path either";
     EXPECT_EQ(RecordedLines(uninstaller), std::vector<std::string>{"/NORESTART /SILENT"});
+    link.reset();
 }
 
 TEST_F(InnoRemoval, RefusedRemovalFailsAndRemovesNothing)

@@ -8,6 +8,7 @@
 #include "engine/states/StateInitializing.h"
 #include "engine/states/StateMigrateFiles.h"
 #include "osh/Exception.h"
+#include "osh/PathCompare.h"
 #include "support/Links.h"
 #include "support/LogCapture.h"
 #include "support/StoreKeys.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
@@ -269,6 +271,53 @@ TEST_F(Migration, LinksInTheSourceAreSkippedWithAWarning)
     for (const std::wstring& link : {dotLink.path, dbLink.path})
         EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Link \"" + Narrow(link) + "\" not copied: links are not followed"));
     EXPECT_TRUE(outside.Intact());
+}
+
+// Another user swaps a folder of the source for a link once the copy has listed it and
+// before it reads it (a link made from the Unix side, through the seam after each listing):
+// it is skipped with the link's warning, and nothing where the link leads is read.
+struct SourceSwap {
+    std::wstring listed, folder, target;
+    std::unique_ptr<testsupport::FolderLink> link;
+};
+SourceSwap* g_swap = nullptr;
+void SwapAfterListing(const std::wstring& folder)
+{
+    if (g_swap == nullptr || g_swap->link || !osh::SamePath(folder, g_swap->listed)) return;
+    if (!MoveFileW(g_swap->folder.c_str(), (g_swap->folder + L"-moved").c_str())) return;
+    g_swap->link = std::make_unique<testsupport::FolderLink>(g_swap->folder, g_swap->target);
+}
+struct SourceSwapSeam {
+    explicit SourceSwapSeam(SourceSwap& swap)
+    {
+        g_swap = &swap;
+        ziz::SetSourceListedHook(&SwapAfterListing);
+    }
+    ~SourceSwapSeam()
+    {
+        ziz::SetSourceListedHook(nullptr);
+        g_swap = nullptr;
+    }
+};
+
+TEST_F(Migration, AFolderSwappedForALinkAfterItWasListedIsNotRead)
+{
+    const testsupport::CanaryFolder outside(L"dl-migrate-outside");
+    WriteFile(outside.folder + L"\\part.db", "not ours");
+    SourceSwap swap{source_ + L"\\db", source_ + L"\\db\\sub", outside.folder, nullptr};
+    testsupport::LogCapture log;
+    {
+        const SourceSwapSeam seam(swap);
+        EXPECT_EQ(ziz::StateInitializing::Instance(), Run({MigrateSwitch()}));
+    }
+    ASSERT_TRUE(swap.link) << "swapped after the listing";
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Link \"" + Narrow(swap.folder) + "\" not copied: links are not followed"));
+    EXPECT_FALSE(Exists(data_ + L"\\db\\sub")) << "nothing made for it";
+    EXPECT_EQ("index", ReadFile(data_ + L"\\db\\index.db")) << "the rest is copied";
+    EXPECT_EQ("settings", ReadFile(data_ + L"\\.settings"));
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_EQ("not ours", ReadFile(outside.folder + L"\\part.db"));
+    swap.link.reset();
 }
 
 TEST_F(Migration, LinkInTheTargetRefusesTheCopy)

@@ -6,6 +6,7 @@
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
+#include "osh/PinnedFolder.h"
 #include "osh/Process.h"
 #include "osh/Registry.h"
 #include "osh/Text.h"
@@ -13,6 +14,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -75,21 +77,26 @@ std::wstring ToUpperAscii(std::wstring text)
     return text;
 }
 
-// The old product's RESET files would undo the migration of its settings.
+// The old product's RESET files would undo the migration of its settings. The old folder may
+// have been handed to standard users: "bin" is opened without following a link, and every
+// delete and rename is made relative to it.
 void RemoveResetFiles(const std::wstring& bin)
 {
     osh::LogInformation("Getting bin dir contents");
-    std::vector<std::wstring> files, dirs;
-    osh::ListDirectory(bin, files, dirs);
+    const std::optional<osh::PinnedFolder> folder = FolderForRemoval(bin, L"RESET files in " + bin);
+    if (!folder) return;
+    const std::vector<osh::FolderEntry> entries = folder->List();
     osh::LogInformation("Beginning search of bin dir contents");
-    for (const std::wstring& name : files) {
+    for (const osh::FolderEntry& entry : entries) {
+        // The files of the listing: what is neither a folder nor a link to one.
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::wstring& name = entry.name;
         osh::LogInformation(L"Converting " + name + L" to upper case.");
         const std::wstring upper = ToUpperAscii(name);
         osh::LogInformation(L"Looking for RESET in " + upper);
         if (upper.find(L"RESET") == std::wstring::npos) continue;
-        const std::wstring path = JoinPath(bin, name);
-        osh::LogInformation(L"Found RESET, deleting file " + path);
-        DeleteOrSetAside(path);
+        osh::LogInformation(L"Found RESET, deleting file " + folder->PathOf(name));
+        DeleteOrSetAside(*folder, name);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "engine/MediumWriter.h"
 #include "engine/states/StateFailed.h"
 #include "osh/FileSystem.h"
+#include "osh/HeldFolderPath.h"
 #include "osh/Log.h"
 #include "osh/PinnedFolder.h"
 #include "osh/PathCompare.h"
@@ -171,12 +172,14 @@ DWORD RunLogged(const std::wstring& command, const std::wstring& directory, bool
     return RunLoggedAs(command, command, directory, fatal);
 }
 
-void RunCopyScript(Worker& worker, const std::wstring& target)
+// The script only reports: marking the medium's folder hidden and system is done in-process,
+// relative to the folder's handle, since a command in the script could name it only by path.
+void RunCopyScript(Worker& worker, const osh::PinnedFolder& target)
 {
     const std::wstring dataDirectory = osh::GetFullPath(Join(worker.RequirePath(evSetup), L".."));
     const std::wstring arguments[] = {
         worker.GetApplianceScriptPath(),
-        osh::AppendBackslash(target),
+        osh::AppendBackslash(target.Path()),
         osh::AppendBackslash(dataDirectory),
         osh::AppendBackslash(worker.RequirePath(evInstall)),
     };
@@ -184,7 +187,9 @@ void RunCopyScript(Worker& worker, const std::wstring& target)
     for (const std::wstring& argument : arguments) command += Quote(argument) + L" ";
     // Through the system's command processor, from the system folder: the script's own
     // commands name their programs by full path, and nothing planted in a user-writable
-    // working directory is found first.
+    // working directory is found first. It is handed the target as a path: held, that path
+    // names the medium opened earlier until the script has ended.
+    const osh::HeldFolderPath heldTarget(target);
     if (RunLoggedAs(command, osh::CommandProcessorLine(command), osh::SystemFolder(), true) != 0) {
         throw std::runtime_error("Appliance copy script failed");
     }
@@ -193,7 +198,7 @@ void RunCopyScript(Worker& worker, const std::wstring& target)
 // The appliance program runs from a copy of its own, in a folder of the run's (admin-only
 // when elevated), held open against writers and checked on that handle until it has ended:
 // nothing planted beside it in the setup files is loaded, and nobody changes it meanwhile.
-void RunApplianceProgram(Worker& worker, const InstallItem& appliance, const std::wstring& target)
+void RunApplianceProgram(Worker& worker, const InstallItem& appliance, const osh::PinnedFolder& target)
 {
     RequireSafeFileName(appliance);
     std::wstring folder;
@@ -204,7 +209,10 @@ void RunApplianceProgram(Worker& worker, const InstallItem& appliance, const std
     const HeldComponent held(copy);
     if (!held.Verify(worker, appliance))
         throw std::runtime_error("The appliance program " + osh::Narrow(copy) + " failed its check");
-    RunLogged(Quote(copy) + L" -y ", target, false);
+    // Its working directory is the target, which only a path can give: held, the path names
+    // the medium opened earlier, and no folder on it can be swapped for a junction meanwhile.
+    const osh::HeldFolderPath workingDirectory(target);
+    RunLogged(Quote(copy) + L" -y ", workingDirectory.Path(), false);
 }
 
 // Files of an earlier preparation that are no longer part of the set.
@@ -252,8 +260,8 @@ WorkerState* StateUpdatingAppliance::Exec(Worker& worker)
             osh::LogError("Appliance medium is missing components, preparation failed");
             return StateFailed::Instance();
         }
-        RunApplianceProgram(worker, appliance, target);
-        RunCopyScript(worker, target);
+        RunApplianceProgram(worker, appliance, medium.target);
+        RunCopyScript(worker, medium.target);
         medium.target.ChangeAttributes(L"Norlo", kHiddenSystem, 0);
         NameSet copied{kMediumRecordName};
         for (const MediumEntry& entry : entries) copied.insert(entry.Expected.Name);
