@@ -2,6 +2,7 @@
 // download run, the hand-over to a newer bootstrapper, components taken in from beside the
 // program, the appliance medium, and the elevated relaunch of a real engine.
 #include "support/EndToEnd.h"
+#include "support/Links.h"
 #include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
@@ -16,6 +17,7 @@
 #include "engine/RunLock.h"
 #include "engine/states/StatePerformingUACCheck.h"
 #include "osh/Elevation.h"
+#include "osh/FileSystem.h"
 #include "osh/Process.h"
 #include "osh/ScopedHandle.h"
 
@@ -1078,6 +1080,33 @@ TEST_F(ApplianceRun, ComponentThatCannotBeCopiedFailsTheRunAndDeletesNothing)
     EXPECT_GE(LineWith("Could not copy \""), 0);
     EXPECT_FALSE(Exists(SetupFiles() + L"\\appliance.exe.ran"));
     RemoveDirectoryW((MediumFiles() + L"\\vcredist_x86.exe").c_str());
+}
+
+// Another user made the medium's "Norlo" a link to a folder of theirs (from the Unix side):
+// the run refuses the medium, starts neither the appliance program nor the copy script, and
+// makes, marks or removes nothing where the link leads.
+TEST_F(ApplianceRun, MediumFolderThatIsALinkIsRefusedAndNothingHappensWhereItLeads)
+{
+    const testsupport::CanaryFolder outside(L"statesa-medium-outside");
+    const std::wstring theirs = outside.folder + L"\\SetupFiles";
+    CreateDirectoryW(theirs.c_str(), nullptr);
+    WriteTextFile(theirs + L"\\old.msi", "theirs");
+    testenv::RemoveTree(target_ + L"\\Norlo");
+    const testsupport::FolderLink link(target_ + L"\\Norlo", outside.folder);
+
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/appliance=" + target_ + L" /silent"));
+
+    EXPECT_GE(LineWith(Narrow(target_) + "\\Norlo is a link"), 0);
+    EXPECT_EQ(-1, LineWith("appcopy.cmd\" \""));
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\appliance.exe.ran"));
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(0u, GetFileAttributesW(theirs.c_str()) & hiddenSystem);
+    EXPECT_EQ("theirs", ReadTextFile(theirs + L"\\old.msi"));
+    std::vector<std::wstring> files, folders;
+    osh::ListDirectory(theirs, files, folders);
+    EXPECT_EQ(std::vector<std::wstring>{L"old.msi"}, files);
+    EXPECT_TRUE(folders.empty());
+    EXPECT_TRUE(outside.Intact());
 }
 
 // ---------------------------------------------------------------------------------------
