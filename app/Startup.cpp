@@ -10,6 +10,7 @@
 #include "app/ShellValues.h"
 #include "engine/CommandLine.h"
 #include "engine/ElevatedWorkFolder.h"
+#include "engine/policy/PolicyKey.h"
 #include "engine/FileVersion.h"
 #include "osh/Elevation.h"
 #include "osh/Log.h"
@@ -202,6 +203,8 @@ int RunProcess(HINSTANCE instance, int showCommand)
     StartSwitches switches = ReadStartSwitches(arguments);
     const ziz::InstallMode mode = ziz::ChooseMode(arguments).mode;
     osh::LogInformation(FirstLogLine(OwnVersion(), mode, GetCommandLineW()));
+    // Before anything they override is used, and stated where an administrator looks first.
+    ziz::StatePolicies();
     LoadTextInto(WindowTitleText, Shell().WindowTitle);
     LoadTextInto(WindowClassText, Shell().WindowClass);
     Shell().Interactive = !switches.Silent;
