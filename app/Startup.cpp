@@ -15,6 +15,7 @@
 #include "osh/Elevation.h"
 #include "osh/Log.h"
 #include "osh/OwnImage.h"
+#include "osh/ProxySetting.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
@@ -205,6 +206,7 @@ int RunProcess(HINSTANCE instance, int showCommand)
     osh::LogInformation(FirstLogLine(OwnVersion(), mode, GetCommandLineW()));
     // Before anything they override is used, and stated where an administrator looks first.
     ziz::StatePolicies();
+    osh::SetProxySetting(ziz::ChooseProxy(ziz::RunPolicies()));
     LoadTextInto(WindowTitleText, Shell().WindowTitle);
     LoadTextInto(WindowClassText, Shell().WindowClass);
     Shell().Interactive = !switches.Silent;

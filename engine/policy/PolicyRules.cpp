@@ -232,17 +232,17 @@ TargetGate JudgeTarget(const Policies& policies, const std::wstring& installedVe
     return PlaceVersion(prefix, runningVersion) == TargetPlace::Within ? TargetGate::Go : TargetGate::Refuse;
 }
 
-ProxyChoice ChooseProxy(const Policies& policies)
+osh::ProxySetting ChooseProxy(const Policies& policies)
 {
-    ProxyChoice choice;
+    osh::ProxySetting choice;
     const std::wstring mode = policies.proxyMode.value_or(L"system");
-    if (mode == L"direct") choice.kind = ProxyKind::Direct;
+    if (mode == L"direct") choice.kind = osh::ProxyKind::Direct;
     if (mode == L"fixed" && policies.proxyServer) {
-        choice.kind = ProxyKind::Fixed;
+        choice.kind = osh::ProxyKind::Fixed;
         choice.server = *policies.proxyServer;
     }
     if (mode == L"pac" && policies.proxyPacUrl) {
-        choice.kind = ProxyKind::Pac;
+        choice.kind = osh::ProxyKind::Pac;
         choice.pacUrl = *policies.proxyPacUrl;
     }
     return choice;

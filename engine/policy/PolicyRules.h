@@ -3,6 +3,8 @@
 // covers them: which values are policies, their type and range, what is in effect when a
 // value is wrong, and what each policy decides (update address, hand-over, release pin,
 // waits, proxy, cache size). The registry reading is PolicyKey's. Free of Windows headers.
+#include "osh/ProxySetting.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -89,14 +91,9 @@ enum class TargetGate { Go, LeaveAlone, Refuse };
 TargetGate JudgeTarget(const Policies& policies, const std::wstring& installedVersion,
                        const std::wstring& runningVersion);
 
-// How transfers reach the network.
-enum class ProxyKind { System, Direct, Fixed, Pac };
-struct ProxyChoice {
-    ProxyKind kind = ProxyKind::System;
-    std::wstring server;  // Fixed: "host:port"
-    std::wstring pacUrl;  // Pac: the script's address
-};
-ProxyChoice ChooseProxy(const Policies& policies);
+// How transfers reach the network: ProxyMode with its server or script address, else the
+// system's settings.
+osh::ProxySetting ChooseProxy(const Policies& policies);
 
 // A file in the setup-files folder, as the cache limit weighs it.
 struct CachedFile {
