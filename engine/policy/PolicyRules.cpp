@@ -96,7 +96,6 @@ std::string ValueRefusal(const PolicyDefinition& definition, const PolicyValue& 
                    std::to_string(definition.maximum);
         return std::string();
     }
-    if (value.text.empty()) return "empty";
     return TextRefusal(definition, value.text);
 }
 
@@ -185,6 +184,8 @@ PolicyJudgement JudgePolicies(const std::vector<PolicyValue>& values)
             judgement.warnings.push_back(Ignored(value.name, "no such policy"));
             continue;
         }
+        // Group policy writes a text box left empty as an empty text: that sets nothing.
+        if (definition->type == PolicyType::Text && value.type == 1 && value.text.empty()) continue;
         const std::string refusal = ValueRefusal(*definition, value);
         if (!refusal.empty()) {
             judgement.warnings.push_back(Ignored(definition->name, refusal));

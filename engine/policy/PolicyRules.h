@@ -62,7 +62,8 @@ struct PolicyJudgement {
     std::vector<std::string> warnings;  // one line per value ignored, naming it
 };
 
-// The policies in effect from the values of the key. A value of the wrong type, out of
+// The policies in effect from the values of the key. An empty text sets nothing (an empty
+// text box of the templates is written so). A value of the wrong type, out of
 // range, not one of its choices, or an address the downloader would refuse is ignored with
 // a warning naming it; so is a value no policy has, and a proxy server or PAC address
 // without the ProxyMode that uses it (and that mode without it).
