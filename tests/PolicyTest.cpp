@@ -8,11 +8,13 @@
 #include <Poco/DOM/Element.h>
 #include <Poco/DOM/NodeList.h>
 
+#include "engine/policy/CacheLimit.h"
 #include "engine/policy/PolicyKey.h"
 #include "engine/policy/PolicyRules.h"
 #include "osh/WebAddress.h"
 #include "support/PolicyKeyValues.h"
 #include "support/TestEnvironment.h"
+#include "support/TestWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -258,6 +260,64 @@ TEST(PolicyKey, ValuesAreReadInTheirTypesAndJudged)
                                      "Policy \"JobWaitMinutes\" ignored: a REG_DWORD is expected, not REG_SZ"}),
               warnings);
     EXPECT_EQ(Effect(judgement.policies), Effect(ziz::RunPolicies()));
+}
+
+// ---------------------------------------------------------------------------------------
+// The cache limit on a real setup-files folder.
+
+void WriteFileOf(const std::wstring& path, size_t megabytes, ULONGLONG age)
+{
+    std::ofstream(Narrow(path), std::ios::binary) << std::string(megabytes * 1024 * 1024, 'x');
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    // Ages in days before a fixed day: the larger, the older.
+    ULARGE_INTEGER when;
+    when.QuadPart = 133000000000000000ULL - age * 864000000000ULL;
+    FILETIME time{when.LowPart, when.HighPart};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+    CloseHandle(file);
+}
+
+bool Present(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(PolicyCache, EarlierReleasesGoOldestFirstUntilTheFolderFitsAndNothingNamedGoes)
+{
+    const testsupport::PolicyKeyScope key;
+    const std::wstring folder = testenv::MakeScratchDirectory(L"cache-limit");
+    testsupport::TestWorker worker;
+    worker.paths[ziz::evSetup] = folder;
+    worker.fileNames[ziz::evSetup] = L"Setup.exe";
+    std::wstring current;
+    for (const std::wstring& name : ziz::NamesInUse(worker))
+        if (name != L"Setup.exe") current = name;
+    ASSERT_FALSE(current.empty()) << "the embedded sequence names no component";
+
+    WriteFileOf(folder + L"\\" + current, 2, 30);  // the oldest, but this release's
+    WriteFileOf(folder + L"\\Setup.exe", 1, 20);
+    WriteFileOf(folder + L"\\norlo5-viewer-x64-5.0.1030.1.msi", 1, 10);
+    WriteFileOf(folder + L"\\norlo5-services-x64-5.0.1030.1.msi", 3, 5);
+    WriteFileOf(folder + L"\\norlo5-services-x64-5.0.1035.1.msi", 1, 1);
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\kept").c_str(), nullptr));
+    WriteFileOf(folder + L"\\kept\\inside.msi", 1, 40);
+
+    ziz::ApplyCacheLimit(worker);  // no policy: nothing happens
+    EXPECT_TRUE(Present(folder + L"\\norlo5-viewer-x64-5.0.1030.1.msi"));
+
+    ASSERT_TRUE(key.SetNumber(L"CacheLimitMB", 5));  // 8 MB in files: 3 must go
+    ziz::ApplyCacheLimit(worker);
+    EXPECT_FALSE(Present(folder + L"\\norlo5-viewer-x64-5.0.1030.1.msi"));
+    EXPECT_FALSE(Present(folder + L"\\norlo5-services-x64-5.0.1030.1.msi"));
+    EXPECT_TRUE(Present(folder + L"\\norlo5-services-x64-5.0.1035.1.msi"));
+    EXPECT_TRUE(Present(folder + L"\\" + current));
+    EXPECT_TRUE(Present(folder + L"\\Setup.exe"));
+    EXPECT_TRUE(Present(folder + L"\\kept\\inside.msi"));
+
+    ASSERT_TRUE(key.SetNumber(L"CacheLimitMB", 0));  // only what this release needs stays
+    ziz::ApplyCacheLimit(worker);
+    EXPECT_FALSE(Present(folder + L"\\norlo5-services-x64-5.0.1035.1.msi"));
+    EXPECT_TRUE(Present(folder + L"\\" + current));
+    EXPECT_TRUE(Present(folder + L"\\Setup.exe"));
+    testenv::RemoveTree(folder);
 }
 
 // ---------------------------------------------------------------------------------------

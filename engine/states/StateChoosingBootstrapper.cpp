@@ -26,7 +26,7 @@ void ConsiderDownloadedItems(Worker& worker)
     for (const InstallItem& item : items) {
         std::wstring version;
         if (!item.LocalPath.empty() && worker.GetFileVersion(version, item.LocalPath) &&
-            PolicyAllowsHandOver(item.LocalPath, version)) {
+            worker.IsNewerThanBest(version) && PolicyAllowsHandOver(item.LocalPath, version)) {
             worker.ConsiderCandidate(item.LocalPath, version);
         }
     }
