@@ -1,12 +1,11 @@
 #include "engine/OSWorker.h"
 
-#include "engine/policy/PolicyKey.h"
-
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/EngineMessages.h"
 #include "engine/FileVersion.h"
 #include "engine/ResourceFiles.h"
 #include "engine/SelfSignature.h"
+#include "engine/policy/PolicyKey.h"
 #include "osh/FileSystem.h"
 #include "osh/Folders.h"
 #include "osh/Log.h"
