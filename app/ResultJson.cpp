@@ -1,5 +1,6 @@
 #include "app/ResultJson.h"
 
+#include "engine/policy/PolicyRules.h"
 #include "osh/Text.h"
 
 namespace app {
@@ -53,6 +54,15 @@ std::string ComponentJson(const ziz::ComponentRecord& record)
     return component + "}";
 }
 
+// The number policies stay numbers for the tools that compare them.
+std::string PolicyValueJson(const std::string& name, const std::string& value)
+{
+    for (const ziz::PolicyDefinition& definition : ziz::PolicyTable()) {
+        if (osh::ToUtf8(definition.name) == name && definition.type == ziz::PolicyType::Number) return value;
+    }
+    return JsonString(value);
+}
+
 }  // namespace
 
 std::string ResultJson(const RunFacts& facts)
@@ -75,6 +85,11 @@ std::string ResultJson(const RunFacts& facts)
         AddMember(result, "logFiles", files + "]");
     }
     if (facts.logLinesLost != 0) AddMember(result, "logLinesLost", std::to_string(facts.logLinesLost));
+    if (!facts.policies.empty()) {
+        std::string policies = "{";
+        for (const auto& policy : facts.policies) AddMember(policies, policy.first.c_str(), PolicyValueJson(policy.first, policy.second));
+        AddMember(result, "policies", policies + "}");
+    }
     return result + "}";
 }
 

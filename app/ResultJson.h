@@ -4,6 +4,7 @@
 #include "engine/RunReport.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace app {
@@ -19,11 +20,14 @@ struct RunFacts {
     std::vector<ziz::ComponentRecord> components;
     std::vector<std::string> logFiles;  // the files holding the run's log lines (UTF-8), the setup log first
     unsigned long logLinesLost = 0;     // lines no file took
+    // Name and value (UTF-8) of each administrator's policy in effect.
+    std::vector<std::pair<std::string, std::string>> policies;
 };
 
 // {"mode":..,"outcome":..,"exitCode":..,"restartRequired":..,["failureReason":..,]
 //  "components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
-//  [,"logFiles":[..]][,"logLinesLost":..]}, UTF-8.
+//  [,"logFiles":[..]][,"logLinesLost":..][,"policies":{NAME:value,..}]}, UTF-8; the value
+//  of a REG_DWORD policy is a JSON number, of the others a string.
 std::string ResultJson(const RunFacts& facts);
 
 }  // namespace app

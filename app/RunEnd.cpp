@@ -1,5 +1,6 @@
 #include "app/RunEnd.h"
 
+#include "engine/policy/PolicyKey.h"
 #include "osh/Text.h"
 
 namespace app {
@@ -50,6 +51,8 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     else if (exitCode == -1)
         facts.failureReason = FailureReasonOf(summary, firstError);
     facts.components = summary.report.Components();
+    for (const auto& policy : ziz::RunPolicies().InEffect())
+        facts.policies.emplace_back(osh::ToUtf8(policy.first), osh::ToUtf8(policy.second));
     return facts;
 }
 

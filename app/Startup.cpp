@@ -11,9 +11,11 @@
 #include "engine/CommandLine.h"
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/FileVersion.h"
+#include "engine/policy/PolicyKey.h"
 #include "osh/Elevation.h"
 #include "osh/Log.h"
 #include "osh/OwnImage.h"
+#include "osh/ProxySetting.h"
 #include "osh/ScopedHandle.h"
 #include "osh/SystemInfo.h"
 #include "osh/Text.h"
@@ -202,6 +204,9 @@ int RunProcess(HINSTANCE instance, int showCommand)
     StartSwitches switches = ReadStartSwitches(arguments);
     const ziz::InstallMode mode = ziz::ChooseMode(arguments).mode;
     osh::LogInformation(FirstLogLine(OwnVersion(), mode, GetCommandLineW()));
+    // Before anything they override is used, and stated where an administrator looks first.
+    ziz::StatePolicies();
+    osh::SetProxySetting(ziz::ChooseProxy(ziz::RunPolicies()));
     LoadTextInto(WindowTitleText, Shell().WindowTitle);
     LoadTextInto(WindowClassText, Shell().WindowClass);
     Shell().Interactive = !switches.Silent;

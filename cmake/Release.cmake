@@ -59,3 +59,10 @@ if(NORLO_BUILD_TESTS AND NORLO_UPDATE_SERVER STREQUAL "http://127.0.0.1:8642")
     set(NORLO_RECOVERY_MEDIA_URL "http://127.0.0.1:${NORLO_TEST_HTTP_PORT}/recovery/")
   endif()
 endif()
+
+# The administrative templates of the policies go into every release tree beside its
+# documents, for the administrators' central store (README, Administrators).
+foreach(_norlo_template IN ITEMS Norlo.admx en-US/Norlo.adml)
+  configure_file(${CMAKE_SOURCE_DIR}/resources/policy/${_norlo_template}
+                 ${CMAKE_BINARY_DIR}/release/policy/${_norlo_template} COPYONLY)
+endforeach()

@@ -1,6 +1,7 @@
 #include "engine/GateSettings.h"
 
 #include "config/LayeredConfiguration.h"
+#include "engine/policy/PolicyKey.h"
 #include "osh/Log.h"
 #include "osh/Text.h"
 
@@ -40,6 +41,9 @@ GateSettings ReadGateSettings()
         osh::LogWarning(std::string("Vendor settings not read, defaults used: ") + error.what());
         settings = GateSettings();
     }
+    // An administrator's policy is stronger than the vendor file.
+    settings.setupWaitMs = ChooseWaitMs(RunPolicies().busyWaitMinutes, settings.setupWaitMs);
+    settings.jobWaitMs = ChooseWaitMs(RunPolicies().jobWaitMinutes, settings.jobWaitMs);
     return settings;
 }
 

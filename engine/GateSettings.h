@@ -20,7 +20,8 @@ struct GateSettings {
 // day; anything else (empty, negative, not a number, larger) gives fallbackSeconds.
 ULONGLONG WaitBoundMs(const std::string& text, ULONGLONG fallbackSeconds);
 
-// The settings as the vendor configuration (with its override file) has them now.
+// The settings as the vendor configuration (with its override file) has them now, the
+// waits of the policies "BusyWaitMinutes" and "JobWaitMinutes" in place of its own.
 GateSettings ReadGateSettings();
 
 }  // namespace ziz

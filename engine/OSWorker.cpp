@@ -5,6 +5,7 @@
 #include "engine/FileVersion.h"
 #include "engine/ResourceFiles.h"
 #include "engine/SelfSignature.h"
+#include "engine/policy/PolicyKey.h"
 #include "osh/FileSystem.h"
 #include "osh/Folders.h"
 #include "osh/Log.h"
@@ -96,9 +97,15 @@ bool OSWorker::GetUpdateUrl(std::wstring& url)
 {
     url.clear();
     try {
-        // An empty override names no server; the built-in address applies then.
-        if (!osh::GetPersistentValue(kSetupGroup, L"updateURL", url) || url.empty())
-            url = osh::LoadStringResource(kUpdateUrlString, nullptr, true);
+        const Policies& policies = RunPolicies();
+        std::wstring override;
+        std::wstring builtIn;
+        // Under the policy neither is needed, nor may a failure to read them stop the run.
+        if (!policies.updateUrl) {
+            if (!osh::GetPersistentValue(kSetupGroup, L"updateURL", override)) override.clear();
+            builtIn = osh::LoadStringResource(kUpdateUrlString, nullptr, true);
+        }
+        url = ChooseUpdateUrl(policies, override, builtIn);
         return true;
     } catch (const std::exception& error) {
         url.clear();

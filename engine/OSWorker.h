@@ -29,7 +29,7 @@ public:
     bool ConsiderCandidate(const std::wstring& path, const std::wstring& version) override;
     // GetUnprivilegedPath, then RememberPath; a failure logs "Unable to detect path to <kind>".
     bool GetPath(std::wstring& path, PathKind kind) override;
-    // The key store's "updateURL", else the built-in update URL.
+    // The policy "UpdateURL", else the key store's "updateURL", else the built-in update URL.
     bool GetUpdateUrl(std::wstring& url) override;
     bool GetFileName(std::wstring& name, PathKind kind) override;
     // An empty, uniquely named file in a new temporary directory.

@@ -1,5 +1,6 @@
 #include "osh/InternetRequest.h"
 
+#include "osh/ProxySetting.h"
 #include "osh/ScopedHandle.h"
 
 #include <atomic>
@@ -45,13 +46,36 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inform
     }
 }
 
+// The session's own proxy settings: the script at pacUrl decides, without the system's
+// settings taking part.
+bool UseAutoConfigScript(HINTERNET session, const std::wstring& pacUrl)
+{
+    std::wstring address = pacUrl;
+    INTERNET_PER_CONN_OPTIONW options[2] = {};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[0].Value.dwValue = PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_DIRECT;
+    options[1].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+    options[1].Value.pszValue = &address[0];
+    INTERNET_PER_CONN_OPTION_LISTW list = {};
+    list.dwSize = sizeof(list);
+    list.dwOptionCount = 2;
+    list.pOptions = options;
+    return InternetSetOptionW(session, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list)) != FALSE;
+}
+
 }  // namespace
 
 HINTERNET OpenAsyncSession()
 {
-    HINTERNET session = InternetOpenW(L"Setup", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+    const ProxySetting proxy = GetProxySetting();
+    const DWORD access = proxy.kind == ProxyKind::Direct  ? INTERNET_OPEN_TYPE_DIRECT
+                         : proxy.kind == ProxyKind::Fixed ? INTERNET_OPEN_TYPE_PROXY
+                                                          : INTERNET_OPEN_TYPE_PRECONFIG;
+    HINTERNET session = InternetOpenW(L"Setup", access, proxy.kind == ProxyKind::Fixed ? proxy.server.c_str() : nullptr,
+                                      nullptr, INTERNET_FLAG_ASYNC);
     if (session == nullptr) return nullptr;
-    if (InternetSetStatusCallbackW(session, &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    if ((proxy.kind == ProxyKind::Pac && !UseAutoConfigScript(session, proxy.pacUrl)) ||
+        InternetSetStatusCallbackW(session, &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
         const DWORD error = GetLastError();
         InternetCloseHandle(session);
         SetLastError(error);

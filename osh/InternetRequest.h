@@ -12,8 +12,9 @@ namespace osh {
 
 struct RequestShared;
 
-// Opens the session the requests run on: the system's proxy settings, asynchronous, with the
-// status callback that completes their waits. nullptr with GetLastError set on failure.
+// Opens the session the requests run on: the run's proxy setting (ProxySetting.h; the
+// system's settings unless chosen otherwise), asynchronous, with the status callback that
+// completes their waits. nullptr with GetLastError set on failure.
 HINTERNET OpenAsyncSession();
 
 class InternetRequest {

@@ -265,7 +265,8 @@ std::vector<FolderEntry> PinnedFolder::List(const std::wstring& mask) const
             const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..")
                 entries.push_back({name, EntryKindOf(entry->FileAttributes), entry->FileAttributes,
-                                   static_cast<std::uint64_t>(entry->EndOfFile.QuadPart)});
+                                   static_cast<std::uint64_t>(entry->EndOfFile.QuadPart),
+                                   static_cast<std::uint64_t>(entry->LastWriteTime.QuadPart)});
             if (entry->NextEntryOffset == 0) break;
             offset += entry->NextEntryOffset;
         }

@@ -52,6 +52,7 @@ struct FolderEntry {
     EntryKind kind = EntryKind::Missing;
     unsigned long attributes = 0;
     std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;  // FILETIME units: the larger, the newer
 };
 
 class PinnedFolder {

@@ -3,6 +3,7 @@
 // program, the appliance medium, and the elevated relaunch of a real engine.
 #include "support/EndToEnd.h"
 #include "support/Links.h"
+#include "support/PolicyKeyValues.h"
 #include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StoreKeys.h"
@@ -493,6 +494,112 @@ TEST_F(CheckRun, BootstrapperSequenceWithTwoItemsFailsTheCheck)
     EXPECT_EQ(kFailed, endtoend::RunSetup(L"/check /silent"));
     EXPECT_GE(LineWith("Sequence bootstrapper has wrong item count (2) is not one)"), 0);
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// The administrator's policies against the real program: each stated first, in the result
+// file, and stronger than the key store.
+
+class PolicyRun : public EndToEnd {
+protected:
+    // The run's line that says the policy is in effect, among the policy lines (in effect or
+    // ignored) right after its start line.
+    void ExpectStatedFirst(const std::string& policy) const
+    {
+        const int started = LineWith(" started, mode ");
+        const int stated = LineWith(":I:Policy in effect: " + policy);
+        ASSERT_GE(started, 0);
+        ASSERT_GT(stated, started) << policy;
+        const std::vector<std::string> lines = RunLog();
+        for (int i = started + 1; i < stated; ++i) EXPECT_NE(std::string::npos, lines[i].find(":Policy ")) << lines[i];
+    }
+    std::wstring ReleasePrefix(const std::wstring& version) const { return version.substr(0, version.rfind(L'.') + 1); }
+
+    testsupport::PolicyKeyScope policies_;
+    testsupport::SavedStoreValue lastVersion_{L"Setup", L"LastVer"};
+};
+
+TEST_F(PolicyRun, UpdateUrlPolicyBeatsTheKeyStoreAndIsStatedAndRecorded)
+{
+    const std::wstring mirror = endtoend::ServerAddress() + L"/mirror/update.xml";
+    CreateDirectoryW((endtoend::ServedRoot() + L"\\mirror").c_str(), nullptr);
+    WriteTextFile(endtoend::ServedRoot() + L"\\mirror\\update.xml", PublishedUpdate());
+    const std::wstring refused = endtoend::ServerAddress() + L"/404/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, refused.c_str(),
+                                 static_cast<DWORD>((refused.size() + 1) * sizeof(wchar_t)));
+    ASSERT_TRUE(policies_.SetText(L"UpdateURL", mirror));
+    ASSERT_TRUE(policies_.SetNumber(L"JobWaitMinutes", 5000));  // out of range: ignored, named
+    const std::wstring results = testenv::MakeScratchDirectory(L"policy-result");
+
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/check /silent /result=" + results + L"\\result.json"));
+    const std::string result = ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+    testenv::RemoveTree(endtoend::ServedRoot() + L"\\mirror");
+
+    ExpectStatedFirst("UpdateURL=" + Narrow(mirror));
+    EXPECT_GE(LineWith(":W:Policy \"JobWaitMinutes\" ignored: 5000 is outside 0 to 1440"), 0);
+    std::vector<std::string> documents;
+    for (const std::string& request : endtoend::ServerRequests())
+        if (request.find("update.xml") != std::string::npos) documents.push_back(request);
+    ASSERT_EQ(1u, documents.size()) << testing::PrintToString(documents);
+    EXPECT_NE(std::string::npos, documents[0].find("/mirror/update.xml")) << documents[0];
+    EXPECT_NE(std::string::npos, result.find(",\"policies\":{\"UpdateURL\":\"" + Narrow(mirror) + "\"}}")) << result;
+}
+
+// With self-update off the published newer bootstrapper is neither fetched nor started: the
+// running one downloads its own components.
+TEST_F(PolicyRun, SelfUpdateOffKeepsTheWorkWithTheRunningBootstrapper)
+{
+    ASSERT_TRUE(policies_.SetNumber(L"SelfUpdate", 0));
+    const std::wstring results = testenv::MakeScratchDirectory(L"policy-result");
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent /result=" + results + L"\\result.json"));
+    const std::string result = ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+
+    ExpectStatedFirst("SelfUpdate=0");
+    EXPECT_GE(LineWith(":I:Bootstrapper " + Narrow(kRelease) + " (" + Narrow(ReleaseUrl(kNewerName)) +
+                       ") is not handed over to: policy SelfUpdate=0"),
+              0);
+    EXPECT_FALSE(RequestedAny({kNewerName}));
+    EXPECT_FALSE(WaitForHandedOver(L"\\components\\Update.exe", 0).seen);
+    EXPECT_FALSE(Exists(SetupFiles() + L"\\Update.exe"));
+    EXPECT_EQ(std::string::npos, result.find("handed over")) << result;
+    EXPECT_NE(std::string::npos, result.find("\"policies\":{\"SelfUpdate\":0}")) << result;
+    ExpectComponentsIntact(kX64Components);
+}
+
+// A pin to the running bootstrapper's release keeps the published one out; a pin that
+// excludes the running one too fetches nothing; a machine ahead of the pin is left alone.
+TEST_F(PolicyRun, TargetVersionPrefixKeepsEveryOtherReleaseOut)
+{
+    const std::wstring own = ReleasePrefix(SetupVersion());
+    ASSERT_NE(own, ReleasePrefix(kRelease)) << "the published release must be another";
+    ASSERT_TRUE(policies_.SetText(L"TargetVersionPrefix", own));
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
+    ExpectStatedFirst("TargetVersionPrefix=" + Narrow(own));
+    EXPECT_GE(LineWith(":I:Bootstrapper " + Narrow(kRelease) + " (" + Narrow(ReleaseUrl(kNewerName)) +
+                       ") is not handed over to: outside policy TargetVersionPrefix=" + Narrow(own)),
+              0);
+    EXPECT_FALSE(RequestedAny({kNewerName}));
+    ExpectComponentsIntact(kX64Components);
+
+    testenv::RemoveTree(SetupFiles());
+    endtoend::ClearServerRequests();
+    ASSERT_TRUE(policies_.SetText(L"TargetVersionPrefix", L"5.0.2000."));
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"LastVer");
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/download /silent"));
+    EXPECT_GE(LineWith(":E:Policy TargetVersionPrefix=5.0.2000.: this bootstrapper's release " + Narrow(SetupVersion()) +
+                       " is outside it and none within it was found; nothing was fetched or installed"),
+              0);
+    EXPECT_FALSE(RequestedAny({kNewerName}));
+    EXPECT_FALSE(RequestedAny(kX64Components));
+
+    const std::wstring ahead = L"5.0.3000.1";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"LastVer", REG_SZ, ahead.c_str(),
+                                 static_cast<DWORD>((ahead.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(1u, endtoend::RunSetup(L"/download /silent"));
+    EXPECT_GE(LineWith(":I:Policy TargetVersionPrefix=5.0.2000.: this machine has 5.0.3000.1, ahead of it; left alone"), 0);
+    EXPECT_FALSE(RequestedAny(kX64Components));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "support/EndToEnd.h"
 #include "support/Links.h"
 #include "support/MessageBoxWatcher.h"
+#include "support/PolicyKeyValues.h"
 #include "support/SetupRun.h"
 #include "support/StateFiles.h"
 #include "support/StateTestFiles.h"
@@ -215,6 +216,39 @@ TEST_F(EndToEnd, InstallThenUninstallEveryComponent)
     const std::vector<std::string> lines = endtoend::LastLogLines(100000000);
     for (size_t i = logBefore; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].find(":W:Hook script for state "), std::string::npos) << lines[i];
+}
+
+// The cache limit after a real install: files of an earlier release leave the setup files,
+// everything this release names and the bootstrapper's copy stay, and the result says
+// which policy the run ran under.
+class PolicyInstall : public EndToEnd {
+protected:
+    testsupport::PolicyKeyScope policies_;
+};
+
+TEST_F(PolicyInstall, CacheLimitLeavesOnlyWhatThisReleaseNeeds)
+{
+    const std::wstring setupFiles = DataFolder() + L"\\SetupFiles";
+    CreateDirectoryW(DataFolder().c_str(), nullptr);
+    CreateDirectoryW(setupFiles.c_str(), nullptr);
+    const std::wstring earlier = setupFiles + L"\\norlo5-services-x64-5.0.1030.1.msi";
+    statetest::WriteTextFile(earlier, std::string(4096, 'e'));
+    ASSERT_TRUE(policies_.SetNumber(L"CacheLimitMB", 0));
+    const std::wstring results = testenv::MakeScratchDirectory(L"policy-install");
+
+    ASSERT_EQ(0u, endtoend::RunSetup(L"/install /silent /nocheck /result=" + results + L"\\result.json"));
+    const std::string result = testsupport::ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+
+    EXPECT_FALSE(Exists(earlier));
+    EXPECT_TRUE(Exists(setupFiles + L"\\Setup.exe"));
+    EXPECT_TRUE(Exists(setupFiles + L"\\vcredist_x64.exe"));
+    const std::vector<std::string> lines = endtoend::LastLogLines(400);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find(":I:Policy CacheLimitMB=0: removed norlo5-services-x64-5.0.1030.1.msi (4096 bytes) from the setup files") !=
+               std::string::npos;
+    }));
+    EXPECT_NE(std::string::npos, result.find(",\"policies\":{\"CacheLimitMB\":0}}")) << result;
 }
 
 TEST_F(EndToEnd, ViewerInstallSkipsTheServicesAndPurgeKeepsTheLog)

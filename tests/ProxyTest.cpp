@@ -6,8 +6,10 @@
 #include "engine/OSWorker.h"
 #include "osh/Download.h"
 #include "osh/FileHash.h"
+#include "osh/ProxySetting.h"
 #include "osh/ScopedHandle.h"
 #include "support/EndToEnd.h"
+#include "support/PolicyKeyValues.h"
 #include "support/StoreKeys.h"
 #include "support/TestEnvironment.h"
 
@@ -164,6 +166,47 @@ TEST_F(SystemProxy, UpdateCheckGoesThroughTheProxy)
     const std::wstring url = ProxiedUrl("update.xml");
     testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, url.c_str(),
                                  static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t)));
+    const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
+    endtoend::CleanRelease();
+    EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
+    EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+}
+
+// The administrator's ProxyMode over the user's settings.
+class PolicyProxy : public SystemProxy {
+protected:
+    void TearDown() override
+    {
+        osh::SetProxySetting(osh::ProxySetting());
+        SystemProxy::TearDown();
+    }
+    testsupport::PolicyKeyScope policies_;
+};
+
+TEST_F(PolicyProxy, DirectIgnoresTheSystemProxy)
+{
+    osh::SetProxySetting({osh::ProxyKind::Direct, L"", L""});
+    std::string failure;
+    EXPECT_FALSE(osh::DownloadToFile(scratch_ + L"\\direct.bin", ProxiedUrl(name_), failure));
+    EXPECT_EQ(0, Count(Forwarded(), "GET " + Narrow(ProxiedUrl(name_)))) << testing::PrintToString(Forwarded());
+    // The server itself is still reached, without the proxy.
+    const std::wstring loopback = Widen("http://127.0.0.1:" + httpPort_ + "/" + name_);
+    ASSERT_TRUE(osh::DownloadToFile(scratch_ + L"\\loopback.bin", loopback));
+    EXPECT_EQ(content_, ReadFile(scratch_ + L"\\loopback.bin"));
+}
+
+// The real program reads the policy: with the user's proxy off, only the administrator's
+// fixed proxy can reach the name no resolver knows.
+TEST_F(PolicyProxy, FixedProxyPolicyCarriesTheRealProgramsUpdateCheck)
+{
+    ASSERT_TRUE(SetDword(L"ProxyEnable", 0));
+    ASSERT_TRUE(policies_.SetText(L"ProxyMode", L"fixed"));
+    ASSERT_TRUE(policies_.SetText(L"ProxyServer", Widen("127.0.0.1:" + proxyPort_)));
+    const std::wstring url = ProxiedUrl("update.xml");
+    ASSERT_TRUE(policies_.SetText(L"UpdateURL", url));
+    testsupport::SavedStoreValue newestVersion{L"Setup", L"NewestVersion"};
+    testsupport::SavedStoreValue newestPath{L"Setup", L"NewestPath"};
+    endtoend::LayOutRelease();
     const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
     endtoend::CleanRelease();
     EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";

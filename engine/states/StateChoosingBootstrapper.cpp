@@ -2,6 +2,7 @@
 
 #include "engine/HandOver.h"
 #include "engine/RunLock.h"
+#include "engine/policy/PolicyGates.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "osh/ArgumentQuoting.h"
@@ -24,7 +25,8 @@ void ConsiderDownloadedItems(Worker& worker)
     worker.GetItems(items);
     for (const InstallItem& item : items) {
         std::wstring version;
-        if (!item.LocalPath.empty() && worker.GetFileVersion(version, item.LocalPath)) {
+        if (!item.LocalPath.empty() && worker.GetFileVersion(version, item.LocalPath) &&
+            worker.IsNewerThanBest(version) && PolicyAllowsHandOver(item.LocalPath, version)) {
             worker.ConsiderCandidate(item.LocalPath, version);
         }
     }

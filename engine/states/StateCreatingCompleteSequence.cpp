@@ -1,5 +1,6 @@
 #include "engine/states/StateCreatingCompleteSequence.h"
 
+#include "engine/policy/PolicyGates.h"
 #include "engine/states/StateFailed.h"
 #include "engine/states/StatePerformingLocalCopies.h"
 #include "engine/states/StateProcessingDownloads.h"
@@ -43,6 +44,8 @@ StateCreatingCompleteSequence* StateCreatingCompleteSequence::Instance() { retur
 
 WorkerState* StateCreatingCompleteSequence::Exec(Worker& worker)
 {
+    WorkerState* stop = nullptr;
+    if (TargetVersionStops(worker, stop)) return stop;
     try {
         worker.SetItems(CompleteSequence());
         switch (worker.GetMode()) {

@@ -1,6 +1,7 @@
 #include "engine/states/StateFinishingInstall.h"
 
 #include "engine/SetupFilesCache.h"
+#include "engine/policy/CacheLimit.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
 #include "osh/PathCompare.h"
@@ -99,6 +100,7 @@ WorkerState* StateFinishingInstall::Exec(Worker& worker)
     worker.Notify(StatusCompleting);
     RecordUpdateUrl(worker);
     RecordBootstrapper(worker);
+    ApplyCacheLimit(worker);
     if (worker.HasOption(L"viewer")) LaunchNamespaceExtension(worker);
     worker.Notify(StatusSucceeded);
     return nullptr;

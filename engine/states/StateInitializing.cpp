@@ -2,6 +2,7 @@
 
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/PublisherTrust.h"
+#include "engine/policy/PolicyGates.h"
 #include "engine/SetupFilesCache.h"
 #include "engine/states/StateCreatingCompleteSequence.h"
 #include "engine/states/StateFailed.h"
@@ -68,9 +69,10 @@ bool ConsiderSetupFilesCopy(Worker& worker)
     const std::wstring path = osh::AppendBackslash(setupDirectory) + programName;
     std::wstring version;
     // A copy anyone could have put there must not take over the run unless it is signed,
-    // by this program's publisher when this program is signed.
+    // by this program's publisher when this program is signed, and as the policies allow.
     if (worker.GetFileVersion(version, path) && osh::VerifyEmbeddedSignature(path).state == osh::SignatureState::Valid &&
-        PublisherTrust::OfRunningProgram().Accepts(path)) {
+        PublisherTrust::OfRunningProgram().Accepts(path) && worker.IsNewerThanBest(version) &&
+        PolicyAllowsHandOver(path, version)) {
         worker.ConsiderCandidate(path, version);
     }
     return true;

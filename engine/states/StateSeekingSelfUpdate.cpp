@@ -5,6 +5,7 @@
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "engine/VersionCompare.h"
+#include "engine/policy/PolicyGates.h"
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -97,7 +98,7 @@ WorkerState* StateSeekingSelfUpdate::Exec(Worker& worker)
     InstallItem item;
     std::string failure;
     const bool fetched = FetchPublishedBootstrapper(worker, item, failure);
-    const bool newer = fetched && worker.IsNewerThanBest(item.Version);
+    const bool newer = fetched && worker.IsNewerThanBest(item.Version) && PolicyAllowsHandOver(item.Url, item.Version);
     InstallSequence list{item};
 
     switch (mode) {

@@ -141,6 +141,22 @@ TEST(ResultFile, JsonNamesTheKeptInstallerLogsTheLogFilesAndLostLines)
               app::ResultJson(facts));
 }
 
+// The policies a run ran under close the result: the REG_DWORD ones as numbers, the texts
+// (a version prefix of digits only, too) as strings.
+TEST(ResultFile, PoliciesInEffectCloseTheResult)
+{
+    app::RunFacts facts;
+    facts.mode = "CHECK";
+    facts.outcome = "up to date";
+    facts.exitCode = 1;
+    facts.policies = {{"UpdateURL", "https://mirror/\"u\".xml"}, {"SelfUpdate", "0"}, {"TargetVersionPrefix", "5"},
+                      {"CacheLimitMB", "1024"}};
+    EXPECT_EQ("{\"mode\":\"CHECK\",\"outcome\":\"up to date\",\"exitCode\":1,\"restartRequired\":false,"
+              "\"components\":[],\"policies\":{\"UpdateURL\":\"https://mirror/\\\"u\\\".xml\",\"SelfUpdate\":0,"
+              "\"TargetVersionPrefix\":\"5\",\"CacheLimitMB\":1024}}",
+              app::ResultJson(facts));
+}
+
 // What a started process hands back reads back as it was, whatever its texts hold.
 TEST(HandBack, FactsReadBackAsTheyWereWritten)
 {

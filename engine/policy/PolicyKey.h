@@ -1,0 +1,26 @@
+#pragma once
+// The administrator's policy key, HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Norlo\Norlo 5\Setup:
+// read once, at the start of the run, before any setting it overrides is used, and
+// stronger than the key store and the vendor file. What the values mean is PolicyRules'.
+#include "engine/policy/PolicyRules.h"
+
+#include <vector>
+
+namespace ziz {
+
+// Every value of the key, in the 64-bit view where administrative templates write it; none
+// when there is no key. Throws win::exception when the key exists but cannot be read.
+std::vector<PolicyValue> ReadPolicyValues();
+
+// The run's policies, read on first use; each ignored value is logged then as a warning. A
+// key that cannot be read is logged and gives no policies.
+const Policies& RunPolicies();
+
+// The run's first lines after its start line: one "Policy in effect: NAME=VALUE" per
+// policy, or "No policy in effect".
+void StatePolicies();
+
+// Reads the key again on the next use (tests change it within one process).
+void ForgetRunPolicies();
+
+}  // namespace ziz
