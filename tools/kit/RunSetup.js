@@ -8,7 +8,7 @@ var kFailed = 3;
 // Deferred, without impersonation: runs the carried Setup.exe as CustomActionData says
 // ("<program>|<switches>") and waits for it. Exit code 0 and 1 succeed (1: a restart is
 // needed, or the software was up to date); anything else fails the installation, which the
-// installer then rolls back. The code is left beside the program for AskForRestart, since a
+// installer then rolls back. A 1 is left beside the program for AskForRestart, since a
 // deferred action cannot set a property.
 function RunCarriedSetup() {
     var data = Session.Property("CustomActionData");
@@ -16,10 +16,12 @@ function RunCarriedSetup() {
     var program = data.substring(0, cut);
     var shell = new ActiveXObject("WScript.Shell");
     var code = shell.Run("\"" + program + "\" " + data.substring(cut + 1), 0, true);
-    var files = new ActiveXObject("Scripting.FileSystemObject");
-    var record = files.CreateTextFile(program + ".exitcode", true);
-    record.Write(String(code));
-    record.Close();
+    if (code == 1) {
+        var files = new ActiveXObject("Scripting.FileSystemObject");
+        var record = files.CreateTextFile(program + ".exitcode", true);
+        record.Write(String(code));
+        record.Close();
+    }
     return code == 0 || code == 1 ? kSucceeded : kFailed;
 }
 
