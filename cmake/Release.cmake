@@ -35,6 +35,9 @@ else()
   set(NORLO_PLAIN_HTTP OFF)
 endif()
 norlo_check_server_address(NORLO_UPDATE_SERVER "${NORLO_UPDATE_SERVER}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
+foreach(_norlo_mirror IN LISTS NORLO_MIRROR_SERVERS)
+  norlo_check_server_address(NORLO_MIRROR_SERVERS "${_norlo_mirror}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
+endforeach()
 norlo_check_server_address(NORLO_RECOVERY_MEDIA_URL "${NORLO_RECOVERY_MEDIA_URL}" ${_norlo_vendor_build} ${NORLO_ALLOW_TEST_SERVERS})
 
 if(NORLO_RELEASE_DIR OR NORLO_SAMPLE_RELEASE)
@@ -65,4 +68,12 @@ endif()
 foreach(_norlo_template IN ITEMS Norlo.admx en-US/Norlo.adml)
   configure_file(${CMAKE_SOURCE_DIR}/resources/policy/${_norlo_template}
                  ${CMAKE_BINARY_DIR}/release/policy/${_norlo_template} COPYONLY)
+endforeach()
+
+# The built-in update address: update.xml on the update server, then on each mirror, as the
+# ";"-separated list the program asks in order.
+set(NORLO_UPDATE_URLS "${NORLO_UPDATE_SERVER}/update.xml")
+foreach(_norlo_mirror IN LISTS NORLO_MIRROR_SERVERS)
+  string(REGEX REPLACE "/+$" "" _norlo_mirror "${_norlo_mirror}")
+  string(APPEND NORLO_UPDATE_URLS ";${_norlo_mirror}/update.xml")
 endforeach()

@@ -2,6 +2,7 @@
 
 #include "engine/CachePurge.h"
 #include "engine/OSWorker.h"
+#include "engine/mirrors/AddressAttempts.h"
 #include "osh/DownloadFailure.h"
 #include "osh/Exception.h"
 #include "osh/FileSystem.h"
@@ -15,7 +16,9 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <exception>
 #include <stdexcept>
+#include <vector>
 
 namespace ziz {
 
@@ -114,6 +117,63 @@ osh::TransferResult Transfer(Worker& worker, const InstallItem& item, const std:
     throw std::runtime_error(line);
 }
 
+// One address: refused, transferred, checked and moved to the final name. stage tells the
+// caller, when this throws, which step failed.
+void FetchFromAddress(Worker& worker, const InstallItem& item, bool clean, AttemptOutcome& stage)
+{
+    osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
+    try {
+        stage = AttemptOutcome::Refused;
+        osh::RequireWebAddress(item.Url);
+        stage = AttemptOutcome::LocalFailure;
+        EnsureReplaceable(item.LocalPath);
+    } catch (const std::exception&) {
+        // Refused before the transfer: the caller still learns which component failed.
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw;
+    }
+    const std::wstring partial = PartialPathOf(item.LocalPath);
+    osh::TransferOptions options;
+    // "clean" asks for every component anew, so bytes of an earlier attempt are not kept either.
+    // An elevated run fetches into its own admin-only folder, made new for the run, so it only
+    // ever continues bytes it wrote itself; a ".partial" in the setup files, which any user
+    // could have written (or made a link to a file only administrators may read), is never
+    // continued by it.
+    options.resume = !clean;
+    options.progress = ProgressSinkOf(worker);
+    stage = AttemptOutcome::TransferFailed;
+    osh::TransferResult transfer = Transfer(worker, item, partial, options);
+    // The check below turns this into Failed with the check's name.
+    worker.Report().Record(item.Filename, ComponentAction::Downloaded);
+    const RunReport beforeCheck = worker.Report();
+    stage = AttemptOutcome::CheckFailed;
+    bool verified = worker.VerifyItemFile(item, partial);
+    if (!verified && transfer.resumed) {
+        // The kept bytes may be of another file or damaged: one whole transfer more, whose
+        // own check alone decides what the report says.
+        osh::LogWarning(L"Resumed file \"" + partial + L"\" failed its check; downloading it whole again");
+        worker.Report() = beforeCheck;
+        DeleteFileW(partial.c_str());
+        options.resume = false;
+        stage = AttemptOutcome::TransferFailed;
+        transfer = Transfer(worker, item, partial, options);
+        worker.Report().Record(item.Filename, ComponentAction::Downloaded);
+        stage = AttemptOutcome::CheckFailed;
+        verified = worker.VerifyItemFile(item, partial);
+    }
+    if (!verified) {
+        // A full drive shows up here too, so say which file it was.
+        osh::LogError(L"Downloaded file \"" + partial + L"\" is not the expected component");
+        throw std::runtime_error("Download failed file integrity check");
+    }
+    stage = AttemptOutcome::LocalFailure;
+    if (!MoveFileExW(partial.c_str(), item.LocalPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        const DWORD error = GetLastError();
+        worker.Report().RecordFailedCheck(item.Filename, "download");
+        throw win::exception(error, "MoveFileEx(\"" + osh::Narrow(partial) + "\",\"" + osh::Narrow(item.LocalPath) + "\")");
+    }
+}
+
 }  // namespace
 
 bool PurgeFileFromTree(const std::wstring& root, const std::wstring& pattern)
@@ -130,51 +190,35 @@ void DownloadItem(Worker& worker, const InstallItem& item, int index, int count,
 {
     if (clean) PurgeFromInternetCache(item.Filename);
     worker.Notify(StatusDownloading, index, count);
-    osh::LogInformation(L"Downloading \"" + item.Filename + L"\" from \"" + item.Url + L"\"");
-
-    try {
-        osh::RequireWebAddress(item.Url);
-        EnsureReplaceable(item.LocalPath);
-    } catch (const std::exception&) {
-        // Refused before the transfer: the caller still learns which component failed.
-        worker.Report().RecordFailedCheck(item.Filename, "download");
-        throw;
-    }
     const std::wstring partial = PartialPathOf(item.LocalPath);
-    osh::TransferOptions options;
-    // "clean" asks for every component anew, so bytes of an earlier attempt are not kept either.
-    // An elevated run fetches into its own admin-only folder, made new for the run, so it only
-    // ever continues bytes it wrote itself; a ".partial" in the setup files, which any user
-    // could have written (or made a link to a file only administrators may read), is never
-    // continued by it.
-    options.resume = !clean;
-    options.progress = ProgressSinkOf(worker);
-    osh::TransferResult transfer = Transfer(worker, item, partial, options);
-    // The check below turns this into Failed with the check's name.
-    worker.Report().Record(item.Filename, ComponentAction::Downloaded);
-    const RunReport beforeCheck = worker.Report();
-    bool verified = worker.VerifyItemFile(item, partial);
-    if (!verified && transfer.resumed) {
-        // The kept bytes may be of another file or damaged: one whole transfer more, whose
-        // own check alone decides what the report says.
-        osh::LogWarning(L"Resumed file \"" + partial + L"\" failed its check; downloading it whole again");
-        worker.Report() = beforeCheck;
-        DeleteFileW(partial.c_str());
-        options.resume = false;
-        transfer = Transfer(worker, item, partial, options);
-        worker.Report().Record(item.Filename, ComponentAction::Downloaded);
-        verified = worker.VerifyItemFile(item, partial);
-    }
-    if (!verified) {
-        // A full drive shows up here too, so say which file it was.
-        osh::LogError(L"Downloaded file \"" + partial + L"\" is not the expected component");
-        throw std::runtime_error("Download failed file integrity check");
-    }
-    if (!MoveFileExW(partial.c_str(), item.LocalPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        const DWORD error = GetLastError();
-        worker.Report().RecordFailedCheck(item.Filename, "download");
-        throw win::exception(error, "MoveFileEx(\"" + osh::Narrow(partial) + "\",\"" + osh::Narrow(item.LocalPath) + "\")");
-    }
+    // Each address starts from the report as it was: only the last attempt's facts count.
+    const RunReport before = worker.Report();
+    std::exception_ptr lastError;
+    AttemptOutcome previous = AttemptOutcome::Accepted;
+    std::vector<std::wstring> addresses = item.Addresses();
+    // An item without any address is refused by the address check, with its line.
+    if (addresses.empty()) addresses.push_back(item.Url);
+    const AttemptOutcome outcome = TryAddresses(addresses, [&](const std::wstring& address, std::string& reason) {
+        // Bytes another address sent that failed the check must not start the next file.
+        if (previous == AttemptOutcome::CheckFailed) DeleteFileW(partial.c_str());
+        worker.Report() = before;
+        InstallItem source = item;
+        source.Url = address;
+        AttemptOutcome stage = AttemptOutcome::Refused;
+        try {
+            FetchFromAddress(worker, source, clean, stage);
+            previous = AttemptOutcome::Accepted;
+        } catch (const std::exception& error) {
+            lastError = std::current_exception();
+            reason = error.what();
+            previous = stage;
+        }
+        return previous;
+    });
+    if (outcome == AttemptOutcome::Accepted) return;
+    if (lastError) std::rethrow_exception(lastError);
+    worker.Report().RecordFailedCheck(item.Filename, "download");
+    throw std::runtime_error("No download address for \"" + osh::Narrow(item.Filename) + "\"");
 }
 
 }  // namespace ziz

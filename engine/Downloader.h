@@ -7,7 +7,9 @@
 namespace ziz {
 
 // Fetches item.Url into "<LocalPath>.partial", checks it against the item and only then
-// gives it the name LocalPath. An interrupted earlier transfer is continued from the bytes
+// gives it the name LocalPath. When that address fails (refused, a failed transfer or check)
+// the item's mirrors are asked in turn, each failure logged with its address and why; the
+// exception of the last address is thrown. An interrupted earlier transfer is continued from the bytes
 // of the partial file (not with clean); a continued file that fails its check is fetched
 // whole once more. With clean, the file's own copies are first purged from the Internet
 // cache (PurgeFromInternetCache; failures there are only logged). Tells the engine

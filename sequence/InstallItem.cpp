@@ -2,6 +2,8 @@
 
 #include "osh/Text.h"
 
+#include <algorithm>
+
 std::wstring* InstallItem::FixedField(const std::wstring& name)
 {
     return const_cast<std::wstring*>(static_cast<const InstallItem*>(this)->FixedField(name));
@@ -21,6 +23,11 @@ const std::wstring* InstallItem::FixedField(const std::wstring& name) const
 
 void InstallItem::SetProperty(const std::wstring& name, const std::wstring& value)
 {
+    // Several elements of this name may follow each other, so each one counts.
+    if (osh::EqualsIgnoreAsciiCase(name, L"mirror")) {
+        Mirrors.push_back(value);
+        return;
+    }
     if (std::wstring* field = FixedField(name)) {
         *field = value;
         return;
@@ -41,4 +48,16 @@ bool InstallItem::GetProperty(const std::wstring& name, std::wstring& out) const
     }
     out.clear();
     return false;
+}
+
+std::vector<std::wstring> InstallItem::Addresses() const
+{
+    std::vector<std::wstring> addresses;
+    const auto add = [&addresses](const std::wstring& address) {
+        if (!address.empty() && std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+            addresses.push_back(address);
+    };
+    add(Url);
+    for (const std::wstring& mirror : Mirrors) add(mirror);
+    return addresses;
 }

@@ -4,6 +4,7 @@
 #include "engine/CachePurge.h"
 #include "engine/Downloader.h"
 #include "engine/OSWorker.h"
+#include "engine/mirrors/AddressAttempts.h"
 #include "osh/Exception.h"
 #include "osh/FileHash.h"
 #include "osh/Folders.h"
@@ -806,6 +807,100 @@ TEST_F(DownloadItem, NameWithoutBasePartPurgesNothing)
     EXPECT_TRUE(Exists(unrelated));
     EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Could not purge .msi from internet cache."));
     EXPECT_FALSE(HasLineStartingWith(log, Message::PRIO_INFORMATION, "File \""));
+}
+
+// An item with mirrors: an address that answers 500 and one that sends another file are
+// each logged with their place and why, and the next is asked; only the checked file of a
+// later address is taken, and the report keeps no trace of the refused ones.
+TEST_F(DownloadItem, MirrorsAreAskedInTurnUntilOneSendsTheCheckedFile)
+{
+    osh::transfertest::SetPauseDivisor(50);
+    struct RestorePauses {
+        ~RestorePauses() { osh::transfertest::SetPauseDivisor(0); }
+    } restorePauses;
+    const std::string root = testenv::Variable("NORLO_HTTP_ROOT");
+    const std::string otherName = base_ + "-other.msi";
+    const std::wstring other = testenv::WindowsPathOf(root + "/" + otherName);
+    WriteFile(other, "not the component");
+    struct Remove {
+        std::wstring path;
+        ~Remove() { DeleteFileW(path.c_str()); }
+    } remove{other};
+
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    InstallItem item = Item("/500");
+    const std::wstring served = Item().Url;
+    const std::wstring wrong = Widen("http://127.0.0.1:" + port_ + "/" + otherName);
+    item.Mirrors = {wrong, served};
+    ASSERT_NO_THROW(ziz::DownloadItem(engine, item, 0, 1, false));
+    EXPECT_EQ(content_, ReadFile(item.LocalPath));
+
+    const std::string first = "Address 1 of 3 \"" + Narrow(item.Url) + "\" failed (Download of \"" + Narrow(item.Url) +
+                              "\" failed: HTTP 500); trying address 2";
+    const std::string second =
+        "Address 2 of 3 \"" + Narrow(wrong) + "\" failed (Download failed file integrity check); trying address 3";
+    ASSERT_TRUE(log.Contains(Message::PRIO_WARNING, first));
+    ASSERT_TRUE(log.Contains(Message::PRIO_WARNING, second));
+    EXPECT_LT(log.IndexOf(first), log.IndexOf(second));
+    EXPECT_LT(log.IndexOf(second), log.IndexOf("Downloading \"" + name_ + "\" from \"" + Narrow(served) + "\""));
+    ASSERT_EQ(1u, engine.Report().Components().size());
+    EXPECT_EQ(ziz::ComponentAction::Downloaded, engine.Report().Components()[0].action);
+    EXPECT_EQ("", engine.Report().Components()[0].failedCheck);
+}
+
+// When every address fails the run learns the last one's failure, and the line says none is left.
+TEST_F(DownloadItem, EveryMirrorFailingThrowsTheLastFailure)
+{
+    osh::transfertest::SetPauseDivisor(50);
+    struct RestorePauses {
+        ~RestorePauses() { osh::transfertest::SetPauseDivisor(0); }
+    } restorePauses;
+    testsupport::LogCapture log;
+    testsupport::TestWorker engine;
+    InstallItem item = Item("/404");
+    const std::wstring closed = Widen("http://127.0.0.1:" + std::to_string(testsupport::ClosedPort()) + "/" + name_);
+    item.Mirrors = {L"file:///" + served_, closed};
+    const std::string last = "Download of \"" + Narrow(closed) +
+                             "\" failed: the connection was refused (no server answers at that address) (error 12029)";
+    try {
+        ziz::DownloadItem(engine, item, 0, 1, false);
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(last, std::string(e.what()));
+    }
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Address 2 of 3 \"file:///" + Narrow(served_) +
+                                                        "\" failed (Refused address \"file:///" + Narrow(served_) +
+                                                        "\": scheme \"file\", only http and https addresses are "
+                                                        "accepted); trying address 3"));
+    EXPECT_TRUE(log.Contains(Message::PRIO_ERROR, "Address 3 of 3 \"" + Narrow(closed) + "\" failed (" + last +
+                                                      "); no address left"));
+    EXPECT_FALSE(Exists(item.LocalPath));
+    ASSERT_EQ(1u, engine.Report().Components().size());
+    EXPECT_EQ("download", engine.Report().Components()[0].failedCheck);
+}
+
+// The update document's own address may list mirrors: the first that serves it wins.
+TEST_F(DownloadItem, UpdateDocumentComesFromTheFirstAddressThatServesIt)
+{
+    osh::transfertest::SetPauseDivisor(50);
+    struct RestorePauses {
+        ~RestorePauses() { osh::transfertest::SetPauseDivisor(0); }
+    } restorePauses;
+    testsupport::LogCapture log;
+    const std::wstring document = scratch_ + L"\\update.xml";
+    const std::wstring failing = Item("/500").Url;
+    std::string failure;
+    ASSERT_TRUE(ziz::DownloadFromAddresses(document, ziz::SplitAddressList(failing + L" ; " + Item().Url), failure));
+    EXPECT_EQ(content_, ReadFile(document));
+    EXPECT_TRUE(log.Contains(Message::PRIO_WARNING, "Address 1 of 2 \"" + Narrow(failing) + "\" failed (Download of \"" +
+                                                        Narrow(failing) + "\" failed: HTTP 500); trying address 2"));
+
+    DeleteFileW(document.c_str());
+    const std::wstring missing = Item("/404").Url;
+    EXPECT_FALSE(ziz::DownloadFromAddresses(document, {failing, missing}, failure));
+    EXPECT_EQ("Download of \"" + Narrow(missing) + "\" failed: HTTP 404", failure);
+    EXPECT_FALSE(Exists(document));
 }
 
 }  // namespace

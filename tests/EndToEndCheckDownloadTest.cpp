@@ -235,6 +235,23 @@ TEST_F(CheckRun, UnreachableMissingOrBrokenDocumentsFailTheCheckWithTheirLogLine
     EXPECT_GE(LineWith("Could not load bootstrapper sequence from "), 0);
 }
 
+// The update address may list mirrors: a server that answers 404 is named with the reason
+// and the next address serves the document.
+TEST_F(CheckRun, UpdateAddressListGoesOnToTheNextServer)
+{
+    const std::wstring missing = endtoend::ServerAddress() + L"/404/update.xml";
+    const std::wstring list = missing + L";" + endtoend::ServerAddress() + L"/update.xml";
+    testsupport::WriteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL", REG_SZ, list.c_str(),
+                                 static_cast<DWORD>((list.size() + 1) * sizeof(wchar_t)));
+    const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
+    testsupport::DeleteStoreValue(HKEY_LOCAL_MACHINE, L"Setup", L"updateURL");
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_GE(LineWith("Address 1 of 2 \"" + Narrow(missing) + "\" failed (Download of \"" + Narrow(missing) +
+                       "\" failed: HTTP 404); trying address 2"),
+              0);
+    EXPECT_LT(LineWith("Could not download "), 0);
+}
+
 // A download folder under a user name in Cyrillic, Greek or Chinese script: the log, the
 // reason and the result file carry every name intact, as UTF-8.
 TEST_F(CheckRun, RunFromAFolderInAnyScriptWritesItsNamesIntact)
@@ -634,6 +651,32 @@ TEST_F(DownloadRun, EverythingEndsUpInTheSetupDirectoryAndASecondRunFetchesNothi
     WaitForHandedOver(L"\\components\\Update.exe", 3000);
     for (const std::wstring& name : kX64Components) EXPECT_TRUE(RequestedAny({name})) << Narrow(name);
     ExpectComponentsIntact(kX64Components);
+}
+
+// An item with mirrors (here the newer bootstrapper of update.xml): the first address answers
+// 404, the second sends another program (which fails its check, is deleted and never runs),
+// the third the bootstrapper itself, which then takes the run over.
+TEST_F(DownloadRun, BootstrapperRefusedByItsFirstAddressesComesFromALaterMirror)
+{
+    const std::wstring refused = endtoend::ServerAddress() + L"/404/5.0/norlo5/" + kRelease + L"/release/" + kNewerName;
+    const std::wstring other = ReleaseUrl(L"appliance.exe");
+    std::string document = PublishedUpdate();
+    const std::string url = "<url>" + Narrow(ReleaseUrl(kNewerName)) + "</url>";
+    const size_t at = document.find(url, document.find("<bootstrapper>"));
+    ASSERT_NE(std::string::npos, at);
+    document.replace(at, url.size(), "<url>" + Narrow(refused) + "</url><mirror>" + Narrow(other) + "</mirror><mirror>" +
+                                         Narrow(ReleaseUrl(kNewerName)) + "</mirror>");
+    Publish(document);
+    EXPECT_EQ(0u, endtoend::RunSetup(L"/download /silent"));
+    WaitForHandedOver(L"\\components\\Update.exe", 3000);
+    const int first = LineWith("Address 1 of 3 \"" + Narrow(refused) + "\" failed (Download of \"" + Narrow(refused) +
+                               "\" failed: HTTP 404); trying address 2");
+    const int second =
+        LineWith("Address 2 of 3 \"" + Narrow(other) + "\" failed (the file failed its checks); trying address 3");
+    EXPECT_GE(first, 0);
+    EXPECT_GT(second, first);
+    EXPECT_GT(LineWith("\\components\\Update.exe ended with exit code 0"), second);
+    EXPECT_EQ(endtoend::FileMd5(endtoend::ReleaseFile(kNewerName)), endtoend::FileMd5(SetupFiles() + L"\\Update.exe"));
 }
 
 // Without a newer bootstrapper the first process downloads itself and reports the outcome.

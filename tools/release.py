@@ -14,6 +14,11 @@ read from their version resource, exactly as the bootstrapper reads it back.
 The bootstrapper cannot carry its own digests in the document embedded in it, so the
 embedded document names the bootstrapper by version and address only; update.xml, written
 after the bootstrapper is built and signed, carries its digests.
+
+Given several servers, every item below the first one also names the same path on each of
+the others as a <mirror> element after its <url>; the bootstrapper asks them in turn when
+an address fails. With --kit it also writes the deployment kit: an MSI wrapper of the signed
+bootstrapper and a winget manifest set.
 """
 
 import argparse
@@ -22,7 +27,10 @@ import json
 import os
 import re
 import shutil
+import subprocess
 import sys
+import tempfile
+import uuid
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import peversion  # noqa: E402
@@ -51,7 +59,14 @@ layout file (JSON):
     viewer      true when the item belongs to the viewer install type (default false)
     services    true when the item belongs to the services install type (default false)
     installCmd  install command; [APP] is the file, [LOG] the installer's log
-  {server} is the --server address, other {names} come from --define name=value.
+  {server} is the first --server address, other {names} come from --define name=value.
+
+several servers (--server given more than once):
+  The first is where the release is published (--publish lays its files out below it).
+  Every item whose address lies below it gets one <mirror> element per further server,
+  the same path on that server, after its <url>; the bootstrapper asks url and then each
+  mirror in this order and takes the first file that passes every check. Older
+  bootstrappers read the url alone.
 
 versions:
   A version is four numbers from 0 to 65535 separated by full stops (5.0.1038.10828).
@@ -78,6 +93,9 @@ examples:
              --embedded Sequence.xml
   release.py ... --update update.xml --publish www/   (after signing; also copies every
                                                        file under its URL path)
+  release.py ... --update update.xml --kit kit/       (after signing; the deployment kit:
+                                                       an MSI wrapper built with wixl, and
+                                                       winget manifests)
 """
 
 PLATFORMS = ("x64", "x86")
@@ -88,6 +106,20 @@ VERSION_PATTERN = re.compile(r"(0|[1-9][0-9]{0,4})(\.(0|[1-9][0-9]{0,4})){3}")
 READ_SIZE = 1024 * 1024
 EXECUTABLE_SUFFIXES = (".exe", ".dll")
 INSTALL_TYPES = ("viewer", "services")
+
+
+KIT_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kit")
+PACKAGE_IDENTIFIER = "Norlo.Norlo5"
+MANIFEST_VERSION = "1.6.0"
+# One upgrade code for the wrappers of every release; product and component codes are
+# derived from the release's version, so building a release twice gives the same package.
+WRAPPER_UPGRADE_CODE = "{5B0E7C1A-3F2D-4E6B-9A8C-1D2E3F4A5B6C}"
+WRAPPER_NAMESPACE = uuid.UUID("8f2c4e1a-6b3d-4f5e-9a7c-0d1e2f3a4b5c")
+# Switches of the bootstrapper for deployment tools, and its exit codes (README, "Switches,
+# exit codes and the result file"): 0 success, 1 success with a restart needed or nothing to
+# do, -1 failure or held back (busy, deferred, restart pending), worth another try later.
+SILENT_SWITCHES = "/silent /norestart"
+UNINSTALL_SWITCHES = "/uninstall /silent /norestart"
 
 
 class ReleaseError(Exception):
@@ -166,13 +198,22 @@ class Item:
 
 class Release:
     def __init__(self, layout, release_dir, server, defines, bootstrapper_version=None):
-        problem = web_address_problem(server)
-        if problem:
-            raise ReleaseError("--server %r %s" % (server, problem))
+        servers = [server] if isinstance(server, str) else list(server)
+        if not servers:
+            raise ReleaseError("--server is missing")
+        for address in servers:
+            problem = web_address_problem(address)
+            if problem:
+                raise ReleaseError("--server %r %s" % (address, problem))
         check_keys(layout, TOP_LEVEL_KEYS, "layout")
         self.layout = layout
         self.release_dir = release_dir
-        self.server = server.rstrip("/")
+        self.server = servers[0].rstrip("/")
+        self.mirrors = []
+        for address in servers[1:]:
+            address = address.rstrip("/")
+            if address != self.server and address not in self.mirrors:
+                self.mirrors.append(address)
         self.variables = Variables(dict(defines, server=self.server))
         self.bootstrapper_version = bootstrapper_version
         self.files = {}  # URL -> local file, for publishing
@@ -207,6 +248,13 @@ class Release:
             raise ReleaseError("%s: address %r %s" % (where, url, problem))
         return url
 
+    def mirror_urls(self, url):
+        """The same path on every further server, for an address below the first one."""
+        prefix = self.server + "/"
+        if not url.startswith(prefix):
+            return []
+        return [mirror + "/" + url[len(prefix):] for mirror in self.mirrors]
+
     def _version(self, path, where):
         info = peversion.read_version_info(path)
         version = info.file_version() if info else None
@@ -232,7 +280,7 @@ class Release:
         check_keys(entry, known_keys, where)
         name = self._text(entry, "file", where)
         url = self._url(entry, name, where)
-        fields = [("url", url), ("filename", name)]
+        fields = [("url", url)] + [("mirror", mirror) for mirror in self.mirror_urls(url)] + [("filename", name)]
         expected_version = self._text(entry, "version", where, required=False)
         if expected_version is not None and not is_version(expected_version):
             raise ReleaseError("%s: \"version\" %r is not four numbers from 0 to 65535"
@@ -309,6 +357,17 @@ class Release:
             sections.append((platform, self.platform_items(platform)))
         return render(sections)
 
+    def kit(self):
+        """What the deployment kit is made of: the signed bootstrapper, its address, version
+        and SHA-256. Checked like update.xml's bootstrapper item."""
+        item = self.universal_item("bootstrapper", with_hash=True)
+        version = item.value("version")
+        problem = msi_version_problem(version)
+        if problem:
+            raise ReleaseError("kit: the version %s %s" % (version, problem))
+        return Kit(version, self._local_file(item.value("filename"), "bootstrapper"), item.value("url"),
+                   [value for key, value in item.fields if key == "mirror"], item.value("Sha256"))
+
     def publish_plan(self, folder):
         """(local file, target) pairs; checked before anything is written."""
         prefix = self.server + "/"
@@ -322,6 +381,119 @@ class Release:
                 raise ReleaseError("cannot publish %s: its path has an empty, . or .. part" % url)
             plan.append((path, os.path.join(folder, *relative)))
         return plan
+
+
+class Kit:
+    def __init__(self, version, bootstrapper, url, mirrors, sha256):
+        self.version = version
+        self.bootstrapper = bootstrapper
+        self.url = url
+        self.mirrors = mirrors
+        self.sha256 = sha256
+
+    def wrapper_name(self):
+        return "Norlo5-Deployment-%s.msi" % self.version
+
+    def product_code(self):
+        return "{%s}" % str(uuid.uuid5(WRAPPER_NAMESPACE, "product " + self.version)).upper()
+
+    def wrapper_variables(self):
+        return {
+            "Version": self.version,
+            "ProductCode": self.product_code(),
+            "UpgradeCode": WRAPPER_UPGRADE_CODE,
+            "ComponentGuid": "{%s}" % str(uuid.uuid5(WRAPPER_NAMESPACE, "setup " + self.version)).upper(),
+            "SetupSource": "Setup.exe",
+            "ScriptSource": "RunSetup.js",
+            "InstallSwitches": SILENT_SWITCHES,
+            "UninstallSwitches": UNINSTALL_SWITCHES,
+        }
+
+    def winget_manifests(self):
+        """File name -> text of the winget manifest set (version, installer, default locale)."""
+        head = ("PackageIdentifier: %s\nPackageVersion: %s\n" % (PACKAGE_IDENTIFIER, self.version))
+
+        def manifest(kind, body):
+            schema = "# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.%s.schema.json\n" % (
+                kind, MANIFEST_VERSION)
+            manifest_type = "defaultLocale" if kind == "defaultLocale" else kind
+            return schema + "\n" + head + body + "ManifestType: %s\nManifestVersion: %s\n" % (
+                manifest_type, MANIFEST_VERSION)
+
+        installer = (
+            "InstallerType: exe\n"
+            "Scope: machine\n"
+            "InstallModes:\n- silent\n- silentWithProgress\n"
+            "InstallerSwitches:\n"
+            "  Silent: '%s'\n"
+            "  SilentWithProgress: '/norestart'\n"
+            "UpgradeBehavior: install\n"
+            "ElevationRequirement: elevatesSelf\n"
+            "InstallerSuccessCodes:\n- 1\n"
+            "ExpectedReturnCodes:\n"
+            "- InstallerReturnCode: -1\n"
+            "  ReturnResponse: contactSupport\n"
+            "Installers:\n"
+            "- Architecture: x86\n"
+            "  InstallerUrl: %s\n"
+            "  InstallerSha256: %s\n") % (SILENT_SWITCHES, self.url, self.sha256.upper())
+        locale = (
+            "PackageLocale: en-US\n"
+            "Publisher: Norlo\n"
+            "PackageName: Norlo 5\n"
+            "License: Proprietary\n"
+            "ShortDescription: Backup for Windows desktops, installed and kept up to date by its setup program.\n")
+        version = "DefaultLocale: en-US\n"
+        return {
+            PACKAGE_IDENTIFIER + ".yaml": manifest("version", version),
+            PACKAGE_IDENTIFIER + ".installer.yaml": manifest("installer", installer),
+            PACKAGE_IDENTIFIER + ".locale.en-US.yaml": manifest("defaultLocale", locale),
+        }
+
+
+def msi_version_problem(version):
+    """Why version cannot be an MSI ProductVersion (major and minor up to 255), or None."""
+    parts = version.split(".")
+    if int(parts[0]) > 255 or int(parts[1]) > 255:
+        return "cannot be an MSI product version (its first two numbers must be at most 255)"
+    return None
+
+
+def build_wrapper(kit, target, staging):
+    """Builds the MSI wrapper with wixl (or the program $WIXL names) into target. wixl takes
+    its sources by relative names only: they are copied into staging and built there."""
+    shutil.copyfile(kit.bootstrapper, os.path.join(staging, "Setup.exe"))
+    shutil.copyfile(os.path.join(KIT_SOURCES, "RunSetup.js"), os.path.join(staging, "RunSetup.js"))
+    command = [os.environ.get("WIXL", "wixl"), "--arch", "x86", "--output", target]
+    for name, value in sorted(kit.wrapper_variables().items()):
+        command += ["--define", "%s=%s" % (name, value)]
+    command.append(os.path.join(KIT_SOURCES, "SetupWrapper.wxs"))
+    try:
+        finished = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, check=False,
+                                  cwd=staging)
+    except OSError as error:
+        raise ReleaseError("kit: cannot run %s: %s" % (command[0], error.strerror)) from None
+    if finished.returncode != 0:
+        raise ReleaseError("kit: %s failed (exit code %d): %s" % (
+            command[0], finished.returncode, finished.stdout.decode("utf-8", "replace").strip()))
+
+
+def stage_kit(kit, staging):
+    """Writes the kit into the folder staging; relative path -> staged file."""
+    files = {kit.wrapper_name(): os.path.join(staging, kit.wrapper_name())}
+    build_wrapper(kit, files[kit.wrapper_name()], staging)
+    for name, text in kit.winget_manifests().items():
+        files["winget/" + name] = os.path.join(staging, name)
+        with open(files["winget/" + name], "w", encoding="utf-8", newline="\n") as stream:
+            stream.write(text)
+    return files
+
+
+def write_kit(staged, folder):
+    for relative, path in sorted(staged.items()):
+        target = os.path.join(folder, *relative.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(path, target)
 
 
 def publish(plan, folder, document):
@@ -393,13 +565,17 @@ def parse_arguments(argv):
         epilog=USAGE_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--layout", required=True, help="layout description (JSON)")
     parser.add_argument("--release-dir", required=True, help="folder holding the component files")
-    parser.add_argument("--server", required=True, help="address the release is published under")
+    parser.add_argument("--server", required=True, action="append",
+                        help="address the release is published under; again for each mirror "
+                             "server, asked after it in the order given")
     parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE",
                         help="value of a {NAME} variable of the layout")
     parser.add_argument("--embedded", metavar="FILE", help="write the embedded document here")
     parser.add_argument("--update", metavar="FILE", help="write update.xml here")
     parser.add_argument("--publish", metavar="FOLDER",
                         help="copy every file under its URL path, and update.xml, into FOLDER")
+    parser.add_argument("--kit", metavar="FOLDER",
+                        help="write the deployment kit (MSI wrapper, winget manifests) into FOLDER")
     parser.add_argument("--bootstrapper-version", metavar="VERSION",
                         help="the version being built: the layout's bootstrapper version must "
                              "equal it")
@@ -407,15 +583,16 @@ def parse_arguments(argv):
                         help="kept for older build scripts: the embedded document never carries "
                              "the bootstrapper's digests; refused with --update and --publish")
     arguments = parser.parse_args(argv)
-    if not (arguments.embedded or arguments.update or arguments.publish):
-        parser.error("nothing to write: give --embedded, --update or --publish")
-    if (arguments.publish or arguments.update) and arguments.without_bootstrapper_hash:
+    if not (arguments.embedded or arguments.update or arguments.publish or arguments.kit):
+        parser.error("nothing to write: give --embedded, --update, --publish or --kit")
+    if (arguments.publish or arguments.update or arguments.kit) and arguments.without_bootstrapper_hash:
         parser.error("update.xml needs the bootstrapper's digests; drop --without-bootstrapper-hash")
     return arguments
 
 
 def main(argv=None):
     arguments = parse_arguments(sys.argv[1:] if argv is None else argv)
+    staging = tempfile.mkdtemp(prefix="release-kit-")
     try:
         if not os.path.isdir(arguments.release_dir):
             raise ReleaseError("release folder %s not found" % arguments.release_dir)
@@ -430,18 +607,24 @@ def main(argv=None):
             update = release.document(bootstrapper_digests=True)
         if arguments.publish:
             plan = release.publish_plan(arguments.publish)
+        # The wrapper is built before anything is written, since wixl may refuse it.
+        kit = stage_kit(release.kit(), staging) if arguments.kit else None
         if embedded is not None:
             write_document(arguments.embedded, embedded)
         if arguments.update:
             write_document(arguments.update, update)
         if arguments.publish:
             publish(plan, arguments.publish, update)
+        if kit is not None:
+            write_kit(kit, arguments.kit)
     except OSError as error:
         print("release.py: error: %s: %s" % (error.filename or "", error.strerror), file=sys.stderr)
         return 1
     except (ReleaseError, peversion.PeError) as error:  # pesignature raises PeError too
         print("release.py: error: %s" % error, file=sys.stderr)
         return 1
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
     return 0
 
 

@@ -551,6 +551,83 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(1, code)
         self.assertIn("cannot read layout " + missing, stderr.getvalue())
 
+    def test_several_servers_give_each_item_below_the_first_its_mirrors_in_order(self):
+        self.layout["x64"][0]["url"] = "https://elsewhere.example/b-x64.msi"
+        data = self.document("--server", "https://mirror-a.example/", "--server", SERVER,
+                             "--server", "https://mirror-b.example")
+        path = "/5.0/5.0.1038.10828/a-x64.msi"
+        # Right after the url, in the order given; the first server is no mirror of itself.
+        self.assertIn(("<url>%s%s</url><mirror>https://mirror-a.example%s</mirror>"
+                       "<mirror>https://mirror-b.example%s</mirror><filename>" % (SERVER, path, path, path)).encode(),
+                      data)
+        self.assertIn(b"<mirror>https://mirror-b.example/vcredist/vcredist_x86.exe</mirror>", data)
+        self.assertIn(b"<mirror>https://mirror-a.example/5.0/5.0.1038.10828/norlo5-Setup-5.0.1038.10828.exe"
+                      b"</mirror>", data)
+        # An address outside the first server has no path to repeat elsewhere.
+        self.assertIn(b"<url>https://elsewhere.example/b-x64.msi</url><filename>", data)
+        self.assertEqual(8, data.count(b"<mirror>"))  # four items, two mirrors each
+        self.assertNotIn(b"<mirror>", self.document())
+        self.expect_error("--server 'ftp://mirror.example' has the scheme ftp", "--server", "ftp://mirror.example")
+
+    def kit(self, *extra):
+        folder = os.path.join(self.root, "kit")
+        code, errors = self.run_tool("--update", os.path.join(self.root, "update.xml"), "--kit", folder, *extra)
+        self.assertEqual(0, code, errors)
+        manifests = {}
+        for name in sorted(os.listdir(os.path.join(folder, "winget"))):
+            with open(os.path.join(folder, "winget", name), encoding="utf-8") as stream:
+                manifests[name] = stream.read()
+        return folder, manifests
+
+    def test_kit_holds_the_msi_wrapper_and_the_three_winget_manifests(self):
+        folder, manifests = self.kit()
+        with open(os.path.join(folder, "Norlo5-Deployment-5.0.1038.10828.msi"), "rb") as stream:
+            self.assertEqual(b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", stream.read(8), "no MSI (compound file)")
+        self.assertEqual(["Norlo.Norlo5.installer.yaml", "Norlo.Norlo5.locale.en-US.yaml", "Norlo.Norlo5.yaml"],
+                         sorted(manifests))
+        for name, kind in (("Norlo.Norlo5.yaml", "version"), ("Norlo.Norlo5.installer.yaml", "installer"),
+                           ("Norlo.Norlo5.locale.en-US.yaml", "defaultLocale")):
+            text = manifests[name]
+            self.assertIn("winget-manifest.%s.1.6.0.schema.json" % kind, text.splitlines()[0])
+            for line in ("PackageIdentifier: Norlo.Norlo5", "PackageVersion: 5.0.1038.10828",
+                         "ManifestType: %s" % kind, "ManifestVersion: 1.6.0"):
+                self.assertIn(line, text.splitlines(), name)
+        installer = manifests["Norlo.Norlo5.installer.yaml"]
+        boot = self.digests("norlo5-Setup-5.0.1038.10828.exe")
+        self.assertIn("  InstallerUrl: %s/5.0/5.0.1038.10828/norlo5-Setup-5.0.1038.10828.exe\n" % SERVER, installer)
+        self.assertIn("  InstallerSha256: %s\n" % boot["Sha256"].upper(), installer)
+        self.assertIn("  Silent: '/silent /norestart'\n", installer)
+
+    def test_kit_exit_codes_are_those_of_the_readme_table(self):
+        readme = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "README.md")
+        with open(readme, encoding="utf-8") as stream:
+            rows = [line for line in stream if line.startswith(("| 0 |", "| 1 |", "| -1 "))]
+        self.assertEqual(3, len(rows), "the README's exit code table changed")
+        self.assertIn("| 1 | success", rows[1])
+        self.assertIn("failure", rows[2])
+        installer = self.kit()[1]["Norlo.Norlo5.installer.yaml"]
+        # 0 is winget's own success code; 1 is success too; -1 is the one failure code.
+        self.assertIn("InstallerSuccessCodes:\n- 1\nExpectedReturnCodes:\n- InstallerReturnCode: -1\n"
+                      "  ReturnResponse: contactSupport\n", installer)
+        self.assertEqual(1, installer.count("InstallerReturnCode:"))
+
+    def test_kit_failures_write_nothing(self):
+        update = os.path.join(self.root, "update.xml")
+        folder = os.path.join(self.root, "kit")
+        with mock_environment(WIXL="false"):
+            code, errors = self.run_tool("--update", update, "--kit", folder)
+        self.assertEqual(1, code)
+        self.assertIn("kit: false failed (exit code 1)", errors)
+        self.assertFalse(os.path.exists(update))
+        self.assertFalse(os.path.exists(folder))
+        for version, problem in (("5.0.1038.10828", None), ("255.255.65535.65535", None),
+                                 ("256.0.1.2", "its first two numbers must be at most 255"),
+                                 ("5.300.1.2", "its first two numbers must be at most 255")):
+            found = release.msi_version_problem(version)
+            self.assertEqual(problem is None, found is None, version)
+            if problem:
+                self.assertIn(problem, found)
+
     def test_usage_text_describes_the_layout(self):
         result = subprocess.run([sys.executable, TOOL, "--help"], capture_output=True, text=True)
         self.assertEqual(0, result.returncode)
@@ -572,6 +649,20 @@ class ToolTest(unittest.TestCase):
             self.assertEqual("norlo5-custom-{release}__PRE.msi", names[0])
             self.assertEqual("vcredist_%s.exe" % platform, names[1])
             self.assertEqual(["no"], ["no" for item in layout[platform] if not item["viewer"]])
+
+
+@contextlib.contextmanager
+def mock_environment(**values):
+    saved = {name: os.environ.get(name) for name in values}
+    os.environ.update(values)
+    try:
+        yield
+    finally:
+        for name, value in saved.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
 
 
 RULES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cmake", "ReleaseRules.cmake")

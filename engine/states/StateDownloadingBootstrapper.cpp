@@ -3,6 +3,7 @@
 #include "engine/ElevatedWorkFolder.h"
 #include "engine/PublisherTrust.h"
 #include "engine/SetupFilesCache.h"
+#include "engine/mirrors/AddressAttempts.h"
 #include "engine/states/StateChoosingBootstrapper.h"
 #include "engine/states/StateFailed.h"
 #include "osh/Download.h"
@@ -45,7 +46,7 @@ bool TargetDirectory(Worker& worker, InstallMode mode, std::wstring& directory)
 // Downloads and verifies the one bootstrapper item; true when it is ready to run, with
 // its LocalPath set. The document naming it came over the network, so beyond the item's
 // own checks it must come from this program's publisher. A file that arrived but failed
-// a check is deleted.
+// a check is deleted, and the item's next address is asked.
 bool FetchBootstrapper(Worker& worker, InstallItem& item, const std::wstring& directory)
 {
     if (!IsSafeFileName(item.Filename)) {
@@ -54,17 +55,24 @@ bool FetchBootstrapper(Worker& worker, InstallItem& item, const std::wstring& di
     }
     worker.Notify(StatusDownloading, 0, 1);
     const std::wstring file = osh::AppendBackslash(directory) + item.Filename;
-    if (!osh::DownloadToFile(file, item.Url)) {
-        osh::LogError(L"Unable to download " + item.Url);
-        return false;
-    }
-    osh::LogInformation(L"Downloaded " + file);
-    if (worker.VerifyItemFile(item, file) && PublisherTrust::OfRunningProgram().Accepts(file)) {
+    const AttemptOutcome outcome = TryAddresses(item.Addresses(), [&](const std::wstring& address, std::string& reason) {
+        if (!osh::DownloadToFile(file, address, reason)) {
+            osh::LogError(L"Unable to download " + address);
+            return AttemptOutcome::TransferFailed;
+        }
+        osh::LogInformation(L"Downloaded " + file);
+        InstallItem source = item;
+        source.Url = address;
+        if (worker.VerifyItemFile(source, file) && PublisherTrust::OfRunningProgram().Accepts(file)) return AttemptOutcome::Accepted;
+        osh::RemoveFile(file);
+        reason = "the file failed its checks";
+        return AttemptOutcome::CheckFailed;
+    });
+    if (outcome == AttemptOutcome::Accepted) {
         item.SetLocalPath(file);
         return true;
     }
     osh::LogError(item.Filename + L" not ready for install");
-    osh::RemoveFile(file);
     return false;
 }
 

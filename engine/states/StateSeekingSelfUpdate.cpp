@@ -5,6 +5,7 @@
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "engine/VersionCompare.h"
+#include "engine/mirrors/AddressAttempts.h"
 #include "engine/policy/PolicyGates.h"
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
@@ -37,7 +38,8 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     if (!worker.GetUpdateUrl(url)) return Fail(L"Could not find update URL", failure);
     const std::wstring file = osh::AppendBackslash(tempDirectory) + L"update.xml";
     std::string transferFailure;
-    if (!osh::DownloadToFile(file, url, transferFailure)) {
+    // The value may list mirrors, separated by ";", asked in turn.
+    if (!DownloadFromAddresses(file, SplitAddressList(url), transferFailure)) {
         Fail(L"Could not download " + url + L" to " + file, failure);
         // The cause in words (the address and why), not where the file would have gone.
         failure = transferFailure;

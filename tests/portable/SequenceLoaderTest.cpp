@@ -110,6 +110,27 @@ TEST(SequenceItem, GetPropertyLooksInPropertiesThenFixedFields)
     EXPECT_EQ(L"fixed", out);
 }
 
+// Mirrors are further elements beside url: a reader that knows them asks them in document
+// order after url; an older reader keeps only the last as a plain property it never reads.
+TEST(SequenceLoad, MirrorElementsFollowTheUrlInDocumentOrder)
+{
+    const InstallSequence sequence = LoadX64(
+        "<Item Order=\"0\"><mirror> http://b/a.msi </mirror><url>http://a/a.msi</url><filename>a.msi</filename>"
+        "<MIRROR>http://c/a.msi</MIRROR><mirror>http://a/a.msi</mirror><mirror/></Item>"
+        "<Item Order=\"1\" mirror=\"http://d/b.msi\"><url>http://a/b.msi</url></Item>"
+        "<Item Order=\"2\"><url>http://a/c.msi</url></Item>");
+    ASSERT_EQ(3u, sequence.size());
+    const std::vector<InstallItem> items(sequence.begin(), sequence.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"http://a/a.msi", L"http://b/a.msi", L"http://c/a.msi"}),
+              items[0].Addresses());
+    ASSERT_EQ(1u, items[0].Properties.size()) << "a mirror is no property of its own";
+    EXPECT_EQ(L"0", items[0].Properties.at(L"Order"));
+    EXPECT_EQ((std::vector<std::wstring>{L"http://a/b.msi", L"http://d/b.msi"}), items[1].Addresses());
+    EXPECT_EQ(std::vector<std::wstring>{L"http://a/c.msi"}, items[2].Addresses()) << "one address as before";
+    InstallItem none;
+    EXPECT_TRUE(none.Addresses().empty());
+}
+
 TEST(SequenceLoad, TrimsElementTextAndKeepsOneCharacterValues)
 {
     const InstallSequence sequence = LoadX64(

@@ -38,11 +38,13 @@ cleanup() {
   if [ -n "$http_pid" ]; then kill "$http_pid" 2>/dev/null || true; fi
   if [ -n "$tsa_pid" ]; then kill "$tsa_pid" 2>/dev/null || true; fi
   if [ -d "$work/prefix" ]; then WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true; fi
+  if [ -d "$work/kit-prefix" ]; then WINEPREFIX=$work/kit-prefix wineserver -k 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
 # A prefix left by an earlier run may still have its server up; end it before the folder goes.
 if [ -d "$work/prefix" ]; then WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true; fi
+if [ -d "$work/kit-prefix" ]; then WINEPREFIX=$work/kit-prefix wineserver -k 2>/dev/null || true; fi
 rm -rf "$work"
 mkdir -p "$work/key" "$work/components" "$work/artifacts"
 
@@ -362,6 +364,70 @@ done
 grep -q "Bootstrapper .* refused: .*signer \"CN=Another publisher\"" "$work/artifacts/pin-other.log" 2>/dev/null \
   || fail "the refusal of another publisher's bootstrapper does not name its signer"
 cp "$work/update.published.xml" "$update"
+
+step "the deployment kit"
+# The MSI wrapper as group policy installs it, in a prefix of its own where the product is
+# not installed yet: msiexec /i installs the product through the carried Setup.exe, the
+# detection rule's value then holds the release, and msiexec /x removes the product again.
+kit=$rel/build/release/kit
+wrapper=Norlo5-Deployment-$version.msi
+manifests=$kit/winget
+for file in "$wrapper" winget/Norlo.Norlo5.yaml winget/Norlo.Norlo5.installer.yaml winget/Norlo.Norlo5.locale.en-US.yaml; do
+  [ -f "$kit/$file" ] || fail "the kit lacks $file"
+done
+boot_sha256=$(sha256sum <"$rel/files/$boot_file" | cut -c1-64)
+grep -qix "  InstallerSha256: $boot_sha256" "$manifests/Norlo.Norlo5.installer.yaml" 2>/dev/null \
+  || fail "the winget installer manifest does not name the signed bootstrapper's SHA-256"
+boot_url=$(awk '$1 == "bootstrapper" { print $3 }' "$work/update-items.txt")
+grep -qx "  InstallerUrl: $boot_url" "$manifests/Norlo.Norlo5.installer.yaml" 2>/dev/null \
+  || fail "the winget installer manifest does not name the published bootstrapper $boot_url"
+if [ -f "$kit/$wrapper" ]; then
+  osslsigncode verify -CAfile "$work/key/root.crt" -TSA-CAfile "$work/key/root.crt" -in "$kit/$wrapper" \
+    >"$work/artifacts/kit-signature.txt" 2>&1 || fail "the wrapper is not signed with the release key"
+  wineserver -k 2>/dev/null || true
+  export WINEPREFIX=$work/kit-prefix
+  wineboot --init >"$work/artifacts/kit-wineboot.log" 2>&1 </dev/null
+  wineserver -w
+  kit_c=$WINEPREFIX/drive_c
+  mkdir -p "$kit_c/kit"
+  cp "$kit/$wrapper" "$kit_c/kit/"
+  deployment="$kit_c/Program Files (x86)/Norlo 5 Deployment"
+  msi() {  # msiexec with $1 (/i or /x) on the wrapper; the code is left in msi_exit
+    set +e
+    timeout --kill-after=10 900 wine msiexec "$1" "C:\\kit\\$wrapper" /qn /l*v "C:\\kit\\$2.log" \
+      >"$work/artifacts/$2.out" 2>&1 </dev/null
+    msi_exit=$?
+    set -e
+    wineserver -w
+    cp "$kit_c/kit/$2.log" "$work/artifacts/$2.log" 2>/dev/null || true
+    cp "$kit_c/ProgramData/Norlo 5/log/setup.log" "$work/artifacts/$2.setup.log" 2>/dev/null || true
+  }
+  # msiexec's code as the wrapper maps the carried Setup.exe's (its result file): 0 stays 0,
+  # 1 (a restart is needed) becomes 3010, as the shell sees it (modulo 256).
+  mapped() {
+    python3 -c 'import json, sys; code = json.load(open(sys.argv[1], encoding="utf-8"))["exitCode"]
+print({0: 0, 1: 3010}.get(code, 1603) % 256)' "$deployment/$1" 2>/dev/null || echo "no $1"
+  }
+  msi /i kit-install
+  [ "$msi_exit" = 0 ] || fail "msiexec /i $wrapper ended with $msi_exit, not 0 (log: $work/artifacts/kit-install.log)"
+  for payload in "Program Files/Norlo 5/viewer-x64.txt" "Program Files/Norlo 5/services-x64.txt"; do
+    grep -q " $version\$" "$kit_c/$payload" 2>/dev/null || fail "the wrapper did not install C:\\$payload"
+  done
+  grep -q '"mode":"INSTALL","outcome":"succeeded","exitCode":0' "$deployment/install-result.json" 2>/dev/null \
+    || fail "the wrapper's install-result.json does not report a successful install"
+  detected=$(wine reg query 'HKLM\SOFTWARE\Norlo\Norlo 5\Setup' /v LastVer 2>/dev/null | tr -d '\r' \
+    | awk '$1 == "LastVer" { print $3 }')
+  [ "$detected" = "$version" ] || fail "the detection rule's LastVer is '$detected', not $version"
+  msi /x kit-uninstall
+  # An uninstall asks for a restart (Setup.exe's 1): msiexec reports 3010.
+  expected=$(mapped uninstall-result.json)
+  [ "$msi_exit" = "$expected" ] \
+    || fail "msiexec /x $wrapper ended with $msi_exit, not $expected (log: $work/artifacts/kit-uninstall.log)"
+  [ ! -e "$kit_c/Program Files/Norlo 5/viewer-x64.txt" ] || fail "the wrapper's uninstall left the product's files"
+  [ ! -e "$deployment/Setup.exe" ] || fail "the wrapper's uninstall left its Setup.exe"
+  grep -q '"mode":"UNINSTALL","outcome":"succeeded"' "$deployment/uninstall-result.json" 2>/dev/null \
+    || fail "the wrapper's uninstall-result.json does not report a successful uninstall"
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed; the release is in $rel, the evidence in $work/artifacts" >&2
