@@ -1,6 +1,7 @@
 #include "engine/policy/PolicyRules.h"
 
 #include "engine/VersionCompare.h"
+#include "engine/mirrors/FailoverRule.h"
 #include "osh/Text.h"
 #include "osh/WebAddress.h"
 
@@ -62,6 +63,16 @@ bool IsProxyServer(const std::wstring& text)
     return true;
 }
 
+// The update address may name mirrors, ";"-separated and asked in order: every one must pass.
+std::string AddressListRefusal(const std::wstring& text)
+{
+    for (const std::wstring& address : SplitAddressList(text)) {
+        const std::string refusal = osh::WebAddressRefusal(address);
+        if (!refusal.empty()) return refusal;
+    }
+    return std::string();
+}
+
 // Empty when the text fits the policy's own rule, else why it does not.
 std::string TextRefusal(const PolicyDefinition& definition, const std::wstring& text)
 {
@@ -76,7 +87,8 @@ std::string TextRefusal(const PolicyDefinition& definition, const std::wstring& 
         for (const std::wstring& choice : definition.choices) words += (words.empty() ? "" : ", ") + osh::ToUtf8(choice);
         return Quoted(text) + " is not one of " + words;
     }
-    if (name == L"UpdateURL" || name == L"ProxyPacUrl") return osh::WebAddressRefusal(text);
+    if (name == L"UpdateURL") return AddressListRefusal(text);
+    if (name == L"ProxyPacUrl") return osh::WebAddressRefusal(text);
     if (name == L"TargetVersionPrefix" && !IsVersionPrefix(text))
         return Quoted(text) + " is not a version prefix such as 5.0.1038.";
     if (name == L"ProxyServer" && !IsProxyServer(text)) return Quoted(text) + " is not a proxy such as host:port";
