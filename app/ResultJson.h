@@ -16,13 +16,14 @@ struct RunFacts {
     bool restartRequired = false;
     bool handedOver = false;    // another bootstrapper did the work and handed its facts back
     std::string failureReason;  // empty unless the run failed
+    std::string updateDocument; // the line that accepted or refused the update document; empty when none was read
     std::vector<ziz::ComponentRecord> components;
     std::vector<std::string> logFiles;  // the files holding the run's log lines (UTF-8), the setup log first
     unsigned long logLinesLost = 0;     // lines no file took
 };
 
 // {"mode":..,"outcome":..,"exitCode":..,"restartRequired":..,["failureReason":..,]
-//  "components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
+//  ["updateDocument":..,]"components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
 //  [,"logFiles":[..]][,"logLinesLost":..]}, UTF-8.
 std::string ResultJson(const RunFacts& facts);
 

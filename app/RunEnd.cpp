@@ -50,6 +50,7 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     else if (exitCode == -1)
         facts.failureReason = FailureReasonOf(summary, firstError);
     facts.components = summary.report.Components();
+    facts.updateDocument = summary.report.UpdateDocument();
     return facts;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/states/StateFailed.h"
 #include "engine/states/StateLoadingSequence.h"
 #include "engine/VersionCompare.h"
+#include "engine/trust/UpdateDocumentCheck.h"
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -44,6 +45,8 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     }
     Blob blob;
     if (!ReadFileBlob(file, blob)) return Fail(L"Could not load file " + file, failure);
+    // Nothing of a document is read before it is known to be the publisher's.
+    if (!CheckUpdateDocument(url, file, blob, worker.Report(), failure)) return false;
     if (!LoadBootstrapperItem(blob, item)) return Fail(L"Could not load bootstrapper sequence from " + file, failure);
     // The name comes from the network and is joined to a local directory later.
     if (!IsSafeFileName(item.Filename))
@@ -52,6 +55,15 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     if (!IsVersionText(item.Version))
         return Fail(L"Bootstrapper item has an unreadable version \"" + item.Version + L"\", ignored", failure);
     return true;
+}
+
+// A refused document leaves nothing behind: the run goes on as if none had been published.
+void CarryOnWithoutTheDocument(Worker& worker)
+{
+    const std::string& line = worker.Report().UpdateDocument();
+    if (line.compare(0, 25, "Update document refused: ") != 0) return;
+    osh::LogWarning("Carrying on with the local bootstrapper and its embedded sequence");
+    worker.Report().SetUpdateDocument(line + "; carried on with the local bootstrapper and its embedded sequence");
 }
 
 // Only a document that was read and names nothing newer means "up to date"; a check that
@@ -98,6 +110,8 @@ WorkerState* StateSeekingSelfUpdate::Exec(Worker& worker)
     std::string failure;
     const bool fetched = FetchPublishedBootstrapper(worker, item, failure);
     const bool newer = fetched && worker.IsNewerThanBest(item.Version);
+    if (!fetched && mode != CHECK)
+        CarryOnWithoutTheDocument(worker);
     InstallSequence list{item};
 
     switch (mode) {
