@@ -77,11 +77,11 @@ bool CheckUpdateDocument(const std::wstring& url, const std::wstring& file, cons
     if (!(expectations.own.signature == osh::SignatureState::Absent && expectations.unsignedAccepted))
         evidence = Examine(url, file, document);
     const DocumentDecision decision = JudgeDocument(evidence, expectations);
-    report.SetUpdateDocument(decision.line);
     if (decision.verdict == DocumentVerdict::Unchecked) {
         osh::LogWarning(decision.line);
         return true;
     }
+    report.SetUpdateDocument(decision.line);
     if (!IsAccepted(decision.verdict)) {
         osh::LogError(decision.line);
         failure = decision.line;
