@@ -84,7 +84,8 @@ signing update.xml (see README, Security):
     product  --product (default "Norlo 5"): installed copies refuse another product's
     expires  now plus --valid-days (default 90): installed copies refuse it afterwards,
              so publish a release or re-sign (--resign) before then
-  and, with --announce-next CHAIN.pem (the next publisher's certificate, then its
+  and, with --announce-next CHAIN.pem (also taken by --embedded, whose document the
+  program then carries with the announcement) (the next publisher's certificate, then its
   issuer's unless self-signed), the publisher that may sign the next releases. The
   signer must be the previous document's publisher or the one it announced: changing
   publishers takes two publications, one signed by the old key announcing the new one,
@@ -560,6 +561,10 @@ def main(argv=None):
                           arguments.bootstrapper_version)
         # Everything is computed and checked before the first file is written.
         embedded = release.document(bootstrapper_digests=False) if arguments.embedded else None
+        if embedded is not None and arguments.announce_next:
+            # The program carries it signed: once it runs, the announced publisher is its own too.
+            embedded = docsign.with_claims(embedded, docsign.announcement_claims(
+                docsign.announced_publisher(arguments.announce_next)))
         update = None
         plan = []
         signature = None

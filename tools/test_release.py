@@ -769,6 +769,17 @@ class DocumentSigningTest(unittest.TestCase):
         with self.assertRaises(docsign.DocumentError):
             docsign.announced_publisher(self.path("c1.crt"))  # without its issuer
 
+    def test_the_embedded_document_can_announce_the_next_publisher(self):
+        tool = ToolTest("run")
+        tool.setUp()
+        self.addCleanup(tool.doCleanups)
+        target = os.path.join(tool.root, "Sequence.xml")
+        code, errors = tool.run_tool("--embedded", target, "--announce-next", self.path("c1.chain"))
+        self.assertEqual(0, code, errors)
+        announced = docsign.announced_in(self.claims(target))
+        self.assertEqual(docsign.announced_publisher(self.path("c1.chain")), announced)
+        self.assertNotIn("serial", self.claims(target))
+
     def test_signed_publish_writes_the_signature_beside_both_documents(self):
         tool = ToolTest("run")
         tool.setUp()
