@@ -433,6 +433,11 @@ def write_document(path, document):
     folder = os.path.dirname(path)
     if folder:
         os.makedirs(folder, exist_ok=True)
+    # An unchanged document keeps its time, so the build does not recompile what embeds it.
+    if os.path.isfile(path):
+        with open(path, "rb") as stream:
+            if stream.read() == document:
+                return
     with open(path, "wb") as stream:
         stream.write(document)
 
