@@ -83,7 +83,8 @@ bool CheckUpdateDocument(const std::wstring& url, const std::wstring& file, cons
     }
     report.SetUpdateDocument(decision.line);
     if (!IsAccepted(decision.verdict)) {
-        osh::LogError(decision.line);
+        // Survivable: the run goes on without it; a check run fails with it as its reason.
+        osh::LogWarning(decision.line);
         failure = decision.line;
         // Nothing later may pick up what was refused.
         DeleteFileW(file.c_str());
