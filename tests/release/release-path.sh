@@ -351,7 +351,9 @@ data[0x400] ^= 0xFF
 open(path, "wb").write(bytes(data))
 PY
 cp "$update" "$work/update.published.xml"
-# Names $1 as the bootstrapper of update.xml, with its true digests and size.
+cp "$update.p7s" "$work/update.published.xml.p7s"
+# Names $1 as the bootstrapper of update.xml, with its true digests and size, in a document
+# the release key signs (the next serial), so that only the bootstrapper is in question.
 announce() {
   python3 - "$work/update.published.xml" "$update" "$1" "$server/pin/$(basename "$1")" "$newer" <<'PY'
 import hashlib, os, re, sys
@@ -366,8 +368,11 @@ for name, value in (("filename", os.path.basename(path)), ("url", url), ("versio
     item, count = re.subn("<%s>[^<]*</%s>" % (name, name), "<%s>%s</%s>" % (name, value, name), item)
     if count != 1:
         sys.exit("update.xml's bootstrapper has no single <%s>" % name)
+head = re.sub(r"<Installer[^>]*>", "<Installer>", head)
 open(target, "w", encoding="utf-8").write(head + "<bootstrapper>" + item + "</bootstrapper>" + tail)
 PY
+  (cd "$source_dir" && /usr/bin/python3 tools/release.py --sign "$update" --sign-key "$work/key/key.p12" \
+    --sign-password-file "$work/key/pass.txt" --previous "$work/update.published.xml")
 }
 # Runs the installed release's Setup.exe with $2...; the exit code is left in run_exit.
 run_release() {
@@ -399,6 +404,7 @@ done
 grep -q "Bootstrapper .* refused: .*signer \"CN=Another publisher\"" "$work/artifacts/pin-other.log" 2>/dev/null \
   || fail "the refusal of another publisher's bootstrapper does not name its signer"
 cp "$work/update.published.xml" "$update"
+cp "$work/update.published.xml.p7s" "$update.p7s"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed; the release is in $rel, the evidence in $work/artifacts" >&2
