@@ -105,6 +105,7 @@ bool ReadFact(const std::string& name, const std::string& value, RunFacts& facts
     else if (name == "exitCode" && ReadNumber(value, number)) facts.exitCode = static_cast<int>(number);
     else if (name == "restartRequired") facts.restartRequired = value == "1";
     else if (name == "failureReason") facts.failureReason = Unescaped(value);
+    else if (name == "updateDocument") facts.updateDocument = Unescaped(value);
     else if (name == "logFile") facts.logFiles.push_back(Unescaped(value));
     else if (name == "logLinesLost" && ReadNumber(value, number)) facts.logLinesLost = static_cast<unsigned long>(number);
     else if (name == "component") {
@@ -127,6 +128,7 @@ std::string HandBackText(const RunFacts& facts)
     text += "exitCode=" + std::to_string(facts.exitCode) + "\n";
     text += std::string("restartRequired=") + (facts.restartRequired ? "1" : "0") + "\n";
     if (!facts.failureReason.empty()) text += "failureReason=" + Escaped(facts.failureReason) + "\n";
+    if (!facts.updateDocument.empty()) text += "updateDocument=" + Escaped(facts.updateDocument) + "\n";
     for (const std::string& file : facts.logFiles) text += "logFile=" + Escaped(file) + "\n";
     if (facts.logLinesLost != 0) text += "logLinesLost=" + std::to_string(facts.logLinesLost) + "\n";
     for (const ziz::ComponentRecord& record : facts.components) text += "component=" + ComponentLine(record) + "\n";
@@ -155,6 +157,8 @@ void TakeInHandedBack(const RunFacts& handedBack, RunFacts& facts)
     facts.outcome = handedBack.outcome;
     facts.restartRequired = handedBack.restartRequired;
     facts.failureReason = handedBack.failureReason;
+    // The run that did the work read the document last.
+    if (!handedBack.updateDocument.empty()) facts.updateDocument = handedBack.updateDocument;
     facts.components = handedBack.components;
     for (const std::string& file : handedBack.logFiles) {
         bool known = false;

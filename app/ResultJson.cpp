@@ -73,6 +73,7 @@ std::string ResultJson(const RunFacts& facts)
     AddMember(result, "exitCode", std::to_string(facts.exitCode));
     AddMember(result, "restartRequired", facts.restartRequired ? "true" : "false");
     if (!facts.failureReason.empty()) AddMember(result, "failureReason", JsonString(facts.failureReason));
+    if (!facts.updateDocument.empty()) AddMember(result, "updateDocument", JsonString(facts.updateDocument));
     std::string components = "[";
     for (const ziz::ComponentRecord& record : facts.components) {
         components += components.size() > 1 ? "," : "";

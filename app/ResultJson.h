@@ -17,6 +17,7 @@ struct RunFacts {
     bool restartRequired = false;
     bool handedOver = false;    // another bootstrapper did the work and handed its facts back
     std::string failureReason;  // empty unless the run failed
+    std::string updateDocument; // the line that accepted or refused the update document; empty when none was read
     std::vector<ziz::ComponentRecord> components;
     std::vector<std::string> logFiles;  // the files holding the run's log lines (UTF-8), the setup log first
     unsigned long logLinesLost = 0;     // lines no file took
@@ -25,7 +26,7 @@ struct RunFacts {
 };
 
 // {"mode":..,"outcome":..,"exitCode":..,"restartRequired":..,["failureReason":..,]
-//  "components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
+//  ["updateDocument":..,]"components":[{"file":..,"action":..[,"exitCode":..][,"failedCheck":..][,"log":..]}]
 //  [,"logFiles":[..]][,"logLinesLost":..][,"policies":{NAME:value,..}]}, UTF-8; the value
 //  of a REG_DWORD policy is a JSON number, of the others a string.
 std::string ResultJson(const RunFacts& facts);

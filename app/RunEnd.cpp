@@ -53,6 +53,7 @@ RunFacts GatherRunFacts(const HandledOutcome& outcome, const EngineSummary& summ
     facts.components = summary.report.Components();
     for (const auto& policy : ziz::RunPolicies().InEffect())
         facts.policies.emplace_back(osh::ToUtf8(policy.first), osh::ToUtf8(policy.second));
+    facts.updateDocument = summary.report.UpdateDocument();
     return facts;
 }
 

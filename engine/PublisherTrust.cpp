@@ -1,5 +1,8 @@
 #include "engine/PublisherTrust.h"
 
+#include "engine/trust/AnnouncedPublishers.h"
+#include "engine/trust/UpdateDocumentTrust.h"
+
 #include "osh/Log.h"
 #include "osh/OwnImage.h"
 #include "osh/ScopedHandle.h"
@@ -161,6 +164,12 @@ bool PublisherTrust::Judge(const PublisherFacts& candidate, const std::wstring& 
         return true;
     }
     if (IsAccepted(verdict)) return true;
+    // A publisher the own one announced takes over from it.
+    if (verdict == PublisherVerdict::OtherPublisher && IsAnnounced(candidate.signer, AnnouncedPublishers())) {
+        osh::LogInformation("Bootstrapper " + osh::Narrow(path) + " accepted: signed by the announced publisher " +
+                            SignerText(candidate));
+        return true;
+    }
     osh::LogWarning(RefusalLine(verdict, path, own_, candidate));
     return false;
 }

@@ -52,6 +52,10 @@ public:
     void SetFailureReason(const std::string& reason);
     const std::string& FailureReason() const { return failureReason_; }
 
+    // What became of the update document: the line that accepted or refused it.
+    void SetUpdateDocument(const std::string& line) { updateDocument_ = line; }
+    const std::string& UpdateDocument() const { return updateDocument_; }
+
     // The run stopped before changing anything; the first reason counts.
     void SetHoldBack(HoldBack holdBack);
     HoldBack HeldBack() const { return holdBack_; }
@@ -66,6 +70,7 @@ private:
     long childExitCode_ = 0;
     std::wstring handBackFile_;
     std::string failureReason_;
+    std::string updateDocument_;
     HoldBack holdBack_ = HoldBack::None;
 };
 

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -928,18 +930,36 @@ std::wstring PublisherCopy(const std::wstring& name)
 
 const std::string kNotOurPublisher = " refused: not signed by this program's publisher \"CN=Norlo test publisher\"; signer ";
 
+// The update documents of those publishers, signed over the sample release's document
+// (tests/integrity/make-signed-documents.py): "<name>.<signer>.xml" and its ".p7s".
+std::wstring SignedDocumentFile(const std::wstring& name)
+{
+    return testenv::BuildDirectory() + L"\\tests\\documents\\" + name;
+}
+
+// What earlier runs accepted lives in the machine hive; every signed test starts without it.
+void ForgetAcceptedDocuments()
+{
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5\\UpdateDocument", KEY_WOW64_64KEY, 0);
+}
+
 class PinnedPublisher : public HandOver {
 protected:
     void SetUp() override
     {
         HandOver::SetUp();
         media_ = testenv::MakeScratchDirectory(L"pin-media");
+        ForgetAcceptedDocuments();
+        DeleteFileW(SignatureBeside().c_str());
     }
     void TearDown() override
     {
         HandOver::TearDown();
         testenv::RemoveTree(media_);
+        ForgetAcceptedDocuments();
+        DeleteFileW(SignatureBeside().c_str());
     }
+    static std::wstring SignatureBeside() { return ServedUpdate() + L".p7s"; }
     // Runs Setup.exe signed by signer ("unsigned" for none) from a folder of its own.
     DWORD RunSignedSetup(const std::wstring& signer, const std::wstring& arguments)
     {
@@ -948,26 +968,26 @@ protected:
         logStart_ = endtoend::LastLogLines(100000000).size();
         return endtoend::RunProgram(program, arguments);
     }
+    // Publishes a signed document ("newer.publisher") with its signature beside it.
+    void PublishSigned(const std::wstring& name)
+    {
+        Publish(testsupport::ReadTextFile(SignedDocumentFile(name + L".xml")));
+        ASSERT_TRUE(CopyFileW(SignedDocumentFile(name + L".xml.p7s").c_str(), SignatureBeside().c_str(), FALSE));
+    }
     // Serves a variant of the newer bootstrapper under a document without its digests, as
-    // whoever controls the network could.
-    void ServeNewer(const std::wstring& variant)
+    // whoever controls the network could; the document itself is the publisher's (or the
+    // given signer's).
+    void ServeNewer(const std::wstring& variant, const std::wstring& documentSigner = L"publisher")
     {
         ASSERT_TRUE(CopyFileW(PublisherCopy(L"next." + variant + L".exe").c_str(), ServedReleaseFile(kNewerName).c_str(),
                               FALSE));
-        std::string document = PublishedUpdate();
-        const size_t begin = document.find("<Hash>", document.find("<bootstrapper>"));
-        const size_t end = document.find("</Size>", begin);
-        ASSERT_NE(std::string::npos, end);
-        document.erase(begin, end + 7 - begin);
-        Publish(document);
+        PublishSigned(L"newer." + documentSigner);
     }
     // Announces a bootstrapper newer than every program here that never arrives, so the
     // run falls back to the best local candidate.
     void PublishNewerThatFails()
     {
-        std::string document = PublishedUpdate();
-        Replace(document, "<version>" + Narrow(kRelease) + "</version>", "<version>5.0.9999.1</version>");
-        Publish(document);
+        PublishSigned(L"fails.publisher");
         DeleteFileW(ServedReleaseFile(kNewerName).c_str());
     }
     void PlaceSetupFilesCopy(const std::wstring& variant)
@@ -998,7 +1018,7 @@ TEST_F(PinnedPublisher, NewerBootstrapperOfTheSamePublisherIsHandedOver)
 
 TEST_F(PinnedPublisher, RenewedCertificateFromTheSameAuthorityIsHandedOver)
 {
-    ServeNewer(L"issued2");
+    ServeNewer(L"issued2", L"issued2");
     EXPECT_EQ(kFailed, RunSignedSetup(L"issued1", L"/install /silent"));
     EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
     EXPECT_EQ(-1, LineWith(" refused: "));
@@ -1027,9 +1047,10 @@ TEST_F(PinnedPublisher, AnybodyElsesUnsignedOrAlteredBootstrapperIsRefusedAndThe
 }
 
 // Trust fails closed: a program whose own signature is there but does not verify is no
-// development build. It hands over to nobody, says why once, and carries on itself. A
-// certificate expired without a timestamp is such a signature on Windows; Wine's provider
-// ignores the dates, so there the program hands over to its own publisher only.
+// development build. It believes no update document and hands over to nobody, says why
+// once, and carries on itself. A certificate expired without a timestamp is such a
+// signature on Windows; Wine's provider ignores the dates, so there the program believes
+// documents and hands over to its own publisher only.
 TEST_F(PinnedPublisher, DamagedOrExpiredOwnSignatureHandsOverToNoOtherPublisher)
 {
     const std::string file = "\\" + Narrow(kNewerName);
@@ -1040,14 +1061,14 @@ TEST_F(PinnedPublisher, DamagedOrExpiredOwnSignatureHandsOverToNoOtherPublisher)
         std::string refusal;
     };
     for (const Case& c :
-         {Case{L"tampered", true, " refused: this program's own signature does not verify; signer \"CN=Other test publisher\""},
+         {Case{L"tampered", true, "Update document refused: this program's own publisher is unknown"},
           Case{L"expired", false,
-               " refused: not signed by this program's publisher \"CN=Norlo expired publisher\"; signer "
-               "\"CN=Other test publisher\""}}) {
-        ServeNewer(L"other");
+               file + " refused: not signed by this program's publisher \"CN=Norlo expired publisher\"; signer "
+                      "\"CN=Other test publisher\""}}) {
+        ServeNewer(L"other", L"expired");
         EXPECT_EQ(kFailed, RunSignedSetup(c.signer, L"/install /silent")) << Narrow(c.signer);
         EXPECT_EQ(c.ownLine ? 1 : 0, CountLinesWith(own)) << Narrow(c.signer);
-        const int refused = LineWith(file + c.refusal);
+        const int refused = LineWith(c.refusal);
         EXPECT_GE(refused, 0) << Narrow(c.signer);
         EXPECT_FALSE(HandedOverTo(L"\\" + kNewerName)) << Narrow(c.signer);
         EXPECT_GT(CarriedOn(), refused) << Narrow(c.signer);
@@ -1088,7 +1109,134 @@ TEST_F(PinnedPublisher, UnsignedProgramSaysOnceThatItCannotCheckAndHandsOverAsBe
     EXPECT_EQ(kFailed, RunSignedSetup(L"unsigned", L"/install /silent"));
     EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
     EXPECT_EQ(1, CountLinesWith("This program is not signed: the publisher of another bootstrapper cannot be checked"));
-    EXPECT_EQ(-1, LineWith(" refused: "));
+    EXPECT_EQ(1, CountLinesWith("This program is not signed: the update document is used without checking who signed it"));
+    // (The signed bootstrapper it hands over to judges the document by its own publisher.)
+    EXPECT_EQ(-1, LineWith(".exe refused: "));
+    EXPECT_EQ(-1, LineWith("signature beside the update document"));
+}
+
+// ---------------------------------------------------------------------------------------
+// A signed run believes only an update document its publisher signed, for this product,
+// unexpired and not older than one the machine accepted before. A refused document is not
+// used at all: the run carries on with the local bootstrapper and its embedded sequence.
+
+class SignedDocument : public PinnedPublisher {
+protected:
+    void SetUp() override
+    {
+        PinnedPublisher::SetUp();
+        result_ = media_ + L"\\result.json";
+    }
+    DWORD RunPublisherSetup(const std::wstring& mode)
+    {
+        DeleteFileW(result_.c_str());
+        return RunSignedSetup(L"publisher", mode + L" /silent \"/result=" + result_ + L"\"");
+    }
+    std::string Result() const { return testsupport::ReadTextFile(result_); }
+    static std::wstring HighestSerial()
+    {
+        osh::ScopedKey key;
+        wchar_t value[64] = {};
+        DWORD size = sizeof(value) - sizeof(wchar_t);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norlo\\Norlo 5\\UpdateDocument", 0,
+                          KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.receive()) == ERROR_SUCCESS)
+            RegQueryValueExW(key.get(), L"HighestSerial", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+        return value;
+    }
+    std::wstring result_;
+};
+
+const std::string kCarriedOn = "Carrying on with the local bootstrapper and its embedded sequence";
+
+TEST_F(SignedDocument, EachRefusedDocumentHasItsLineAndTheRunCarriesOnWithoutIt)
+{
+    // A document the machine has seen makes older ones replays.
+    PublishSigned(L"local.publisher");
+    EXPECT_EQ(kFailed, RunPublisherSetup(L"/install"));
+    EXPECT_GE(LineWith("Update document accepted: serial 42, expires on "), 0);
+    EXPECT_EQ(L"42", HighestSerial());
+    EXPECT_NE(std::string::npos, Result().find("\"updateDocument\":\"Update document accepted: serial 42")) << Result();
+
+    std::string altered = testsupport::ReadTextFile(SignedDocumentFile(L"local.publisher.xml"));
+    Replace(altered, "<version>" + Narrow(SetupVersion()) + "</version>", "<version>5.0.9999.1</version>");
+    struct Case {
+        const char* name;
+        std::function<void()> publish;
+        std::string line;
+    };
+    for (const Case& c : {
+             Case{"replayed", [&] { PublishSigned(L"older.publisher"); },
+                  "Update document refused: serial 41 is older than 42 already seen"},
+             Case{"expired", [&] { PublishSigned(L"expired.publisher"); },
+                  "Update document refused: expired on 2020-03-01"},
+             Case{"changed after signing",
+                  [&] {
+                      PublishSigned(L"local.publisher");
+                      Publish(altered);
+                  },
+                  "Update document refused: signature does not match its content"},
+             Case{"another publisher's", [&] { PublishSigned(L"local.other"); },
+                  "Update document refused: signed by \"CN=Other test publisher\" (not this publisher)"},
+             Case{"another product's", [&] { PublishSigned(L"product.publisher"); },
+                  "Update document refused: for another product"},
+             Case{"unsigned",
+                  [&] {
+                      Publish(testsupport::ReadTextFile(SignedDocumentFile(L"local.publisher.xml")));
+                      DeleteFileW(SignatureBeside().c_str());
+                  },
+                  "Update document refused: it carries no signature"},
+         }) {
+        c.publish();
+        EXPECT_EQ(kFailed, RunPublisherSetup(L"/install")) << c.name;
+        const int refused = LineWith(c.line);
+        EXPECT_GE(refused, 0) << c.name;
+        EXPECT_EQ(refused + 1, LineWith(kCarriedOn)) << c.name;
+        EXPECT_GT(CarriedOn(), refused) << c.name;
+        std::string json = c.line;
+        for (size_t at = json.find('"'); at != std::string::npos; at = json.find('"', at + 2)) json.insert(at, "\\");
+        EXPECT_NE(std::string::npos, Result().find("\"updateDocument\":\"" + json + "; carried on with the local "
+                                                    "bootstrapper and its embedded sequence\""))
+            << c.name << ": " << Result();
+        EXPECT_EQ(L"42", HighestSerial()) << c.name;
+    }
+}
+
+TEST_F(SignedDocument, RefusedDocumentFailsTheCheck)
+{
+    PublishSigned(L"expired.publisher");
+    EXPECT_EQ(kFailed, RunPublisherSetup(L"/check"));
+    EXPECT_NE(std::string::npos,
+              Result().find("\"failureReason\":\"Update document refused: expired on 2020-03-01\""))
+        << Result();
+    EXPECT_EQ(-1, LineWith(kCarriedOn));
+}
+
+TEST_F(SignedDocument, AnnouncedPublisherTakesOver)
+{
+    PublishSigned(L"announce.publisher");
+    EXPECT_EQ(kFailed, RunPublisherSetup(L"/install"));
+    EXPECT_GE(LineWith("Update document accepted: serial 43"), 0);
+
+    ServeNewer(L"other", L"other");
+    PublishSigned(L"handover.other");
+    EXPECT_EQ(kFailed, RunPublisherSetup(L"/install"));
+    EXPECT_GE(LineWith("Update document accepted: serial 44, expires on "), 0);
+    EXPECT_GE(LineWith(", signed by the announced publisher \"CN=Other test publisher\""), 0);
+    EXPECT_GE(LineWith(Narrow(kNewerName) + " accepted: signed by the announced publisher \"CN=Other test publisher\""), 0);
+    EXPECT_TRUE(HandedOverTo(L"\\" + kNewerName));
+    EXPECT_EQ(L"44", HighestSerial());
+}
+
+TEST_F(SignedDocument, UnannouncedPublisherDoesNotTakeOver)
+{
+    ServeNewer(L"other", L"other");
+    PublishSigned(L"handover.other");
+    EXPECT_EQ(kFailed, RunPublisherSetup(L"/install"));
+    const int refused = LineWith("Update document refused: signed by \"CN=Other test publisher\" (not this publisher)");
+    EXPECT_GE(refused, 0);
+    EXPECT_FALSE(HandedOverTo(L"\\" + kNewerName));
+    EXPECT_GT(CarriedOn(), refused);
+    EXPECT_EQ(L"", HighestSerial());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -22,6 +22,7 @@ bootstrapper and a winget manifest set.
 """
 
 import argparse
+import datetime
 import hashlib
 import json
 import os
@@ -35,6 +36,7 @@ import uuid
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import peversion  # noqa: E402
 import pesignature  # noqa: E402
+import docsign  # noqa: E402
 
 USAGE_EPILOG = """\
 layout file (JSON):
@@ -86,6 +88,28 @@ the two passes (the same command):
      size. Every other item carries them in both documents. A signed bootstrapper must
      carry an RFC 3161 timestamp (an unsigned one, of a test release, passes).
   Nothing is written when any check fails.
+
+signing update.xml (see README, Security):
+  --sign-key KEY.p12 --sign-password-file PASS signs update.xml with the publisher's
+  code-signing key: a detached CMS signature over its exact bytes, written beside it as
+  update.xml.p7s (and into the --publish folder). The root element then carries
+    serial   one above the previous published document's (--previous FILE or URL, read
+             with its .p7s), or --serial N, which must be above it; --first-release
+             when nothing was published before
+    product  --product (default "Norlo 5"): installed copies refuse another product's
+    expires  now plus --valid-days (default 90): installed copies refuse it afterwards,
+             so publish a release or re-sign (--resign) before then
+  and, with --announce-next CHAIN.pem (also taken by --embedded, whose document the
+  program then carries with the announcement) (the next publisher's certificate, then its
+  issuer's unless self-signed), the publisher that may sign the next releases. The
+  signer must be the previous document's publisher or the one it announced: changing
+  publishers takes two publications, one signed by the old key announcing the new one,
+  then one signed by the new key.
+  --sign UPDATE_XML does the same to a document written before, in place (README's
+  release steps: the publish target writes it, then it is signed).
+  --resign (with --previous, --sign-key and --update or --publish) signs the previous
+  document again with the next serial and a new expiry, nothing else changed, for a
+  period without releases.
 
 examples:
   release.py --layout layout.json --release-dir out/ --server https://updates.example.com \\
@@ -496,11 +520,60 @@ def write_kit(staged, folder):
         shutil.copyfile(path, target)
 
 
-def publish(plan, folder, document):
+def publish(plan, folder, document, signature=None):
     for path, target in plan:
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(path, target)
-    write_document(os.path.join(folder, "update.xml"), document)
+    write_signed(os.path.join(folder, "update.xml"), document, signature)
+
+
+def write_signed(path, document, signature):
+    """The document and, when signed, its signature beside it; an old signature never stays."""
+    write_document(path, document)
+    if signature is not None:
+        write_document(path + ".p7s", signature)
+    elif os.path.exists(path + ".p7s"):
+        os.remove(path + ".p7s")
+
+
+class DocumentSigning:
+    """The claims and the signature of update.xml, from the key and the previous document."""
+
+    def __init__(self, arguments, now=None):
+        if arguments.previous is None and not arguments.first_release:
+            raise ReleaseError("signing update.xml needs the previously published document "
+                               "(--previous FILE or URL), or --first-release when there is none")
+        if arguments.previous is not None and arguments.first_release:
+            raise ReleaseError("--previous and --first-release exclude each other")
+        self.key = docsign.SigningKey(arguments.sign_key, arguments.sign_password_file)
+        self.previous = docsign.Previous(arguments.previous) if arguments.previous else None
+        self.product = arguments.product
+        if self.previous is not None and self.previous.claims.get("product") != self.product:
+            raise ReleaseError("the previous document %s is for the product \"%s\", not \"%s\""
+                               % (self.previous.location, self.previous.claims.get("product"), self.product))
+        docsign.check_rotation(self.previous, self.key.publisher)
+        now = now or datetime.datetime.now(datetime.timezone.utc)
+        self.claims = {"serial": str(docsign.next_serial(self.previous, arguments.serial)),
+                       "product": self.product,
+                       "expires": docsign.expiry(now, arguments.valid_days)}
+        if arguments.announce_next:
+            self.claims.update(docsign.announcement_claims(docsign.announced_publisher(arguments.announce_next)))
+
+    def sign(self, document, keep_claims=False):
+        """(signed document, signature); keep_claims keeps the previous document's
+        announcement and product (a re-signing)."""
+        claims = dict(self.claims)
+        if keep_claims:
+            kept = {name: value for name, value in docsign.read_claims(document).items()
+                    if name in docsign.CLAIM_ORDER and name not in ("serial", "expires")}
+            claims = dict(kept, serial=claims["serial"], expires=claims["expires"],
+                          **{name: value for name, value in self.claims.items() if name.startswith("next")})
+        signed = docsign.with_claims(document, claims)
+        signature = self.key.sign(signed)
+        # What was written is what an installed copy verifies.
+        if docsign.verified_publisher(signed, signature) != self.key.publisher:
+            raise ReleaseError("the signature just made does not verify as the signing key's")
+        return signed, signature
 
 
 def escape(text):
@@ -532,6 +605,11 @@ def write_document(path, document):
     folder = os.path.dirname(path)
     if folder:
         os.makedirs(folder, exist_ok=True)
+    # An unchanged document keeps its time, so the build does not recompile what embeds it.
+    if os.path.isfile(path):
+        with open(path, "rb") as stream:
+            if stream.read() == document:
+                return
     with open(path, "wb") as stream:
         stream.write(document)
 
@@ -563,9 +641,9 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="release.py", description="Write the install sequence documents of a release.",
         epilog=USAGE_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--layout", required=True, help="layout description (JSON)")
-    parser.add_argument("--release-dir", required=True, help="folder holding the component files")
-    parser.add_argument("--server", required=True, action="append",
+    parser.add_argument("--layout", help="layout description (JSON)")
+    parser.add_argument("--release-dir", help="folder holding the component files")
+    parser.add_argument("--server", action="append",
                         help="address the release is published under; again for each mirror "
                              "server, asked after it in the order given")
     parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE",
@@ -582,18 +660,82 @@ def parse_arguments(argv):
     parser.add_argument("--without-bootstrapper-hash", action="store_true",
                         help="kept for older build scripts: the embedded document never carries "
                              "the bootstrapper's digests; refused with --update and --publish")
+    parser.add_argument("--sign-key", metavar="KEY.p12", help="sign update.xml with this code-signing key")
+    parser.add_argument("--sign-password-file", metavar="FILE", help="file holding the key's password")
+    parser.add_argument("--previous", metavar="FILE_OR_URL",
+                        help="the update.xml published before (its .p7s beside it)")
+    parser.add_argument("--first-release", action="store_true",
+                        help="nothing was published before: the serial starts at 1 (or --serial)")
+    parser.add_argument("--serial", type=int, help="serial of the document (default: the previous one's plus 1)")
+    parser.add_argument("--valid-days", type=int, default=docsign.DEFAULT_VALID_DAYS,
+                        help="days until the document expires (default %(default)s)")
+    parser.add_argument("--product", default="Norlo 5", help="product the document is for (default %(default)s)")
+    parser.add_argument("--announce-next", metavar="CHAIN.pem",
+                        help="announce the publisher of this certificate (then its issuer's) as the next one")
+    parser.add_argument("--resign", action="store_true",
+                        help="sign the --previous document again with the next serial and a new expiry")
+    parser.add_argument("--sign", metavar="UPDATE_XML",
+                        help="sign this update.xml in place (its claims added, update.xml.p7s beside it)")
     arguments = parser.parse_args(argv)
+    if arguments.sign:
+        if not (arguments.sign_key and arguments.sign_password_file):
+            parser.error("--sign needs --sign-key and --sign-password-file")
+        if arguments.resign or arguments.embedded or arguments.update or arguments.publish or arguments.kit:
+            parser.error("--sign signs one document: drop --resign, --embedded, --update, --publish and --kit")
+        return arguments
+    if arguments.resign:
+        if not (arguments.previous and arguments.sign_key and (arguments.update or arguments.publish)):
+            parser.error("--resign needs --previous, --sign-key and --update or --publish")
+        if arguments.embedded or arguments.kit:
+            parser.error("--resign writes update.xml only; drop --embedded and --kit")
+        return arguments
+    for required in ("layout", "release_dir", "server"):
+        if getattr(arguments, required) is None:
+            parser.error("the following arguments are required: --%s" % required.replace("_", "-"))
+    if arguments.sign_key and not (arguments.update or arguments.publish):
+        parser.error("--sign-key signs update.xml: give --update or --publish")
     if not (arguments.embedded or arguments.update or arguments.publish or arguments.kit):
         parser.error("nothing to write: give --embedded, --update, --publish or --kit")
     if (arguments.publish or arguments.update or arguments.kit) and arguments.without_bootstrapper_hash:
         parser.error("update.xml needs the bootstrapper's digests; drop --without-bootstrapper-hash")
+    if arguments.sign_key and not arguments.sign_password_file:
+        parser.error("--sign-key needs --sign-password-file")
     return arguments
+
+
+def sign_in_place(arguments):
+    """A release's update.xml, written unsigned by --update or --publish, signed."""
+    signing = DocumentSigning(arguments)
+    try:
+        with open(arguments.sign, "rb") as stream:
+            document = stream.read()
+    except OSError as error:
+        raise ReleaseError("cannot read %s: %s" % (arguments.sign, error.strerror)) from None
+    if docsign.read_claims(document):
+        raise ReleaseError("%s is signed already; sign the unsigned document of the release, or use "
+                           "--resign to sign a published one again" % arguments.sign)
+    write_signed(arguments.sign, *signing.sign(document))
+
+
+def resign(arguments):
+    """The previous document signed again: next serial, new expiry, nothing else changed."""
+    signing = DocumentSigning(arguments)
+    document, signature = signing.sign(signing.previous.document, keep_claims=True)
+    if arguments.update:
+        write_signed(arguments.update, document, signature)
+    if arguments.publish:
+        write_signed(os.path.join(arguments.publish, "update.xml"), document, signature)
 
 
 def main(argv=None):
     arguments = parse_arguments(sys.argv[1:] if argv is None else argv)
     staging = tempfile.mkdtemp(prefix="release-kit-")
     try:
+        if arguments.resign or arguments.sign:
+            (resign if arguments.resign else sign_in_place)(arguments)
+            return 0
+        # The key and the previous document are checked before anything is computed.
+        signing = DocumentSigning(arguments) if arguments.sign_key else None
         if not os.path.isdir(arguments.release_dir):
             raise ReleaseError("release folder %s not found" % arguments.release_dir)
         release = Release(load_layout(arguments.layout), arguments.release_dir,
@@ -601,10 +743,17 @@ def main(argv=None):
                           arguments.bootstrapper_version)
         # Everything is computed and checked before the first file is written.
         embedded = release.document(bootstrapper_digests=False) if arguments.embedded else None
+        if embedded is not None and arguments.announce_next:
+            # The program carries it signed: once it runs, the announced publisher is its own too.
+            embedded = docsign.with_claims(embedded, docsign.announcement_claims(
+                docsign.announced_publisher(arguments.announce_next)))
         update = None
         plan = []
+        signature = None
         if arguments.update or arguments.publish:
             update = release.document(bootstrapper_digests=True)
+            if signing is not None:
+                update, signature = signing.sign(update)
         if arguments.publish:
             plan = release.publish_plan(arguments.publish)
         # The wrapper is built before anything is written, since wixl may refuse it.
@@ -612,15 +761,15 @@ def main(argv=None):
         if embedded is not None:
             write_document(arguments.embedded, embedded)
         if arguments.update:
-            write_document(arguments.update, update)
+            write_signed(arguments.update, update, signature)
         if arguments.publish:
-            publish(plan, arguments.publish, update)
+            publish(plan, arguments.publish, update, signature)
         if kit is not None:
             write_kit(kit, arguments.kit)
     except OSError as error:
         print("release.py: error: %s: %s" % (error.filename or "", error.strerror), file=sys.stderr)
         return 1
-    except (ReleaseError, peversion.PeError) as error:  # pesignature raises PeError too
+    except (ReleaseError, docsign.DocumentError, peversion.PeError) as error:  # pesignature raises PeError too
         print("release.py: error: %s" % error, file=sys.stderr)
         return 1
     finally:

@@ -6,10 +6,12 @@ really produces.
 """
 
 import contextlib
+import datetime
 import hashlib
 import io
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -19,6 +21,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import docsign  # noqa: E402
 import peversion  # noqa: E402
 import pesignature  # noqa: E402
 import release  # noqa: E402
@@ -666,6 +669,220 @@ def mock_environment(**values):
 
 
 RULES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "cmake", "ReleaseRules.cmake")
+
+
+class DocumentSigningTest(unittest.TestCase):
+    """update.xml's claims and signature: serial continuation, expiry, no way back, and the
+    publisher rotation rules, with throw-away keys made by openssl."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.keys = tempfile.mkdtemp(prefix="release-keys-")
+        cls.password = os.path.join(cls.keys, "pass.txt")
+        with open(cls.password, "w") as stream:
+            stream.write("secret\n")
+        cls.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test authority",
+                    "-addext", "basicConstraints=critical,CA:TRUE", "-keyout", cls.path("ca.key"),
+                    "-out", cls.path("ca.crt"))
+        for name, subject in (("a", "Publisher A"), ("b", "Publisher B")):
+            cls.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + subject,
+                        "-keyout", cls.path(name + ".key"), "-out", cls.path(name + ".crt"))
+            cls.pkcs12(name, name)
+        # Issued by the authority, then renewed (new key, same name and authority).
+        for name in ("c1", "c2"):
+            cls.openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Publisher C",
+                        "-keyout", cls.path(name + ".key"), "-out", cls.path(name + ".csr"))
+            cls.openssl("x509", "-req", "-in", cls.path(name + ".csr"), "-CA", cls.path("ca.crt"),
+                        "-CAkey", cls.path("ca.key"), "-set_serial", str(len(name) + ord(name[1])), "-days", "2",
+                        "-out", cls.path(name + ".crt"))
+            cls.pkcs12(name, name, "ca.crt")
+        with open(cls.path("c1.chain"), "wb") as stream:
+            for name in ("c1.crt", "ca.crt"):
+                with open(cls.path(name), "rb") as part:
+                    stream.write(part.read())
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.keys)
+
+    @classmethod
+    def path(cls, name):
+        return os.path.join(cls.keys, name)
+
+    @staticmethod
+    def openssl(*arguments):
+        subprocess.run(["openssl"] + list(arguments), check=True, capture_output=True)
+
+    @classmethod
+    def pkcs12(cls, name, key, chain=None):
+        extra = ["-certfile", cls.path(chain)] if chain else []
+        cls.openssl("pkcs12", "-export", "-inkey", cls.path(key + ".key"), "-in", cls.path(key + ".crt"),
+                    "-out", cls.path(name + ".p12"), "-passout", "file:" + cls.password, *extra)
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="release-documents-")
+        self.addCleanup(shutil.rmtree, self.root)
+        self.count = 0
+
+    def unsigned(self):
+        self.count += 1
+        path = os.path.join(self.root, "update-%d.xml" % self.count)
+        with open(path, "wb") as stream:
+            stream.write(b'<?xml version="1.0" encoding="us-ascii"?><Installer><bootstrapper><Item Order="0">'
+                         b'<version>5.0.1038.10828</version></Item></bootstrapper></Installer>')
+        return path
+
+    def tool(self, *arguments):
+        stderr = io.StringIO()
+        with contextlib.redirect_stderr(stderr):
+            code = release.main([str(argument) for argument in arguments])
+        return code, stderr.getvalue()
+
+    def sign(self, key, *extra):
+        """Signs a new unsigned document; (code, errors, path)."""
+        path = self.unsigned()
+        code, errors = self.tool("--sign", path, "--sign-key", self.path(key + ".p12"),
+                                 "--sign-password-file", self.password, *extra)
+        return code, errors, path
+
+    def claims(self, path):
+        with open(path, "rb") as stream:
+            return docsign.read_claims(stream.read())
+
+    def verified_signer(self, path):
+        with open(path, "rb") as stream, open(path + ".p7s", "rb") as signature:
+            return docsign.verified_publisher(stream.read(), signature.read())
+
+    def test_first_release_and_serial_continuation(self):
+        code, errors, first = self.sign("a", "--first-release")
+        self.assertEqual(0, code, errors)
+        claims = self.claims(first)
+        self.assertEqual("1", claims["serial"])
+        self.assertEqual("Norlo 5", claims["product"])
+        self.assertEqual("Publisher A", self.verified_signer(first).text.split("=", 1)[1])
+        cases = [((), "2"), (("--serial", 7), "7")]
+        for extra, serial in cases:
+            code, errors, path = self.sign("a", "--previous", first, *extra)
+            self.assertEqual(0, code, errors)
+            self.assertEqual(serial, self.claims(path)["serial"], extra)
+        # Openssl verifies exactly the bytes written, and nothing else.
+        with open(first, "rb") as stream:
+            document = stream.read()
+        with open(first + ".p7s", "rb") as stream:
+            signature = stream.read()
+        with self.assertRaises(docsign.DocumentError):
+            docsign.verified_publisher(document.replace(b'serial="1"', b'serial="9"'), signature)
+
+    def test_serials_never_go_back_and_a_source_is_required(self):
+        code, errors, first = self.sign("a", "--first-release", "--serial", 42)
+        self.assertEqual(0, code, errors)
+        cases = [
+            (("--previous", first, "--serial", 42), "serial 42 is not above 42 of the previous document"),
+            (("--previous", first, "--serial", 41), "serial 41 is not above 42 of the previous document"),
+            ((), "needs the previously published document (--previous FILE or URL), or --first-release"),
+            (("--previous", first, "--first-release"), "--previous and --first-release exclude each other"),
+            (("--previous", first, "--product", "Norlo 6"), "is for the product \"Norlo 5\", not \"Norlo 6\""),
+            (("--previous", os.path.join(self.root, "missing.xml")), "cannot read the previous document"),
+        ]
+        for extra, message in cases:
+            code, errors, path = self.sign("a", *extra)
+            self.assertEqual(1, code, extra)
+            self.assertIn(message, errors, extra)
+            self.assertFalse(os.path.exists(path + ".p7s"), extra)
+            self.assertEqual({}, self.claims(path), extra)
+        # A previous document changed after signing is no base to continue from.
+        with open(first, "r+b") as stream:
+            text = stream.read().replace(b'serial="42"', b'serial="99"')
+            stream.seek(0)
+            stream.write(text)
+        code, errors, _ = self.sign("a", "--previous", first)
+        self.assertEqual(1, code)
+        self.assertIn("the signature does not match the document", errors)
+
+    def test_expiry(self):
+        now = datetime.datetime(2027, 1, 15, 8, 0, tzinfo=datetime.timezone.utc)
+        self.assertEqual("2027-04-15T08:00:00Z", docsign.expiry(now, docsign.DEFAULT_VALID_DAYS))
+        self.assertEqual("2027-01-16T08:00:00Z", docsign.expiry(now, 1))
+        with self.assertRaises(docsign.DocumentError):
+            docsign.expiry(now, 0)
+        code, errors, path = self.sign("a", "--first-release", "--valid-days", 30)
+        self.assertEqual(0, code, errors)
+        expires = datetime.datetime.strptime(self.claims(path)["expires"], docsign.TIME_FORMAT).replace(
+            tzinfo=datetime.timezone.utc)
+        left = expires - datetime.datetime.now(datetime.timezone.utc)
+        self.assertTrue(datetime.timedelta(days=29, hours=23) < left <= datetime.timedelta(days=30), left)
+
+    def test_resign_changes_serial_and_expiry_only(self):
+        code, errors, first = self.sign("a", "--first-release", "--valid-days", 1, "--announce-next",
+                                        self.path("b.crt"))
+        self.assertEqual(0, code, errors)
+        target = os.path.join(self.root, "resigned.xml")
+        code, errors = self.tool("--resign", "--previous", first, "--sign-key", self.path("a.p12"),
+                                 "--sign-password-file", self.password, "--update", target)
+        self.assertEqual(0, code, errors)
+        before, after = self.claims(first), self.claims(target)
+        self.assertEqual("2", after["serial"])
+        self.assertGreater(after["expires"], before["expires"])
+        for name in ("product", "nextPublisherSubject", "nextPublisherIssuerKey"):
+            self.assertEqual(before[name], after[name], name)
+        with open(first, "rb") as old, open(target, "rb") as new:
+            strip = re.compile(rb"<Installer[^>]*>")
+            self.assertEqual(strip.sub(b"", old.read()), strip.sub(b"", new.read()))
+        self.assertEqual(self.verified_signer(first), self.verified_signer(target))
+
+    def test_publisher_rotation(self):
+        code, errors, by_a = self.sign("a", "--first-release")
+        self.assertEqual(0, code, errors)
+        code, errors, announcing = self.sign("a", "--previous", by_a, "--announce-next", self.path("b.crt"))
+        self.assertEqual(0, code, errors)
+        code, errors, by_c = self.sign("c1", "--first-release")
+        self.assertEqual(0, code, errors)
+        cases = [
+            ("same publisher", "a", by_a, True),
+            ("unannounced switch", "b", by_a, False),
+            ("announced switch", "b", announcing, True),
+            ("the old publisher may still sign after announcing", "a", announcing, True),
+            ("renewed by the same authority", "c2", by_c, True),
+            ("another publisher after an issued one", "a", by_c, False),
+        ]
+        for name, key, previous, accepted in cases:
+            code, errors, path = self.sign(key, "--previous", previous)
+            self.assertEqual(0 if accepted else 1, code, name + ": " + errors)
+            if not accepted:
+                self.assertIn("is neither the previous release's publisher", errors, name)
+                self.assertIn("Change publishers in two steps: 1. publish (or re-sign) with the current key and "
+                              "--announce-next", errors, name)
+                self.assertFalse(os.path.exists(path + ".p7s"), name)
+        # The announcement names the certificate's issuer key: an issued chain names the authority's.
+        chain = docsign.announced_publisher(self.path("c1.chain"))
+        with open(by_c, "rb") as stream, open(by_c + ".p7s", "rb") as signature:
+            self.assertEqual(chain, docsign.verified_publisher(stream.read(), signature.read()))
+        with self.assertRaises(docsign.DocumentError):
+            docsign.announced_publisher(self.path("c1.crt"))  # without its issuer
+
+    def test_the_embedded_document_can_announce_the_next_publisher(self):
+        tool = ToolTest("run")
+        tool.setUp()
+        self.addCleanup(tool.doCleanups)
+        target = os.path.join(tool.root, "Sequence.xml")
+        code, errors = tool.run_tool("--embedded", target, "--announce-next", self.path("c1.chain"))
+        self.assertEqual(0, code, errors)
+        announced = docsign.announced_in(self.claims(target))
+        self.assertEqual(docsign.announced_publisher(self.path("c1.chain")), announced)
+        self.assertNotIn("serial", self.claims(target))
+
+    def test_signed_publish_writes_the_signature_beside_both_documents(self):
+        tool = ToolTest("run")
+        tool.setUp()
+        self.addCleanup(tool.doCleanups)
+        update = os.path.join(tool.root, "out", "update.xml")
+        www = os.path.join(tool.root, "www")
+        code, errors = tool.run_tool("--update", update, "--publish", www, "--sign-key", self.path("a.p12"),
+                                     "--sign-password-file", self.password, "--first-release")
+        self.assertEqual(0, code, errors)
+        for document in (update, os.path.join(www, "update.xml")):
+            self.assertEqual("1", self.claims(document)["serial"])
+            self.assertEqual("Publisher A", self.verified_signer(document).text.split("=", 1)[1])
 
 
 class VendorBuildRulesTest(unittest.TestCase):

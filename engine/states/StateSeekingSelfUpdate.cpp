@@ -7,6 +7,7 @@
 #include "engine/VersionCompare.h"
 #include "engine/mirrors/AddressAttempts.h"
 #include "engine/policy/PolicyGates.h"
+#include "engine/trust/UpdateDocumentCheck.h"
 #include "osh/Download.h"
 #include "osh/FileSystem.h"
 #include "osh/Log.h"
@@ -27,6 +28,37 @@ bool Fail(const std::wstring& reason, std::string& failure)
     return false;
 }
 
+// The update document from the first address (the value may list mirrors, separated by
+// ";") that serves one its checks accept; the signature is fetched beside the address that
+// served it. A refused document counts as a failed check: the next address is asked.
+bool FetchCheckedDocument(Worker& worker, const std::wstring& url, const std::wstring& file, Blob& blob,
+                          std::string& failure)
+{
+    bool refused = false;
+    const AttemptOutcome outcome = TryAddresses(SplitAddressList(url), [&](const std::wstring& address,
+                                                                           std::string& reason) {
+        refused = false;
+        AttemptOutcome result = AttemptOutcome::Accepted;
+        if (!osh::DownloadToFile(file, address, reason)) {
+            result = AttemptOutcome::TransferFailed;
+        } else if (!ReadFileBlob(file, blob)) {
+            reason = osh::Narrow(L"Could not load file " + file);
+            result = AttemptOutcome::LocalFailure;
+        } else if (!CheckUpdateDocument(address, file, blob, worker.Report(), reason)) {
+            // Nothing of a document is read before it is known to be the publisher's.
+            refused = true;
+            result = AttemptOutcome::CheckFailed;
+        }
+        failure = reason;
+        return result;
+    });
+    if (outcome == AttemptOutcome::Accepted) return true;
+    // The cause in words (the address and why, or the refusal), not where the file would have gone.
+    if (!refused) osh::LogError(L"Could not download " + url + L" to " + file);
+    if (failure.empty()) failure = "No address for the update document";
+    return false;
+}
+
 // The published bootstrapper item; false, with the logged reason, on every failure to
 // obtain or read it.
 bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& failure)
@@ -37,16 +69,8 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     std::wstring url;
     if (!worker.GetUpdateUrl(url)) return Fail(L"Could not find update URL", failure);
     const std::wstring file = osh::AppendBackslash(tempDirectory) + L"update.xml";
-    std::string transferFailure;
-    // The value may list mirrors, separated by ";", asked in turn.
-    if (!DownloadFromAddresses(file, SplitAddressList(url), transferFailure)) {
-        Fail(L"Could not download " + url + L" to " + file, failure);
-        // The cause in words (the address and why), not where the file would have gone.
-        failure = transferFailure;
-        return false;
-    }
     Blob blob;
-    if (!ReadFileBlob(file, blob)) return Fail(L"Could not load file " + file, failure);
+    if (!FetchCheckedDocument(worker, url, file, blob, failure)) return false;
     if (!LoadBootstrapperItem(blob, item)) return Fail(L"Could not load bootstrapper sequence from " + file, failure);
     // The name comes from the network and is joined to a local directory later.
     if (!IsSafeFileName(item.Filename))
@@ -55,6 +79,15 @@ bool FetchPublishedBootstrapper(Worker& worker, InstallItem& item, std::string& 
     if (!IsVersionText(item.Version))
         return Fail(L"Bootstrapper item has an unreadable version \"" + item.Version + L"\", ignored", failure);
     return true;
+}
+
+// A refused document leaves nothing behind: the run goes on as if none had been published.
+void CarryOnWithoutTheDocument(Worker& worker)
+{
+    const std::string& line = worker.Report().UpdateDocument();
+    if (line.compare(0, 25, "Update document refused: ") != 0) return;
+    osh::LogWarning("Carrying on with the local bootstrapper and its embedded sequence");
+    worker.Report().SetUpdateDocument(line + "; carried on with the local bootstrapper and its embedded sequence");
 }
 
 // Only a document that was read and names nothing newer means "up to date"; a check that
@@ -101,6 +134,8 @@ WorkerState* StateSeekingSelfUpdate::Exec(Worker& worker)
     std::string failure;
     const bool fetched = FetchPublishedBootstrapper(worker, item, failure);
     const bool newer = fetched && worker.IsNewerThanBest(item.Version) && PolicyAllowsHandOver(item.Url, item.Version);
+    if (!fetched && mode != CHECK)
+        CarryOnWithoutTheDocument(worker);
     InstallSequence list{item};
 
     switch (mode) {

@@ -175,10 +175,14 @@ TEST(HandBack, FactsReadBackAsTheyWereWritten)
     facts.components = report.Components();
     facts.logFiles = {"C:\\log\\setup.log", "C:\\log\\setup.7.log"};
     facts.logLinesLost = 2;
+    facts.updateDocument = "Update document refused: signed by \"CN=x=1\" (not this publisher); carried on";
 
     app::RunFacts read;
     ASSERT_TRUE(app::ReadHandBackText(app::HandBackText(facts), read));
     EXPECT_EQ(app::ResultJson(facts), app::ResultJson(read));
+    EXPECT_NE(std::string::npos, app::ResultJson(read).find(
+        "\"updateDocument\":\"Update document refused: signed by \\\"CN=x=1\\\" (not this publisher); carried on\","
+        "\"components\":["));
     EXPECT_EQ(facts.logLinesLost, read.logLinesLost);
 
     // Anything else is no hand-back and changes nothing.
@@ -211,7 +215,10 @@ TEST(HandBack, TheWaitingProcessTakesTheFactsInAndKeepsItsExitCodeAndLogFilesFir
     handedBack.components = report.Components();
     handedBack.logFiles = {"c:\\log\\SETUP.log", "C:\\Windows\\Temp\\Norlo-setup.9.log"};
     handedBack.logLinesLost = 2;
+    handedBack.updateDocument = "Update document accepted: serial 42, expires on 2027-03-01";
+    own.updateDocument = "Update document refused: serial 41 is older than 42 already seen";
     app::TakeInHandedBack(handedBack, own);
+    EXPECT_EQ("Update document accepted: serial 42, expires on 2027-03-01", own.updateDocument);
     EXPECT_EQ("failed", own.outcome);
     EXPECT_EQ(-1, own.exitCode);
     EXPECT_EQ("Installing vcredist_x64.exe failed", own.failureReason);

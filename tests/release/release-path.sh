@@ -113,6 +113,8 @@ steps=$work/steps.sh
     "$version" "$rel" "$work/components" "$server" "$work/key/key.p12" "$work/key/pass.txt" "$tsa" "$toolchain"
   # https with a test authority is not in place yet: a plain-http loopback server.
   echo 'OPTIONS=(-DNORLO_ALLOW_TEST_SERVERS=ON)'
+  # Nothing was published on this server before.
+  echo 'PREVIOUS=(--first-release)'
   awk '/^<!-- release-steps/ { marked = 1; next }
        marked == 1 && /^```sh$/ { marked = 2; next }
        marked == 2 && /^```$/ { exit }
@@ -165,7 +167,7 @@ while read -r section file url item_version md5 sha256 size; do
         && grep -q "Timestamp time:" <<<"$verified" || fail "$section $file: not signed with the release key and a timestamp" ;;
   esac
 done <"$work/update-items.txt"
-files_served=$(find "$www" -type f ! -path "$update" | wc -l)
+files_served=$(find "$www" -type f ! -path "$update" ! -path "$update.p7s" | wc -l)
 # Platform sections name the custom package in both; it is served once.
 distinct_urls=$(awk '{ print $3 }' "$work/update-items.txt" | sort -u | wc -l)
 [ "$files_served" = "$distinct_urls" ] || fail "$files_served files served, update.xml names $distinct_urls addresses"
@@ -181,6 +183,39 @@ grep -q "^bootstrapper $boot_file [^ ]* $version - - -$" "$work/embedded-items.t
   || fail "the embedded document does not name the bootstrapper by version and address only: $(grep '^bootstrapper' "$work/embedded-items.txt")"
 diff <(grep -v '^bootstrapper ' "$work/embedded-items.txt") <(grep -v '^bootstrapper ' "$work/update-items.txt") \
   || fail "the embedded document and update.xml disagree about the components"
+
+step "the signed update document"
+# Its signature verifies over the served bytes up to the test authority, and not over
+# changed ones; its claims are the first release's, for the product, valid for 90 days.
+openssl cms -verify -binary -inform DER -in "$update.p7s" -content "$update" -CAfile "$work/key/root.crt" \
+  -purpose any -out /dev/null 2>"$work/artifacts/document-verify.txt" \
+  || fail "update.xml.p7s does not verify over update.xml (see $work/artifacts/document-verify.txt)"
+sed 's/serial="1"/serial="2"/' "$update" >"$work/changed-update.xml"
+if openssl cms -verify -binary -inform DER -in "$update.p7s" -content "$work/changed-update.xml" \
+  -CAfile "$work/key/root.crt" -purpose any -out /dev/null 2>/dev/null; then
+  fail "update.xml.p7s verifies over a changed document"
+fi
+claims() {
+  python3 - "$1" <<'PY'
+import datetime
+import sys
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+expires = datetime.datetime.strptime(root.get("expires"), "%Y-%m-%dT%H:%M:%SZ")
+days = round((expires - datetime.datetime.utcnow()).total_seconds() / 86400)
+print(root.get("serial"), root.get("product"), days)
+PY
+}
+[ "$(claims "$update")" = "1 Norlo 5 90" ] || fail "update.xml claims $(claims "$update"), not serial 1 of Norlo 5 for 90 days"
+# Re-signing between releases: the next serial, nothing else changed, the same signer.
+(cd "$source_dir" && /usr/bin/python3 tools/release.py --resign --previous "$update" --sign-key "$work/key/key.p12" \
+  --sign-password-file "$work/key/pass.txt" --valid-days 30 --update "$work/resigned/update.xml") \
+  || fail "re-signing the published document failed"
+[ "$(claims "$work/resigned/update.xml")" = "2 Norlo 5 30" ] || fail "the re-signed document claims $(claims "$work/resigned/update.xml")"
+openssl cms -verify -binary -inform DER -in "$work/resigned/update.xml.p7s" -content "$work/resigned/update.xml" \
+  -CAfile "$work/key/root.crt" -purpose any -out /dev/null 2>/dev/null || fail "the re-signed document does not verify"
+cmp -s <(sed 's/<Installer[^>]*>//' "$update") <(sed 's/<Installer[^>]*>//' "$work/resigned/update.xml") \
+  || fail "re-signing changed more than the root element's claims"
 
 step "timestamps outlive the signing certificate"
 # The published bootstrapper carries the authority's timestamp (the publish step refuses it
@@ -240,6 +275,8 @@ cat "$work/artifacts/requests.log"
 
 head -n 1 "$work/artifacts/setup.log" 2>/dev/null | grep -q "Setup $version started, mode INSTALL" \
   || fail "the setup log does not start with the released version's line"
+grep -q "Update document accepted: serial 1, expires on " "$work/artifacts/setup.log" 2>/dev/null \
+  || fail "the signed Setup.exe did not accept the signed update document"
 if grep -E 'Signature check failure|comparison failure|Parse Error' "$work/artifacts/setup.log" 2>/dev/null; then
   fail "the install found a file that does not match its document"
 fi
@@ -316,7 +353,9 @@ data[0x400] ^= 0xFF
 open(path, "wb").write(bytes(data))
 PY
 cp "$update" "$work/update.published.xml"
-# Names $1 as the bootstrapper of update.xml, with its true digests and size.
+cp "$update.p7s" "$work/update.published.xml.p7s"
+# Names $1 as the bootstrapper of update.xml, with its true digests and size, in a document
+# the release key signs (the next serial), so that only the bootstrapper is in question.
 announce() {
   python3 - "$work/update.published.xml" "$update" "$1" "$server/pin/$(basename "$1")" "$newer" <<'PY'
 import hashlib, os, re, sys
@@ -331,8 +370,11 @@ for name, value in (("filename", os.path.basename(path)), ("url", url), ("versio
     item, count = re.subn("<%s>[^<]*</%s>" % (name, name), "<%s>%s</%s>" % (name, value, name), item)
     if count != 1:
         sys.exit("update.xml's bootstrapper has no single <%s>" % name)
+head = re.sub(r"<Installer[^>]*>", "<Installer>", head)
 open(target, "w", encoding="utf-8").write(head + "<bootstrapper>" + item + "</bootstrapper>" + tail)
 PY
+  (cd "$source_dir" && /usr/bin/python3 tools/release.py --sign "$update" --sign-key "$work/key/key.p12" \
+    --sign-password-file "$work/key/pass.txt" --previous "$work/update.published.xml")
 }
 # Runs the installed release's Setup.exe with $2...; the exit code is left in run_exit.
 run_release() {
@@ -364,6 +406,7 @@ done
 grep -q "Bootstrapper .* refused: .*signer \"CN=Another publisher\"" "$work/artifacts/pin-other.log" 2>/dev/null \
   || fail "the refusal of another publisher's bootstrapper does not name its signer"
 cp "$work/update.published.xml" "$update"
+cp "$work/update.published.xml.p7s" "$update.p7s"
 
 step "the deployment kit"
 # The MSI wrapper as group policy installs it, in a prefix of its own where the product is
