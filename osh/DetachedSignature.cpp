@@ -1,5 +1,6 @@
 #include "osh/DetachedSignature.h"
 
+#include "osh/CertificateIdentity.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
@@ -22,23 +23,6 @@ std::string Hex(DWORD code)
     return text;
 }
 
-bool SignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
-{
-    return CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, subject->pbCertEncoded, subject->cbCertEncoded,
-                                           &issuer->pCertInfo->SubjectPublicKeyInfo) != FALSE;
-}
-
-std::string NameText(const CERT_NAME_BLOB& name)
-{
-    CERT_NAME_BLOB copy = name;
-    const DWORD size = CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, nullptr, 0);
-    if (size <= 1) return std::string();
-    std::wstring text(size, L'\0');
-    CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, &text[0], size);
-    text.resize(size - 1);
-    return Narrow(text);
-}
-
 // The carried certificate named as the signer's issuer whose key signed the signer's
 // certificate; anybody can write a certificate with a given name, so only the key counts.
 ScopedCertContext FindIssuer(HCERTSTORE carried, PCCERT_CONTEXT signer)
@@ -51,18 +35,6 @@ ScopedCertContext FindIssuer(HCERTSTORE carried, PCCERT_CONTEXT signer)
             return ScopedCertContext(CertDuplicateCertificateContext(candidate));
     }
     return ScopedCertContext();
-}
-
-SignerIdentity IdentityOf(PCCERT_CONTEXT signing, PCCERT_CONTEXT issuer)
-{
-    SignerIdentity identity;
-    const CERT_NAME_BLOB& subject = signing->pCertInfo->Subject;
-    identity.subject.assign(subject.pbData, subject.pbData + subject.cbData);
-    identity.subjectText = NameText(subject);
-    const CERT_PUBLIC_KEY_INFO& key = issuer->pCertInfo->SubjectPublicKeyInfo;
-    identity.issuerKeyAlgorithm = key.Algorithm.pszObjId ? key.Algorithm.pszObjId : "";
-    identity.issuerKey.assign(key.PublicKey.pbData, key.PublicKey.pbData + key.PublicKey.cbData);
-    return identity;
 }
 
 // The digest the signer signed, when it signed attributes rather than the content itself,

@@ -1,5 +1,6 @@
 #include "osh/EmbeddedSignature.h"
 
+#include "osh/CertificateIdentity.h"
 #include "osh/ScopedHandle.h"
 #include "osh/Text.h"
 
@@ -73,22 +74,6 @@ CertificateTable ReadCertificateTable(HANDLE file)
     return security.Size == 0 && security.VirtualAddress == 0 ? CertificateTable::Empty : CertificateTable::Present;
 }
 
-bool SignedBy(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer)
-{
-    return CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, subject->pbCertEncoded, subject->cbCertEncoded,
-                                           &issuer->pCertInfo->SubjectPublicKeyInfo) != FALSE;
-}
-
-std::string NameText(const CERT_NAME_BLOB& name)
-{
-    CERT_NAME_BLOB copy = name;
-    const DWORD size = CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, nullptr, 0);
-    if (size <= 1) return std::string();
-    std::wstring text(size, L'\0');
-    CertNameToStrW(X509_ASN_ENCODING, &copy, CERT_X500_NAME_STR, &text[0], size);
-    text.resize(size - 1);
-    return Narrow(text);
-}
 
 [[noreturn]] void Fail(const std::wstring& path, const std::string& what, DWORD code)
 {
@@ -113,14 +98,7 @@ SignerIdentity VerifiedSigner(HANDLE state, const std::wstring& path)
         Fail(path, "no carried certificate of the issuer signed the signing certificate",
              static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 
-    SignerIdentity identity;
-    const CERT_NAME_BLOB& subject = signing->pCert->pCertInfo->Subject;
-    identity.subject.assign(subject.pbData, subject.pbData + subject.cbData);
-    identity.subjectText = NameText(subject);
-    const CERT_PUBLIC_KEY_INFO& key = issuer->pCert->pCertInfo->SubjectPublicKeyInfo;
-    identity.issuerKeyAlgorithm = key.Algorithm.pszObjId ? key.Algorithm.pszObjId : "";
-    identity.issuerKey.assign(key.PublicKey.pbData, key.PublicKey.pbData + key.PublicKey.cbData);
-    return identity;
+    return IdentityOf(signing->pCert, issuer->pCert);
 }
 
 // One verification of the embedded signature; the provider's state lives until the
