@@ -408,6 +408,22 @@ grep -q "Bootstrapper .* refused: .*signer \"CN=Another publisher\"" "$work/arti
 cp "$work/update.published.xml" "$update"
 cp "$work/update.published.xml.p7s" "$update.p7s"
 
+step "a document changed after its signing"
+# A server (or a mirror) that alters the signed document: the signed Setup.exe uses nothing
+# of it and installs with its own embedded sequence, signed components and all.
+printf '<!-- changed -->\n' >>"$update"
+run_release changed-document /install /silent /norestart
+evidence=$work/artifacts/changed-document.log
+[ "$run_exit" = 0 ] || fail "a changed update.xml: Setup.exe ended with $run_exit, not 0 (log: $evidence)"
+grep -q "Update document refused: signature does not match its content" "$evidence" 2>/dev/null \
+  || fail "a changed update.xml was not refused for its signature (log: $evidence)"
+grep -q "Carrying on with the local bootstrapper and its embedded sequence" "$evidence" 2>/dev/null \
+  || fail "a changed update.xml: the run did not carry on with its own sequence (log: $evidence)"
+if grep -q "Software process complete, failure detected." "$evidence" 2>/dev/null; then
+  fail "a changed update.xml: the install failed"
+fi
+cp "$work/update.published.xml" "$update"
+
 step "the deployment kit"
 # The MSI wrapper as group policy installs it, in a prefix of its own where the product is
 # not installed yet: msiexec /i installs the product through the carried Setup.exe, the
