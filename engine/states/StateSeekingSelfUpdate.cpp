@@ -43,6 +43,7 @@ bool FetchCheckedDocument(Worker& worker, const std::wstring& url, const std::ws
             result = AttemptOutcome::TransferFailed;
         } else if (!ReadFileBlob(file, blob)) {
             reason = osh::Narrow(L"Could not load file " + file);
+            osh::LogError(reason);
             result = AttemptOutcome::LocalFailure;
         } else if (!CheckUpdateDocument(address, file, blob, worker.Report(), reason)) {
             // Nothing of a document is read before it is known to be the publisher's.
