@@ -434,6 +434,11 @@ manifests=$kit/winget
 for file in "$wrapper" winget/Norlo.Norlo5.yaml winget/Norlo.Norlo5.installer.yaml winget/Norlo.Norlo5.locale.en-US.yaml; do
   [ -f "$kit/$file" ] || fail "the kit lacks $file"
 done
+# The administrative templates travel with the release, as the code's own copies.
+for template in Norlo.admx en-US/Norlo.adml; do
+  cmp -s "$source_dir/resources/policy/$template" "$rel/build/release/policy/$template" \
+    || fail "the release lacks the policy template $template"
+done
 boot_sha256=$(sha256sum <"$rel/files/$boot_file" | cut -c1-64)
 grep -qix "  InstallerSha256: $boot_sha256" "$manifests/Norlo.Norlo5.installer.yaml" 2>/dev/null \
   || fail "the winget installer manifest does not name the signed bootstrapper's SHA-256"
