@@ -188,3 +188,15 @@ bool LoadPlatformSequence(Blob& blob, InstallSequence& sequence, bool is64BitOs)
 bool LoadBootstrapperItem(Blob& blob, InstallItem& item) { return LoadSingleItem(blob, L"bootstrapper", item); }
 
 bool LoadApplianceItem(Blob& blob, InstallItem& item) { return LoadSingleItem(blob, L"appliance", item); }
+
+bool LoadCompleteSequence(Blob& blob, InstallSequence& sequence)
+{
+    InstallSequence x64;
+    LoadX86Sequence(blob, sequence);
+    LoadX64Sequence(blob, x64);
+    sequence.insert(sequence.end(), x64.begin(), x64.end());
+    InstallItem appliance;
+    if (!LoadApplianceItem(blob, appliance)) return false;
+    sequence.push_back(appliance);
+    return true;
+}

@@ -34,3 +34,8 @@ bool LoadPlatformSequence(Blob& blob, InstallSequence& sequence, bool is64BitOs)
 // the sequence cannot be loaded or does not hold exactly one item.
 bool LoadBootstrapperItem(Blob& blob, InstallItem& item);
 bool LoadApplianceItem(Blob& blob, InstallItem& item);
+
+// Both platforms' sequences, then the appliance program: what a medium for any machine
+// needs. Throws as the platform sequences do; returns false, with the components loaded,
+// when the document holds no single appliance program.
+bool LoadCompleteSequence(Blob& blob, InstallSequence& sequence);

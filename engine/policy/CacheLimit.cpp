@@ -46,14 +46,9 @@ NameSet NamesInUse(Worker& worker)
     NameSet names;
     Blob blob;
     ReadResourceBlob(kEmbeddedSequenceResource, blob);
-    InstallSequence x86;
-    InstallSequence x64;
-    LoadX86Sequence(blob, x86);
-    LoadX64Sequence(blob, x64);
-    AddNames(names, x86);
-    AddNames(names, x64);
-    InstallItem appliance;
-    if (LoadApplianceItem(blob, appliance)) names.insert(appliance.Filename);
+    InstallSequence complete;
+    LoadCompleteSequence(blob, complete);  // without an appliance program the components still count
+    AddNames(names, complete);
     InstallSequence items;
     worker.GetItems(items);
     AddNames(names, items);

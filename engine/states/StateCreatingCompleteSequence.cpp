@@ -22,15 +22,8 @@ InstallSequence CompleteSequence()
 {
     Blob blob;
     ReadResourceBlob(kEmbeddedSequenceResource, blob);
-    InstallSequence x86;
-    InstallSequence x64;
-    LoadX86Sequence(blob, x86);
-    LoadX64Sequence(blob, x64);
-    InstallItem appliance;
-    if (!LoadApplianceItem(blob, appliance)) throw std::runtime_error("Could not load complete sequence from XML");
-    InstallSequence complete = x86;
-    complete.insert(complete.end(), x64.begin(), x64.end());
-    complete.push_back(appliance);
+    InstallSequence complete;
+    if (!LoadCompleteSequence(blob, complete)) throw std::runtime_error("Could not load complete sequence from XML");
     return complete;
 }
 
