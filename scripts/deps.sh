@@ -28,7 +28,7 @@ PACKAGES=(
   wine wine64
   xvfb xdotool imagemagick x11-utils
   librapidxml-dev googletest
-  osslsigncode wixl openssl python3 python3-pefile python3-cryptography file dpkg-dev patch
+  osslsigncode wixl msitools openssl python3 python3-pefile python3-cryptography file dpkg-dev patch
   clang libclang-rt-14-dev libpoco-dev
 )
 # Wine's 32-bit loader is a 32-bit x86 program: only a host that runs such code gets it.

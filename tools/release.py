@@ -144,6 +144,9 @@ WRAPPER_NAMESPACE = uuid.UUID("8f2c4e1a-6b3d-4f5e-9a7c-0d1e2f3a4b5c")
 # do, -1 failure or held back (busy, deferred, restart pending), worth another try later.
 SILENT_SWITCHES = "/silent /norestart"
 UNINSTALL_SWITCHES = "/uninstall /silent /norestart"
+DOWNLOAD_SWITCHES = "/download /silent /norestart"
+# The wrapper's copy of Setup.exe that removes the product; it stays in the wrapper's folder.
+REMOVER_NAME = "Setup-remove.exe"
 
 
 class ReleaseError(Exception):
@@ -429,8 +432,10 @@ class Kit:
             "ComponentGuid": "{%s}" % str(uuid.uuid5(WRAPPER_NAMESPACE, "setup " + self.version)).upper(),
             "SetupSource": "Setup.exe",
             "ScriptSource": "RunSetup.js",
+            "DownloadSwitches": DOWNLOAD_SWITCHES,
             "InstallSwitches": SILENT_SWITCHES,
             "UninstallSwitches": UNINSTALL_SWITCHES,
+            "RemoverName": REMOVER_NAME,
         }
 
     def winget_manifests(self):

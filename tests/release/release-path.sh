@@ -466,30 +466,66 @@ if [ -f "$kit/$wrapper" ]; then
     cp "$kit_c/kit/$2.log" "$work/artifacts/$2.log" 2>/dev/null || true
     cp "$kit_c/ProgramData/Norlo 5/log/setup.log" "$work/artifacts/$2.setup.log" 2>/dev/null || true
   }
-  # msiexec's code as the wrapper maps the carried Setup.exe's (its result file): 0 stays 0,
-  # 1 (a restart is needed) becomes 3010, as the shell sees it (modulo 256).
-  mapped() {
-    python3 -c 'import json, sys; code = json.load(open(sys.argv[1], encoding="utf-8"))["exitCode"]
-print({0: 0, 1: 3010}.get(code, 1603) % 256)' "$deployment/$1" 2>/dev/null || echo "no $1"
+  result_says() {  # $1: result file of the wrapper's folder, $2: the fragment it must hold
+    grep -q "$2" "$deployment/$1" 2>/dev/null
   }
+  # Windows runs one installation's execution phase at a time, so the carried Setup.exe must
+  # not install while the wrapper's installation runs: only the /download run is waited for
+  # (a script action the installer checks), the install and the uninstall are started
+  # detached (an exe action with asyncNoWait, type bits 64 + 128).
+  msiinfo export "$kit/$wrapper" CustomAction >"$work/artifacts/kit-actions.txt" 2>&1 \
+    || fail "cannot read the wrapper's actions (msiinfo)"
+  python3 - "$work/artifacts/kit-actions.txt" <<'PY' || fail "the wrapper does not run Setup.exe as designed (actions: $work/artifacts/kit-actions.txt)"
+import sys
+rows = {}
+for line in open(sys.argv[1], encoding="utf-8").read().splitlines()[3:]:
+    cells = line.split("\t")
+    rows[cells[0]] = (int(cells[1]), cells[2], cells[3])
+detached = lambda kind: kind & 192 == 192
+problems = []
+if "/download " not in rows["SetFetchData"][2] or detached(rows["FetchRelease"][0]):
+    problems.append("the release is not fetched with /download inside the installation")
+if not detached(rows["StartInstall"][0]) or rows["StartInstall"][1] != "SetupExe" or "/download" in rows["StartInstall"][2]:
+    problems.append("the install is not started detached")
+if not detached(rows["StartUninstall"][0]) or not rows["StartUninstall"][2].startswith("/uninstall "):
+    problems.append("the uninstall is not started detached")
+for problem in problems:
+    print(problem, file=sys.stderr)
+sys.exit(1 if problems else 0)
+PY
+  # A release the wrapper cannot fetch (the viewer package gone from the server): Setup.exe /download
+  # fails, so does the installation (1603, 67 as the shell sees it), rolled back, with
+  # nothing started and nothing installed.
+  read -r _ _ gone_url _ <<<"$(grep '^x64 norlo5-viewer-x64-' "$work/update-items.txt")"
+  gone=$www/${gone_url#"$server"/}
+  mv "$gone" "$gone.away"
+  msi /i kit-unfetchable
+  mv "$gone.away" "$gone"
+  [ "$msi_exit" = 67 ] || fail "a wrapper that cannot fetch its release ended with $msi_exit, not 1603 (log: $work/artifacts/kit-unfetchable.log)"
+  result_says download-result.json '"mode":"DOWNLOAD","outcome":"failed"' \
+    || fail "the failed wrapper's download-result.json does not report the failed download"
+  [ ! -e "$deployment/Setup.exe" ] && [ ! -e "$deployment/install-result.json" ] \
+    || fail "the failed wrapper was not rolled back or started the install"
+  [ ! -e "$kit_c/Program Files/Norlo 5/viewer-x64.txt" ] || fail "the failed wrapper installed the product"
   msi /i kit-install
   [ "$msi_exit" = 0 ] || fail "msiexec /i $wrapper ended with $msi_exit, not 0 (log: $work/artifacts/kit-install.log)"
+  result_says download-result.json '"mode":"DOWNLOAD","outcome":"succeeded"' \
+    || fail "the wrapper's download-result.json does not report a successful download"
   for payload in "Program Files/Norlo 5/viewer-x64.txt" "Program Files/Norlo 5/services-x64.txt"; do
     grep -q " $version\$" "$kit_c/$payload" 2>/dev/null || fail "the wrapper did not install C:\\$payload"
   done
-  grep -q '"mode":"INSTALL","outcome":"succeeded","exitCode":0' "$deployment/install-result.json" 2>/dev/null \
+  result_says install-result.json '"mode":"INSTALL","outcome":"succeeded","exitCode":0' \
     || fail "the wrapper's install-result.json does not report a successful install"
   detected=$(wine reg query 'HKLM\SOFTWARE\Norlo\Norlo 5\Setup' /v LastVer 2>/dev/null | tr -d '\r' \
     | awk '$1 == "LastVer" { print $3 }')
   [ "$detected" = "$version" ] || fail "the detection rule's LastVer is '$detected', not $version"
   msi /x kit-uninstall
-  # An uninstall asks for a restart (Setup.exe's 1): msiexec reports 3010.
-  expected=$(mapped uninstall-result.json)
-  [ "$msi_exit" = "$expected" ] \
-    || fail "msiexec /x $wrapper ended with $msi_exit, not $expected (log: $work/artifacts/kit-uninstall.log)"
+  [ "$msi_exit" = 0 ] || fail "msiexec /x $wrapper ended with $msi_exit, not 0 (log: $work/artifacts/kit-uninstall.log)"
   [ ! -e "$kit_c/Program Files/Norlo 5/viewer-x64.txt" ] || fail "the wrapper's uninstall left the product's files"
   [ ! -e "$deployment/Setup.exe" ] || fail "the wrapper's uninstall left its Setup.exe"
-  grep -q '"mode":"UNINSTALL","outcome":"succeeded"' "$deployment/uninstall-result.json" 2>/dev/null \
+  cmp -s "$rel/files/$boot_file" "$deployment/Setup-remove.exe" 2>/dev/null \
+    || fail "the product was not removed by the wrapper's copy of the signed Setup.exe"
+  result_says uninstall-result.json '"mode":"UNINSTALL","outcome":"succeeded"' \
     || fail "the wrapper's uninstall-result.json does not report a successful uninstall"
 fi
 
