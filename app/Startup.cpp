@@ -78,6 +78,13 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& start)
     return text.size() >= start.size() && osh::EqualsIgnoreAsciiCase(text.substr(0, start.size()), start);
 }
 
+// Its error line is in the log already; someone at the screen is shown it too.
+void ShowUnreadablePolicies(const std::string& line)
+{
+    if (!Shell().Interactive || Shell().Unattended) return;
+    MessageBoxW(nullptr, osh::Widen(line).c_str(), Shell().WindowTitle, MB_SYSTEMMODAL | MB_ICONERROR);
+}
+
 void StartEngineThread(HWND window)
 {
     Shell().WorkerThread = CreateThread(nullptr, 0, EngineThread, window, 0, nullptr);
@@ -229,6 +236,11 @@ int RunProcess(HINSTANCE instance, int showCommand)
             return EndRun(-1, switches, mode);
         }
         switches.ResultPath = full;
+    }
+    // Only now, so the result file is the one the caller named and checked.
+    if (!ziz::PolicyKeyUnreadable().empty()) {
+        ShowUnreadablePolicies(ziz::PolicyKeyUnreadable());
+        return EndRun(-1, switches, mode);
     }
 
     SwitchOffVirtualization();

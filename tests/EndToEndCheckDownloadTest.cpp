@@ -621,6 +621,31 @@ TEST_F(PolicyRun, TargetVersionPrefixKeepsEveryOtherReleaseOut)
     EXPECT_FALSE(RequestedAny(kX64Components));
 }
 
+// A key that is there but cannot be read may hold the machine back: the install ends before
+// it asks the server anything, and the caller reads why.
+TEST_F(PolicyRun, UnreadableKeyEndsTheRunBeforeAnythingIsFetched)
+{
+    ASSERT_TRUE(policies_.SetNumber(L"SelfUpdate", 0));
+    ASSERT_TRUE(policies_.DenyReading());
+    const std::wstring results = testenv::MakeScratchDirectory(L"policy-result");
+    EXPECT_EQ(kFailed, endtoend::RunSetup(L"/install /silent /result=" + results + L"\\result.json"));
+    const std::string result = ReadTextFile(results + L"\\result.json");
+    testenv::RemoveTree(results);
+
+    const std::string line = testsupport::UnreadableKeyLine(ERROR_ACCESS_DENIED);
+    const int refused = LineWith(":E:" + line);
+    EXPECT_EQ(LineWith(" started, mode INSTALL") + 1, refused) << "the policies are read first";
+    EXPECT_LT(LineWith("No policy in effect"), 0);
+    EXPECT_GT(LineWith("Setup ended, mode INSTALL, outcome failed, exit code -1"), refused);
+    EXPECT_TRUE(endtoend::ServerRequests().empty()) << testing::PrintToString(endtoend::ServerRequests());
+    EXPECT_FALSE(Exists(SetupFiles()));
+    std::string inJson = line;  // the key's backslashes, escaped
+    for (size_t at = 0; (at = inJson.find('\\', at)) != std::string::npos; at += 2) inJson.insert(at, 1, '\\');
+    EXPECT_EQ(0u, result.find("{\"mode\":\"INSTALL\",\"outcome\":\"failed\",\"exitCode\":-1,\"restartRequired\":false,"
+                              "\"failureReason\":\"" + inJson + "\""))
+        << result;
+}
+
 // ---------------------------------------------------------------------------------------
 // DOWNLOAD
 

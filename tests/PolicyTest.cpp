@@ -12,6 +12,7 @@
 #include "engine/policy/CacheLimit.h"
 #include "engine/policy/PolicyKey.h"
 #include "engine/policy/PolicyRules.h"
+#include "osh/Exception.h"
 #include "support/PolicyKeyValues.h"
 #include "support/TestEnvironment.h"
 #include "support/TestWorker.h"
@@ -64,6 +65,25 @@ TEST(PolicyKey, ValuesAreReadInTheirTypesAndJudged)
                                      "Policy \"JobWaitMinutes\" ignored: a REG_DWORD is expected, not REG_SZ"}),
               warnings);
     EXPECT_EQ(Effect(judgement.policies), Effect(ziz::RunPolicies()));
+}
+
+// A key that is there but refuses its reader is no missing key: the run is told why, and no
+// policy of the key is taken for absent.
+TEST(PolicyKey, UnreadableKeyIsNoMissingKey)
+{
+    const testsupport::PolicyKeyScope key;
+    EXPECT_EQ("", ziz::PolicyKeyUnreadable()) << "no key is no failure";
+    ASSERT_TRUE(key.SetNumber(L"SelfUpdate", 0));
+    EXPECT_EQ("", ziz::PolicyKeyUnreadable());
+    ASSERT_TRUE(key.DenyReading());
+    try {
+        ziz::ReadPolicyValues();
+        ADD_FAILURE() << "a refused key was read as values";
+    } catch (const win::exception& error) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error.code());
+    }
+    EXPECT_EQ("", Effect(ziz::RunPolicies()));
+    EXPECT_EQ(testsupport::UnreadableKeyLine(ERROR_ACCESS_DENIED), ziz::PolicyKeyUnreadable());
 }
 
 // ---------------------------------------------------------------------------------------

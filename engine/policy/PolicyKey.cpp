@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace ziz {
 
@@ -39,12 +40,30 @@ PolicyValue ValueFromData(const wchar_t* name, DWORD type, const BYTE* data, DWO
 struct ReadOnce {
     bool read = false;
     Policies policies;
+    std::string unreadable;  // the error line when the key is there but could not be read
 };
+
+// The system's text for a registry status, without the line break it ends in.
+std::string SystemText(DWORD status)
+{
+    std::string text = win::exception(status, std::string()).what();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
 
 ReadOnce& Cache()
 {
     static ReadOnce cache;
     return cache;
+}
+
+// Policies exist to hold machines back: a run that cannot know them must not go on.
+void Refuse(ReadOnce& cache, const std::string& reason)
+{
+    cache.unreadable =
+        "The policy key HKLM\\" + osh::ToUtf8(kPolicyKeyPath) + " cannot be read (" + reason + "); nothing is done";
+    osh::LogError(cache.unreadable);
+    cache.policies = Policies();
 }
 
 }  // namespace
@@ -83,15 +102,23 @@ const Policies& RunPolicies()
         const PolicyJudgement judgement = JudgePolicies(ReadPolicyValues());
         for (const std::string& warning : judgement.warnings) osh::LogWarning(warning);
         cache.policies = judgement.policies;
+    } catch (const win::exception& error) {
+        Refuse(cache, SystemText(error.code()));
     } catch (const std::exception& error) {
-        osh::LogWarning(std::string("The policy key could not be read, no policy applies: ") + error.what());
-        cache.policies = Policies();
+        Refuse(cache, error.what());
     }
     return cache.policies;
 }
 
+const std::string& PolicyKeyUnreadable()
+{
+    RunPolicies();
+    return Cache().unreadable;
+}
+
 void StatePolicies()
 {
+    if (!PolicyKeyUnreadable().empty()) return;  // its error line says it all
     const auto inEffect = RunPolicies().InEffect();
     if (inEffect.empty()) osh::LogInformation("No policy in effect");
     for (const auto& policy : inEffect) osh::LogInformation(L"Policy in effect: " + policy.first + L"=" + policy.second);

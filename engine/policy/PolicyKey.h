@@ -4,6 +4,7 @@
 // stronger than the key store and the vendor file. What the values mean is PolicyRules'.
 #include "engine/policy/PolicyRules.h"
 
+#include <string>
 #include <vector>
 
 namespace ziz {
@@ -13,8 +14,14 @@ namespace ziz {
 std::vector<PolicyValue> ReadPolicyValues();
 
 // The run's policies, read on first use; each ignored value is logged then as a warning. A
-// key that cannot be read is logged and gives no policies.
+// key that is there but cannot be read gives no policies and logs PolicyKeyUnreadable's line
+// as an error.
 const Policies& RunPolicies();
+
+// Empty when the key was read or is missing; else the error line "The policy key HKLM\<path>
+// cannot be read (<system's reason>); nothing is done", and the run must end before it
+// fetches, hands over or installs anything.
+const std::string& PolicyKeyUnreadable();
 
 // The run's first lines after its start line: one "Policy in effect: NAME=VALUE" per
 // policy, or "No policy in effect".

@@ -19,6 +19,13 @@ public:
     bool SetText(const std::wstring& name, const std::wstring& value) const;
     bool SetNumber(const std::wstring& name, DWORD value) const;
     bool SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD size) const;
+    // Refuses every reader of the key (which must exist), as a locked or damaged key would;
+    // the scope gives the access back before it removes the key. False when it failed.
+    bool DenyReading() const;
 };
+
+// The line of a run whose policy key could not be read for the error, with the system's
+// text fetched independently of the code under test.
+std::string UnreadableKeyLine(DWORD error);
 
 }  // namespace testsupport
