@@ -76,7 +76,7 @@ endfunction()
 set(NORLO_DELAY_IMPORTS "")
 set(_norlo_delay_libs "")
 foreach(_pair version:VERSION.dll urlmon:urlmon.dll wininet:WININET.dll wintrust:WINTRUST.dll crypt32:CRYPT32.dll
-              iphlpapi:IPHLPAPI.DLL comctl32:COMCTL32.dll)
+              iphlpapi:IPHLPAPI.DLL comctl32:COMCTL32.dll winhttp:WINHTTP.dll)
   string(REPLACE ":" ";" _pair "${_pair}")
   list(GET _pair 0 _lib)
   list(GET _pair 1 _dll)

@@ -69,6 +69,9 @@ const KnownInternetFailure kKnownInternetFailures[] = {
     {ERROR_DISK_FULL, "the disk is full"},
     {ERROR_HANDLE_DISK_FULL, "the disk is full"},
     {ERROR_ACCESS_DENIED, "the file could not be written (access denied)"},
+    // WinHTTP, which runs the administrator's proxy script, answers with the same numbers.
+    {ERROR_INTERNET_UNABLE_TO_DOWNLOAD_SCRIPT, "the proxy script could not be fetched"},
+    {ERROR_INTERNET_BAD_AUTO_PROXY_SCRIPT, "the proxy script failed"},
 };
 
 }  // namespace

@@ -314,7 +314,7 @@ void SetPauseDivisor(DWORD divisor) { g_pauseDivisor.store(divisor); }
 TransferResult TransferToFile(const std::wstring& url, const std::wstring& path, const TransferOptions& options)
 {
     TransferResult result;
-    ScopedInternet session(OpenAsyncSession());
+    ScopedInternet session(OpenAsyncSession(url));
     if (!session) {
         result.failure = InternetFailureReason(GetLastError());
         return result;

@@ -1,5 +1,8 @@
 #include "osh/InternetRequest.h"
 
+#include "osh/AutoProxy.h"
+#include "osh/Exception.h"
+#include "osh/Log.h"
 #include "osh/ProxySetting.h"
 #include "osh/ScopedHandle.h"
 
@@ -46,36 +49,37 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID inform
     }
 }
 
-// The session's own proxy settings: the script at pacUrl decides, without the system's
-// settings taking part.
-bool UseAutoConfigScript(HINTERNET session, const std::wstring& pacUrl)
+// Turns the administrator's script into the Direct or Fixed setting it chooses for url; false
+// with WinHTTP's error as the last error when the script cannot answer, so that no transfer
+// goes around the proxy.
+bool ChooseByScript(ProxySetting& proxy, const std::wstring& url)
 {
-    std::wstring address = pacUrl;
-    INTERNET_PER_CONN_OPTIONW options[2] = {};
-    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-    options[0].Value.dwValue = PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_DIRECT;
-    options[1].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
-    options[1].Value.pszValue = &address[0];
-    INTERNET_PER_CONN_OPTION_LISTW list = {};
-    list.dwSize = sizeof(list);
-    list.dwOptionCount = 2;
-    list.pOptions = options;
-    return InternetSetOptionW(session, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list)) != FALSE;
+    try {
+        const ProxyChoice choice = AskAutoConfigScript(proxy.pacUrl, url);
+        LogInformation(L"Proxy script \"" + proxy.pacUrl + L"\" sends \"" + url + L"\" " +
+                       (choice.direct ? std::wstring(L"direct") : L"through " + choice.proxy));
+        proxy.kind = choice.direct ? ProxyKind::Direct : ProxyKind::Fixed;
+        proxy.server = choice.proxy;
+        return true;
+    } catch (const win::exception& error) {
+        SetLastError(error.code());
+        return false;
+    }
 }
 
 }  // namespace
 
-HINTERNET OpenAsyncSession()
+HINTERNET OpenAsyncSession(const std::wstring& url)
 {
-    const ProxySetting proxy = GetProxySetting();
+    ProxySetting proxy = GetProxySetting();
+    if (proxy.kind == ProxyKind::Pac && !ChooseByScript(proxy, url)) return nullptr;
     const DWORD access = proxy.kind == ProxyKind::Direct  ? INTERNET_OPEN_TYPE_DIRECT
                          : proxy.kind == ProxyKind::Fixed ? INTERNET_OPEN_TYPE_PROXY
                                                           : INTERNET_OPEN_TYPE_PRECONFIG;
     HINTERNET session = InternetOpenW(L"Setup", access, proxy.kind == ProxyKind::Fixed ? proxy.server.c_str() : nullptr,
                                       nullptr, INTERNET_FLAG_ASYNC);
     if (session == nullptr) return nullptr;
-    if ((proxy.kind == ProxyKind::Pac && !UseAutoConfigScript(session, proxy.pacUrl)) ||
-        InternetSetStatusCallbackW(session, &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    if (InternetSetStatusCallbackW(session, &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
         const DWORD error = GetLastError();
         InternetCloseHandle(session);
         SetLastError(error);

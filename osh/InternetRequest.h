@@ -12,10 +12,11 @@ namespace osh {
 
 struct RequestShared;
 
-// Opens the session the requests run on: the run's proxy setting (ProxySetting.h; the
-// system's settings unless chosen otherwise), asynchronous, with the status callback that
-// completes their waits. nullptr with GetLastError set on failure.
-HINTERNET OpenAsyncSession();
+// Opens the session the requests for url (and its redirections) run on: the run's proxy
+// setting (ProxySetting.h; the system's settings unless chosen otherwise; with a script, what
+// it chooses for url), asynchronous, with the status callback that completes their waits.
+// nullptr with GetLastError set on failure.
+HINTERNET OpenAsyncSession(const std::wstring& url);
 
 class InternetRequest {
 public:

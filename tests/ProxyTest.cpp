@@ -4,6 +4,7 @@
 // no resolver knows, so only a transfer through the proxy can succeed.
 #include "engine/Downloader.h"
 #include "engine/OSWorker.h"
+#include "osh/AutoProxy.h"
 #include "osh/Download.h"
 #include "osh/FileHash.h"
 #include "osh/ProxySetting.h"
@@ -211,6 +212,80 @@ TEST_F(PolicyProxy, FixedProxyPolicyCarriesTheRealProgramsUpdateCheck)
     endtoend::CleanRelease();
     EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
     EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+}
+
+// The administrator's auto-config script, served beside the release: the name no resolver
+// knows goes through the harness's proxy, everything else (the script itself) direct.
+class PolicyProxyScript : public PolicyProxy {
+protected:
+    void SetUp() override
+    {
+        PolicyProxy::SetUp();
+        script_ = "proxy-" + std::to_string(GetCurrentProcessId()) + ".pac";
+        scriptPath_ = testenv::WindowsPathOf(testenv::Variable("NORLO_HTTP_ROOT") + "/" + script_);
+        std::ofstream(Narrow(scriptPath_), std::ios::binary)
+            << "function FindProxyForURL(url, host) {\n"
+               "  return host == \"" << kProxiedHost << "\" ? \"PROXY 127.0.0.1:" << proxyPort_ << "; DIRECT\" : \"DIRECT\";\n"
+               "}\n";
+        ASSERT_TRUE(SetDword(L"ProxyEnable", 0));
+    }
+    void TearDown() override
+    {
+        DeleteFileW(scriptPath_.c_str());
+        PolicyProxy::TearDown();
+    }
+    std::wstring ScriptUrl(const std::string& name) const { return Widen("http://127.0.0.1:" + httpPort_ + "/" + name); }
+
+    std::string script_;
+    std::wstring scriptPath_;
+};
+
+// With the user's proxy off, only the proxy the script names can reach the name no resolver
+// knows; the run says what the script chose.
+TEST_F(PolicyProxyScript, ScriptCarriesTheRealProgramsUpdateCheck)
+{
+    ASSERT_TRUE(policies_.SetText(L"ProxyMode", L"pac"));
+    ASSERT_TRUE(policies_.SetText(L"ProxyPacUrl", ScriptUrl(script_)));
+    const std::wstring url = ProxiedUrl("update.xml");
+    ASSERT_TRUE(policies_.SetText(L"UpdateURL", url));
+    testsupport::SavedStoreValue newestVersion{L"Setup", L"NewestVersion"};
+    testsupport::SavedStoreValue newestPath{L"Setup", L"NewestPath"};
+    endtoend::LayOutRelease();
+    const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
+    endtoend::CleanRelease();
+    EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
+    EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+    const std::string chosen = "Proxy script \"" + Narrow(ScriptUrl(script_)) + "\" sends \"" + Narrow(url) +
+                               "\" through 127.0.0.1:" + proxyPort_;
+    int said = 0;
+    for (const std::string& line : endtoend::LastRunLines()) said += line.find(chosen) != std::string::npos;
+    EXPECT_EQ(1, said) << chosen;
+}
+
+// A script that cannot answer stops the transfer, which direct would have completed: no
+// transfer goes around the administrator's proxy.
+TEST_F(PolicyProxyScript, ScriptThatCannotBeFetchedStopsTheTransfer)
+{
+    osh::SetProxySetting({osh::ProxyKind::Pac, L"", ScriptUrl("no-such-" + script_)});
+    const std::wstring loopback = Widen("http://127.0.0.1:" + httpPort_ + "/" + name_);
+    std::string failure;
+    EXPECT_FALSE(osh::DownloadToFile(scratch_ + L"\\scripted.bin", loopback, failure));
+    EXPECT_EQ("Download of \"" + Narrow(loopback) + "\" failed: the proxy script could not be fetched (error 12167)",
+              failure);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((scratch_ + L"\\scripted.bin").c_str()));
+    // The script's own answer, direct for the loopback address, lets it through.
+    osh::SetProxySetting({osh::ProxyKind::Pac, L"", ScriptUrl(script_)});
+    ASSERT_TRUE(osh::DownloadToFile(scratch_ + L"\\scripted.bin", loopback));
+    EXPECT_EQ(content_, ReadFile(scratch_ + L"\\scripted.bin"));
+    EXPECT_EQ(0, Count(Forwarded(), "GET " + Narrow(loopback))) << testing::PrintToString(Forwarded());
+}
+
+TEST(ProxyList, FirstProxyOfWinHttpsList)
+{
+    EXPECT_EQ(L"a:1", osh::FirstProxyOf(L"a:1; b:2"));
+    EXPECT_EQ(L"a:1", osh::FirstProxyOf(L" a:1 b:2"));
+    EXPECT_EQ(L"a:1", osh::FirstProxyOf(L";a:1"));
+    EXPECT_EQ(L"", osh::FirstProxyOf(L" ; "));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ KNOWN_DLLS = {
 # Windows system DLLs the program may bind late.
 SYSTEM_DLLS = KNOWN_DLLS | {
     "comctl32.dll", "crypt32.dll", "iphlpapi.dll", "urlmon.dll", "version.dll", "wininet.dll",
-    "wintrust.dll", "userenv.dll", "bcrypt.dll", "secur32.dll", "netapi32.dll",
+    "wintrust.dll", "userenv.dll", "bcrypt.dll", "secur32.dll", "netapi32.dll", "winhttp.dll",
 }
 
 IMAGE_FILE_MACHINE_I386 = 0x014C
