@@ -181,6 +181,19 @@ protected:
         osh::SetProxySetting(osh::ProxySetting());
         SystemProxy::TearDown();
     }
+    // The real program's CHECK from url, the policy's update address: the document is fetched
+    // once, through the proxy.
+    void ExpectCheckThroughTheProxy(const std::wstring& url)
+    {
+        ASSERT_TRUE(policies_.SetText(L"UpdateURL", url));
+        testsupport::SavedStoreValue newestVersion{L"Setup", L"NewestVersion"};
+        testsupport::SavedStoreValue newestPath{L"Setup", L"NewestPath"};
+        endtoend::LayOutRelease();
+        const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
+        endtoend::CleanRelease();
+        EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
+        EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+    }
     testsupport::PolicyKeyScope policies_;
 };
 
@@ -203,15 +216,7 @@ TEST_F(PolicyProxy, FixedProxyPolicyCarriesTheRealProgramsUpdateCheck)
     ASSERT_TRUE(SetDword(L"ProxyEnable", 0));
     ASSERT_TRUE(policies_.SetText(L"ProxyMode", L"fixed"));
     ASSERT_TRUE(policies_.SetText(L"ProxyServer", Widen("127.0.0.1:" + proxyPort_)));
-    const std::wstring url = ProxiedUrl("update.xml");
-    ASSERT_TRUE(policies_.SetText(L"UpdateURL", url));
-    testsupport::SavedStoreValue newestVersion{L"Setup", L"NewestVersion"};
-    testsupport::SavedStoreValue newestPath{L"Setup", L"NewestPath"};
-    endtoend::LayOutRelease();
-    const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
-    endtoend::CleanRelease();
-    EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
-    EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+    ExpectCheckThroughTheProxy(ProxiedUrl("update.xml"));
 }
 
 // The administrator's auto-config script, served beside the release: the name no resolver
@@ -247,14 +252,7 @@ TEST_F(PolicyProxyScript, ScriptCarriesTheRealProgramsUpdateCheck)
     ASSERT_TRUE(policies_.SetText(L"ProxyMode", L"pac"));
     ASSERT_TRUE(policies_.SetText(L"ProxyPacUrl", ScriptUrl(script_)));
     const std::wstring url = ProxiedUrl("update.xml");
-    ASSERT_TRUE(policies_.SetText(L"UpdateURL", url));
-    testsupport::SavedStoreValue newestVersion{L"Setup", L"NewestVersion"};
-    testsupport::SavedStoreValue newestPath{L"Setup", L"NewestPath"};
-    endtoend::LayOutRelease();
-    const DWORD exitCode = endtoend::RunSetup(L"/check /silent");
-    endtoend::CleanRelease();
-    EXPECT_EQ(0u, exitCode) << "the published document names a newer bootstrapper";
-    EXPECT_EQ(1, Count(Forwarded(), "GET " + Narrow(url))) << testing::PrintToString(Forwarded());
+    ExpectCheckThroughTheProxy(url);
     const std::string chosen = "Proxy script \"" + Narrow(ScriptUrl(script_)) + "\" sends \"" + Narrow(url) +
                                "\" through 127.0.0.1:" + proxyPort_;
     int said = 0;
